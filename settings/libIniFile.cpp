@@ -1,0 +1,88 @@
+#include "settings/libIniFile.h"
+
+#include "core/Exception.h"
+#include "core/IniValue.h"
+
+#include <vector>
+
+namespace settings {
+
+namespace {
+
+std::wstring IniPath(const std::wstring& base) { return base + L".ini"; }
+
+// A new settings file starts as UTF-16 with a byte-order mark: the private-profile functions
+// then keep it in Unicode, so a folder name outside the ANSI code page survives. An existing
+// file, whatever its encoding, is left as it is.
+void CreateUnicodeFileIfMissing(const std::wstring& path) {
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return; // exists already, or cannot be made: the write reports it
+    const unsigned char bom[2] = {0xFF, 0xFE};
+    DWORD written = 0;
+    (void)WriteFile(file, bom, sizeof bom, &written, nullptr);
+    CloseHandle(file);
+}
+
+} // namespace
+
+std::wstring GetAppDir() {
+    std::vector<wchar_t> buffer(MAX_PATH);
+    for (;;) {
+        DWORD n = GetModuleFileNameW(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
+        if (n < buffer.size()) return core::AppDirFromModulePath(std::wstring(buffer.data(), n));
+        buffer.resize(buffer.size() * 2);
+    }
+}
+
+std::wstring ReadIniString(const std::wstring& base, const std::wstring& section,
+                           const std::wstring& key, const std::wstring& def) {
+    wchar_t buffer[2048];
+    DWORD n = GetPrivateProfileStringW(section.c_str(), key.c_str(), def.c_str(), buffer, 2048,
+                                       IniPath(base).c_str());
+    return std::wstring(buffer, n);
+}
+
+void WriteIniString(const std::wstring& base, const std::wstring& section,
+                    const std::wstring& key, const std::wstring& value) {
+    const std::wstring path = IniPath(base);
+    CreateUnicodeFileIfMissing(path);
+    if (!WritePrivateProfileStringW(section.c_str(), key.c_str(), value.c_str(), path.c_str()))
+        throw core::Exception(core::FormatMessageS(L"%s に書き込めません", path));
+}
+
+std::int32_t ReadIniInteger(const std::wstring& base, const std::wstring& section,
+                            const std::wstring& key, std::int32_t def) {
+    return core::ParseIniInteger(ReadIniString(base, section, key, L"")).value_or(def);
+}
+
+void WriteIniInteger(const std::wstring& base, const std::wstring& section,
+                     const std::wstring& key, std::int32_t value) {
+    WriteIniString(base, section, key, core::FormatIniInteger(value));
+}
+
+void LoadFormPos(const std::wstring& base, const std::wstring& section, const std::wstring& prefix,
+                 forms::TForm& form) {
+    form.SetTop(ReadIniInteger(base, section, prefix + L"Top", form.Top()));
+    form.SetLeft(ReadIniInteger(base, section, prefix + L"Left", form.Left()));
+}
+
+void SaveFormPos(const std::wstring& base, const std::wstring& section, const std::wstring& prefix,
+                 forms::TForm& form) {
+    WriteIniInteger(base, section, prefix + L"Top", form.Top());
+    WriteIniInteger(base, section, prefix + L"Left", form.Left());
+}
+
+void LoadFormSize(const std::wstring& base, const std::wstring& section, const std::wstring& prefix,
+                  POINT defaultSize, forms::TForm& form) {
+    form.SetWidth(ReadIniInteger(base, section, prefix + L"Width", defaultSize.x));
+    form.SetHeight(ReadIniInteger(base, section, prefix + L"Height", defaultSize.y));
+}
+
+void SaveFormSize(const std::wstring& base, const std::wstring& section, const std::wstring& prefix,
+                  forms::TForm& form) {
+    WriteIniInteger(base, section, prefix + L"Width", form.Width());
+    WriteIniInteger(base, section, prefix + L"Height", form.Height());
+}
+
+} // namespace settings
