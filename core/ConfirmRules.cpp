@@ -8,7 +8,8 @@ namespace {
 
 std::wstring Lower(const std::wstring& s) {
     std::wstring out = s;
-    for (wchar_t& c : out) c = static_cast<wchar_t>(std::towlower(static_cast<wint_t>(c)));
+    for (wchar_t& c : out)
+        c = static_cast<wchar_t>(std::towlower(static_cast<wint_t>(c)));
     return out;
 }
 

@@ -24,9 +24,9 @@ struct ConfirmBox {
 };
 
 struct ConfirmLayout {
-    ConfirmBox dialog;          // outer bounds on the screen
-    int buttonLeft[3] = {};     // left edges of buttons 1..3 inside the button panel
-    bool buttonShown[3] = {};   // which of buttons 1..3 are shown
+    ConfirmBox dialog;        // outer bounds on the screen
+    int buttonLeft[3] = {};   // left edges of buttons 1..3 inside the button panel
+    bool buttonShown[3] = {}; // which of buttons 1..3 are shown
 };
 
 // Lays the dialog out around its message label (position and size inside the dialog, as the

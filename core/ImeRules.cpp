@@ -26,7 +26,8 @@ unsigned ImeConversionFor(ImeMode mode, unsigned current) {
 int PreferredImeIndex(const std::vector<std::wstring>& names) {
     for (std::size_t i = 0; i < names.size(); ++i) {
         std::wstring lower = names[i];
-        for (wchar_t& ch : lower) ch = static_cast<wchar_t>(std::towlower(static_cast<wint_t>(ch)));
+        for (wchar_t& ch : lower)
+            ch = static_cast<wchar_t>(std::towlower(static_cast<wint_t>(ch)));
         if (lower.find(L"microsoft ime") != std::wstring::npos) return static_cast<int>(i);
     }
     return names.empty() ? -1 : 0;
@@ -34,9 +35,9 @@ int PreferredImeIndex(const std::vector<std::wstring>& names) {
 
 bool IsEditLikeClass(const std::wstring& className) {
     static constexpr std::array<std::wstring_view, 15> kNames = {
-        L"TEdit",      L"TFlatEdit",   L"TxxEdit",    L"TKanaEdit",   L"TKanjiEdit",
-        L"TRichEdit",  L"TxxRich",     L"TOleRich",   L"TMemo",       L"TListBox",
-        L"TxxListBox", L"TComboBox",   L"TxxComboBox", L"TComboBox97", L"TFlatComboBox"};
+        L"TEdit",      L"TFlatEdit", L"TxxEdit",     L"TKanaEdit",   L"TKanjiEdit",
+        L"TRichEdit",  L"TxxRich",   L"TOleRich",    L"TMemo",       L"TListBox",
+        L"TxxListBox", L"TComboBox", L"TxxComboBox", L"TComboBox97", L"TFlatComboBox"};
     return std::find(kNames.begin(), kNames.end(), className) != kNames.end();
 }
 

@@ -9,7 +9,18 @@ namespace core {
 
 // The input-method modes, in the order of their values.
 enum class ImeMode {
-    Disable, Close, Open, DontCare, SAlpha, Alpha, Hira, SKata, Kata, Chinese, SHanguel, Hanguel
+    Disable,
+    Close,
+    Open,
+    DontCare,
+    SAlpha,
+    Alpha,
+    Hira,
+    SKata,
+    Kata,
+    Chinese,
+    SHanguel,
+    Hanguel
 };
 
 // Conversion-mode bits of the platform.

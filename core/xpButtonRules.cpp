@@ -36,7 +36,8 @@ std::vector<GradientBand> GradientBands(int width, int height, Rgb from, Rgb to,
     const int size = extent / n;
     if (size > 0) {
         for (int i = 0; i < n; ++i) {
-            Rgb c{start.r + MulDivRounded(i, diff.r, n - 1), start.g + MulDivRounded(i, diff.g, n - 1),
+            Rgb c{start.r + MulDivRounded(i, diff.r, n - 1),
+                  start.g + MulDivRounded(i, diff.g, n - 1),
                   start.b + MulDivRounded(i, diff.b, n - 1)};
             out.push_back({i * size, size, c});
         }
@@ -68,7 +69,8 @@ std::optional<wchar_t> CaptionAccelerator(const std::wstring& caption) {
 
 bool IsAccelerator(wchar_t ch, const std::wstring& caption) {
     auto key = CaptionAccelerator(caption);
-    return key && std::towupper(static_cast<wint_t>(*key)) == std::towupper(static_cast<wint_t>(ch));
+    return key &&
+           std::towupper(static_cast<wint_t>(*key)) == std::towupper(static_cast<wint_t>(ch));
 }
 
 } // namespace core

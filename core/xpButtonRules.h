@@ -34,7 +34,9 @@ struct GradientBand {
 std::vector<GradientBand> GradientBands(int width, int height, Rgb from, Rgb to, int direction,
                                         int bands);
 // True when the strips run along the vertical axis (directions 0 and 1).
-inline bool GradientIsVertical(int direction) { return direction == 0 || direction == 1; }
+inline bool GradientIsVertical(int direction) {
+    return direction == 0 || direction == 1;
+}
 
 // A caption as painted: the text without its first "&", and the position in that text of the
 // character that followed the "&" (may equal the text's length when "&" was last).

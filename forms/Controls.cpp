@@ -52,6 +52,14 @@ const wchar_t* FormWindowClass() {
     return kFormClass;
 }
 
+namespace {
+TImeActivator imeActivator = nullptr;
+} // namespace
+
+void SetImeActivator(TImeActivator fn) {
+    imeActivator = fn;
+}
+
 TShiftState KeyboardShiftState() {
     TShiftState s = 0;
     if (GetKeyState(VK_SHIFT) < 0) s |= ssShift;
@@ -607,6 +615,7 @@ LRESULT TWinControl::WndProc(UINT msg, WPARAM wp, LPARAM lp) {
     }
     case WM_SETFOCUS: {
         LRESULT r = DefaultHandler(msg, wp, lp);
+        if (!imeName_.empty() && imeActivator) imeActivator(imeName_);
         FocusReceived();
         if (TForm* form = ParentForm(); form && form != this) form->ControlFocused(this);
         return r;

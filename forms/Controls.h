@@ -25,6 +25,11 @@ using TShiftState = unsigned;
 // The framework's window class of forms (registered on first use).
 const wchar_t* FormWindowClass();
 
+// Switches to the named input method; installed by the input-method helpers and called when a
+// control with an IME name gets the focus.
+using TImeActivator = void (*)(const std::wstring& imeName);
+void SetImeActivator(TImeActivator fn);
+
 // The state of Shift, Alt and Ctrl now.
 TShiftState KeyboardShiftState();
 
@@ -182,6 +187,9 @@ public:
     bool ParentFont() const { return parentFont_; }
     const std::wstring& Caption() const { return caption_; }
     virtual void SetCaption(std::wstring v);
+    // The input method the control asks for when it gets the focus (empty: none).
+    const std::wstring& ImeName() const { return imeName_; }
+    void SetImeName(std::wstring v) { imeName_ = std::move(v); }
     bool TabStop() const { return tabStop_; }
     void SetTabStop(bool v) { tabStop_ = v; }
     int TabOrder() const { return tabOrder_; }
@@ -279,6 +287,7 @@ private:
     TFont font_;
     bool parentFont_ = true;
     std::wstring caption_;
+    std::wstring imeName_;
     bool tabStop_ = false;
     int tabOrder_ = 0;
     bool aligning_ = false;

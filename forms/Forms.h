@@ -55,7 +55,8 @@ struct TLayoutItem {
 
 template <class T>
 TLayoutItem Item(T*& member, std::wstring name, TBounds bounds = {}, std::wstring text = {},
-                 TProps props = {}, TEvents events = {}, std::function<void(T&)> init = {}) {
+                 TProps props = {}, TEvents events = {},
+                 std::type_identity_t<std::function<void(T&)>> init = {}) {
     static_assert(std::is_base_of_v<TComponent, T>);
     TLayoutItem item;
     item.create = [&member](TForm& form) -> TComponent* {
