@@ -16,8 +16,8 @@ protected:
     void SetUp() override {
         wchar_t tmp[MAX_PATH];
         GetTempPathW(MAX_PATH, tmp);
-        dir_ = std::wstring(tmp) + L"quarnelby-ini-" + std::to_wstring(GetCurrentProcessId()) +
-               L"-" + std::to_wstring(counter_++);
+        dir_ = std::wstring(tmp) + L"quarnelby-ini-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
+               std::to_wstring(counter_++);
         CreateDirectoryW(dir_.c_str(), nullptr);
         base_ = dir_ + L"\\Quarnelby";
     }
