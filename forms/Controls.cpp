@@ -203,9 +203,11 @@ void TWinControl::SetParent(TWinControl* parent) {
 void TWinControl::SetBounds(int left, int top, int width, int height) {
     if (left == left_ && top == top_ && width == width_ && height == height_) return;
     left_ = left, top_ = top, width_ = width, height_ = height;
-    if (handle_)
+    if (handle_) {
         SetWindowPos(handle_, nullptr, left, top, width, height,
                      SWP_NOZORDER | SWP_NOACTIVATE | SWP_NOOWNERZORDER);
+        UpdateBoundsFromWindow(); // the window may have refused or adjusted the change
+    }
     if (align_ != alNone && parent_ && !parent_->aligning_) parent_->AlignControls();
 }
 

@@ -221,9 +221,21 @@ void TCanvas::Draw(int x, int y, const TPicture& p, bool transparent) {
     TMemoryDC mem(CreateCompatibleDC(dc_));
     TSelectObject sel(mem.get(), p.Bitmap());
     if (transparent) {
-        COLORREF key = GetPixel(mem.get(), 0, p.Height() - 1);
-        TransparentBlt(dc_, x, y, p.Width(), p.Height(), mem.get(), 0, 0, p.Width(), p.Height(),
-                       key);
+        // The colour of the bottom-left pixel is left out: a mask (white where that colour
+        // is) lets the destination through between two XORs of the picture.
+        const int w = p.Width(), h = p.Height();
+        SetBkColor(mem.get(), GetPixel(mem.get(), 0, h - 1));
+        TMemoryDC maskDC(CreateCompatibleDC(dc_));
+        TBitmapHandle mask(CreateBitmap(w, h, 1, 1, nullptr));
+        TSelectObject selMask(maskDC.get(), mask.get());
+        BitBlt(maskDC.get(), 0, 0, w, h, mem.get(), 0, 0, SRCCOPY);
+        COLORREF oldText = SetTextColor(dc_, RGB(0, 0, 0));
+        COLORREF oldBack = SetBkColor(dc_, RGB(255, 255, 255));
+        BitBlt(dc_, x, y, w, h, mem.get(), 0, 0, SRCINVERT);
+        BitBlt(dc_, x, y, w, h, maskDC.get(), 0, 0, SRCAND);
+        BitBlt(dc_, x, y, w, h, mem.get(), 0, 0, SRCINVERT);
+        SetTextColor(dc_, oldText);
+        SetBkColor(dc_, oldBack);
     } else {
         BitBlt(dc_, x, y, p.Width(), p.Height(), mem.get(), 0, 0, SRCCOPY);
     }

@@ -126,6 +126,11 @@ void TxpButtonEx::KeyUp(WORD&, forms::TShiftState) {
     }
 }
 
+void TxpButtonEx::FontChanged() {
+    TCustomControl::FontChanged();
+    Repaint();
+}
+
 void TxpButtonEx::FocusReceived() {
     if (!hasFocus_) {
         hasFocus_ = true;

@@ -48,6 +48,7 @@ protected:
     // The button keeps OnKeyDown and OnKeyUp but never raises them.
     void DoKeyDown(WORD&, forms::TShiftState) override {}
     void DoKeyUp(WORD&, forms::TShiftState) override {}
+    void FontChanged() override;
     void FocusReceived() override;
     void FocusLost() override;
 

@@ -412,6 +412,37 @@ TEST_F(FormsTest, CursorsHintsAndMouseTracking) {
     EXPECT_EQ(left, 1);
 }
 
+// The pixel of a control painted through WM_PRINTCLIENT.
+COLORREF PrintedPixel(TWinControl* c, int x, int y) {
+    HDC screen = GetDC(nullptr);
+    HDC dc = CreateCompatibleDC(screen);
+    HBITMAP bmp = CreateCompatibleBitmap(screen, c->Width(), c->Height());
+    ReleaseDC(nullptr, screen);
+    HGDIOBJ old = SelectObject(dc, bmp);
+    SendMessageW(c->Handle(), WM_PRINTCLIENT, reinterpret_cast<WPARAM>(dc), PRF_CLIENT);
+    COLORREF pixel = GetPixel(dc, x, y);
+    SelectObject(dc, old);
+    DeleteObject(bmp);
+    DeleteDC(dc);
+    return pixel;
+}
+
+TEST_F(FormsTest, GlyphsLeaveTheirKeyColourOut) {
+    TFormPtr<TfrmSample> f(new TfrmSample);
+    // A 12 x 12 glyph centred on a 20 x 21 button: its corner shows the tool bar's colour.
+    EXPECT_EQ(PrintedPixel(f->btnRec, 4, 4), RGB(205, 204, 251));
+    EXPECT_EQ(PrintedPixel(f->btnRec, 10, 10), RGB(200, 0, 0));
+    EXPECT_EQ(PrintedPixel(f->btnRec, 1, 1), RGB(205, 204, 251));
+    // Down, the face is lighter and the glyph moves by a pixel.
+    f->btnRec->SetDown(true);
+    EXPECT_NE(PrintedPixel(f->btnRec, 4, 4), RGB(205, 204, 251));
+    EXPECT_EQ(PrintedPixel(f->btnRec, 11, 11), RGB(200, 0, 0));
+    // The opaque close button paints its own colour.
+    EXPECT_EQ(PrintedPixel(f->btnClose, 2, 2), GetSysColor(COLOR_BTNFACE));
+    // Panels paint their own colour.
+    EXPECT_EQ(PrintedPixel(f->pnlMsg, 300, 8), RGB(219, 243, 218));
+}
+
 TEST_F(FormsTest, QueuedTasksRunOnTheUserInterfaceThread) {
     DWORD uiThread = GetCurrentThreadId();
     DWORD ranOn = 0;
