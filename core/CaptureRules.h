@@ -25,8 +25,7 @@ std::uint64_t FrameRowSize(std::int32_t width, std::uint32_t bitsPerPixel);
 // Colour-table entries of a frame: 2^bits for 8 bits per pixel or less, otherwise none.
 std::uint32_t FrameColorCount(std::uint32_t bitsPerPixel);
 
-FrameLayout ComputeFrameLayout(std::int32_t width, std::int32_t height,
-                               std::uint32_t bitsPerPixel);
+FrameLayout ComputeFrameLayout(std::int32_t width, std::int32_t height, std::uint32_t bitsPerPixel);
 
 // Frame slot of a pass: elapsed / interval in floating point, rounded to nearest with halves to
 // the even neighbour (150 and 250 ms at 100 ms are both slot 2). An interval below 1 counts as

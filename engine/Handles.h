@@ -106,7 +106,8 @@ private:
 // Selects an object into a device context and selects the previous one back at scope end.
 class TSelectObject {
 public:
-    TSelectObject(HDC dc, HGDIOBJ obj) : dc_(dc), old_(dc && obj ? SelectObject(dc, obj) : nullptr) {}
+    TSelectObject(HDC dc, HGDIOBJ obj)
+        : dc_(dc), old_(dc && obj ? SelectObject(dc, obj) : nullptr) {}
     ~TSelectObject() { restore(); }
     TSelectObject(const TSelectObject&) = delete;
     TSelectObject& operator=(const TSelectObject&) = delete;

@@ -155,8 +155,8 @@ HGLOBAL TScreenCam::PackBitmap(HBITMAP bitmap, std::uint32_t bits) {
         layout.imageSize > std::numeric_limits<DWORD>::max())
         return nullptr;
 
-    TGlobalHandle block(GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT,
-                                    static_cast<SIZE_T>(layout.blockSize)));
+    TGlobalHandle block(
+        GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, static_cast<SIZE_T>(layout.blockSize)));
     if (!block) return nullptr;
     {
         TGlobalLock lock(block.get());
@@ -258,8 +258,8 @@ int TScreenCam::RecordAVI(const TRecordRect& rect, const std::wstring& fileName)
                 adjusted.Width = core::ProbeAdjustedSize(rect.Width, f, ScreenWidth);
                 adjusted.Height = core::ProbeAdjustedSize(rect.Height, f, ScreenHeight);
                 frame.reset();
-                frame.reset(GrabFrame(adjusted.Left, adjusted.Top, adjusted.Width,
-                                      adjusted.Height));
+                frame.reset(
+                    GrabFrame(adjusted.Left, adjusted.Top, adjusted.Width, adjusted.Height));
                 ok = accepted();
             }
             if (ok) {
@@ -325,7 +325,8 @@ int TScreenCam::RecordAVI(const TRecordRect& rect, const std::wstring& fileName)
             while (Recording) {
                 if (Paused) {
                     const DWORD pauseStart = Services.Clock();
-                    while (Paused && Recording) Services.Sleep(50);
+                    while (Paused && Recording)
+                        Services.Sleep(50);
                     StartTime += Services.Clock() - pauseStart;
                 }
                 const std::uint32_t elapsed = Services.Clock() - StartTime;
@@ -336,10 +337,10 @@ int TScreenCam::RecordAVI(const TRecordRect& rect, const std::wstring& fileName)
                 if (frame) {
                     const std::int32_t slot = core::FrameSlot(elapsed, CaptureInterval);
                     if (core::SlotIsWritten(slot, lastSlot)) {
-                        const HRESULT hr = AVIStreamWrite(
-                            target, slot, 1, PixelRows(frame.get()),
-                            static_cast<LONG>(frame.get()->biSizeImage), writeFlags, nullptr,
-                            nullptr);
+                        const HRESULT hr =
+                            AVIStreamWrite(target, slot, 1, PixelRows(frame.get()),
+                                           static_cast<LONG>(frame.get()->biSizeImage), writeFlags,
+                                           nullptr, nullptr);
                         if (hr != 0) {
                             lastResult = hr;
                             frame.reset();

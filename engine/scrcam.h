@@ -1,4 +1,5 @@
-// scrcam: the capture engine: screen frames, AVI recording on a worker thread, compressor catalogue.
+// scrcam: the capture engine: screen frames, AVI recording on a worker thread, compressor
+// catalogue.
 #pragma once
 
 #include "forms/Thread.h"

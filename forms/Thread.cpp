@@ -143,7 +143,8 @@ void TThread::ServeNotifications() {
     const UINT tm = TerminatedMessage();
     MSG m;
     // Peeking also delivers messages sent from other threads.
-    while (PeekMessageW(&m, wnd, tm, tm, PM_REMOVE)) DispatchMessageW(&m);
+    while (PeekMessageW(&m, wnd, tm, tm, PM_REMOVE))
+        DispatchMessageW(&m);
 }
 
 bool TThread::ServeUntil(const std::function<bool()>& done, DWORD timeoutMs) {

@@ -84,7 +84,8 @@ TEST(FrameSlotTest, OnlyLaterSlotsOrSlotZeroAreWritten) {
 }
 
 TEST(PacingTest, SliceIsATenthAndAtLeastOne) {
-    for (int i = 1; i <= 19; ++i) EXPECT_EQ(PacingSlice(i), 1) << i;
+    for (int i = 1; i <= 19; ++i)
+        EXPECT_EQ(PacingSlice(i), 1) << i;
     EXPECT_EQ(PacingSlice(20), 2);
     EXPECT_EQ(PacingSlice(100), 10);
     EXPECT_EQ(PacingSlice(60000), 6000);

@@ -1,5 +1,6 @@
 #include "EngineTestSupport.h"
 
+#include <psapi.h>
 #include <vfw.h>
 #include <winternl.h>
 
@@ -65,7 +66,8 @@ std::string ReadWholeFile(const std::wstring& path) {
     if (f == INVALID_HANDLE_VALUE) return s;
     char buf[4096];
     DWORD got = 0;
-    while (ReadFile(f, buf, sizeof(buf), &got, nullptr) && got) s.append(buf, got);
+    while (ReadFile(f, buf, sizeof(buf), &got, nullptr) && got)
+        s.append(buf, got);
     CloseHandle(f);
     return s;
 }
@@ -86,15 +88,16 @@ int RunUnixShell(const std::string& command, std::string& output) {
         const std::string script = "#!/bin/sh\n(" + command + ") >'" + unixOut +
                                    "' 2>&1\necho $? >'" + unixDone + ".tmp'\nmv '" + unixDone +
                                    ".tmp' '" + unixDone + "'\n";
-        HANDLE f = CreateFileW(scriptFile.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0,
-                               nullptr);
+        HANDLE f =
+            CreateFileW(scriptFile.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
         if (f == INVALID_HANDLE_VALUE) return -1;
         DWORD written = 0;
         WriteFile(f, script.data(), static_cast<DWORD>(script.size()), &written, nullptr);
         CloseHandle(f);
     }
     std::wstring cmd = L"/bin/sh \"";
-    for (char c : unixScript) cmd += static_cast<wchar_t>(static_cast<unsigned char>(c));
+    for (char c : unixScript)
+        cmd += static_cast<wchar_t>(static_cast<unsigned char>(c));
     cmd += L"\"";
     STARTUPINFOW si{};
     si.cb = sizeof(si);
@@ -177,8 +180,8 @@ void PumpMessages(DWORD ms) {
 }
 
 TColor FramePixel(const BITMAPINFOHEADER* frame, int x, int y) {
-    const auto* base = reinterpret_cast<const std::uint8_t*>(frame) + frame->biSize +
-                       4 * frame->biClrUsed;
+    const auto* base =
+        reinterpret_cast<const std::uint8_t*>(frame) + frame->biSize + 4 * frame->biClrUsed;
     const int rowSize = ((frame->biWidth * frame->biBitCount + 31) / 32) * 4;
     const auto* row = base + static_cast<std::size_t>(frame->biHeight - 1 - y) * rowSize;
     if (frame->biBitCount == 32) {
@@ -325,8 +328,8 @@ TProbe ProbeWithFfmpeg(const std::wstring& path) {
 long GdiObjectCount() {
     const DWORD fromUser = GetGuiResources(GetCurrentProcess(), GR_GDIOBJECTS);
     if (fromUser) return static_cast<long>(fromUser);
-    // Wine keeps its GDI handle table in memory shared with the process and publishes it in the
-    // PEB like Windows; entries in use have a non-zero type. Layout: 64-bit Wine.
+        // Wine keeps its GDI handle table in memory shared with the process and publishes it in the
+        // PEB like Windows; entries in use have a non-zero type. Layout: 64-bit Wine.
 #ifdef _WIN64
     struct Entry {
         std::uint64_t object;
@@ -354,6 +357,13 @@ long GdiObjectCount() {
 #else
     return -1;
 #endif
+}
+
+std::uint64_t CommittedBytes() {
+    PROCESS_MEMORY_COUNTERS pmc{};
+    pmc.cb = sizeof(pmc);
+    if (!K32GetProcessMemoryInfo(GetCurrentProcess(), &pmc, sizeof(pmc))) return 0;
+    return pmc.PagefileUsage;
 }
 
 bool WaitForWorker(engine::TScreenCam& cam, DWORD timeoutMs) {

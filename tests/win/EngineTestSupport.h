@@ -111,6 +111,9 @@ TProbe ProbeWithFfmpeg(const std::wstring& path);
 // call is a stub. -1 when neither is available.
 long GdiObjectCount();
 
+// Private memory committed by this process, in bytes (0 when unknown).
+std::uint64_t CommittedBytes();
+
 // Serves the engine's termination deliveries until the worker is gone; false after timeoutMs.
 bool WaitForWorker(engine::TScreenCam& cam, DWORD timeoutMs = 15000);
 

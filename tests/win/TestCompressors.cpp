@@ -72,7 +72,7 @@ LRESULT Dispatch(int n, DWORD_PTR id, UINT msg, LPARAM l1, LPARAM l2) {
     }
     case ICM_COMPRESS_QUERY:
         return Accepts(s, reinterpret_cast<const BITMAPINFOHEADER*>(l1)) ? ICERR_OK
-                                                                          : ICERR_BADFORMAT;
+                                                                         : ICERR_BADFORMAT;
     case ICM_COMPRESS_GET_FORMAT: {
         const auto* in = reinterpret_cast<const BITMAPINFOHEADER*>(l1);
         if (!in) return ICERR_BADPARAM;
@@ -86,7 +86,7 @@ LRESULT Dispatch(int n, DWORD_PTR id, UINT msg, LPARAM l1, LPARAM l2) {
     }
     case ICM_COMPRESS_BEGIN:
         return Accepts(s, reinterpret_cast<const BITMAPINFOHEADER*>(l1)) ? ICERR_OK
-                                                                          : ICERR_BADFORMAT;
+                                                                         : ICERR_BADFORMAT;
     case ICM_COMPRESS_END:
     case ICM_COMPRESS_FRAMES_INFO:
     case ICM_SETQUALITY:
@@ -129,8 +129,7 @@ LRESULT Dispatch(int n, DWORD_PTR id, UINT msg, LPARAM l1, LPARAM l2) {
 
 // ICInfo asks an installed function for its information with no instance open, so every
 // compressor needs a procedure of its own to know which one it is.
-template <int N>
-LRESULT CALLBACK Proc(DWORD_PTR id, HDRVR, UINT msg, LPARAM l1, LPARAM l2) {
+template <int N> LRESULT CALLBACK Proc(DWORD_PTR id, HDRVR, UINT msg, LPARAM l1, LPARAM l2) {
     return Dispatch(N, id, msg, l1, l2);
 }
 
@@ -155,8 +154,9 @@ TCompressorLog* TTestCompressors::Install(DWORD fcc, const TCompressorBehaviour&
         gSlots[n].fcc = fcc;
         gSlots[n].behaviour = behaviour;
         gSlots[n].log = std::make_unique<TCompressorLog>();
-        if (!ICInstall(ICTYPE_VIDEO, fcc, reinterpret_cast<LPARAM>(gProcs[static_cast<std::size_t>(n)]),
-                       nullptr, ICINSTALL_FUNCTION)) {
+        if (!ICInstall(ICTYPE_VIDEO, fcc,
+                       reinterpret_cast<LPARAM>(gProcs[static_cast<std::size_t>(n)]), nullptr,
+                       ICINSTALL_FUNCTION)) {
             gSlots[n].log.reset();
             return nullptr;
         }

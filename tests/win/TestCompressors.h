@@ -17,12 +17,12 @@ namespace enginetest {
 // How one test compressor behaves. Its output is the input frame unchanged (an uncompressed
 // RGB format), so players decode the files it writes.
 struct TCompressorBehaviour {
-    bool cannotOpen = false;  // DRV_OPEN fails
-    bool refuseAll = false;   // ICM_COMPRESS_QUERY never accepts
-    int multiple = 1;         // accepts only widths and heights that are multiples of this
-    int failFrame = 0;        // ICM_COMPRESS fails on this (1-based) frame; 0 never
-    bool about = false;       // answers the about query with ICERR_OK
-    bool configure = false;   // answers the configure query with ICERR_OK
+    bool cannotOpen = false; // DRV_OPEN fails
+    bool refuseAll = false;  // ICM_COMPRESS_QUERY never accepts
+    int multiple = 1;        // accepts only widths and heights that are multiples of this
+    int failFrame = 0;       // ICM_COMPRESS fails on this (1-based) frame; 0 never
+    bool about = false;      // answers the about query with ICERR_OK
+    bool configure = false;  // answers the configure query with ICERR_OK
 };
 
 // What a test compressor saw.
@@ -37,7 +37,8 @@ struct TCompressorLog {
     int StillOpen(DWORD mode) {
         std::lock_guard<std::mutex> lock(m);
         int n = 0;
-        for (const auto& [id, m] : openInstances) n += m == mode;
+        for (const auto& [id, m] : openInstances)
+            n += m == mode;
         return n;
     }
 };

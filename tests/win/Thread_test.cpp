@@ -38,7 +38,8 @@ void Pump(DWORD ms) {
     const DWORD start = GetTickCount();
     while (GetTickCount() - start < ms) {
         MSG m;
-        while (PeekMessageW(&m, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&m);
+        while (PeekMessageW(&m, nullptr, 0, 0, PM_REMOVE))
+            DispatchMessageW(&m);
         MsgWaitForMultipleObjects(0, nullptr, FALSE, 5, QS_ALLINPUT);
     }
 }
@@ -111,7 +112,8 @@ TEST(ThreadTest, ADestroyedObjectGetsNoLateNotification) {
         TTestThread t(nullptr);
         t.OnTerminate = [&](TThread&) { delivered = true; };
         t.Start();
-        while (!t.Finished()) Sleep(1);
+        while (!t.Finished())
+            Sleep(1);
     } // destroyed with its notification still queued
     Pump(200);
     EXPECT_FALSE(delivered);

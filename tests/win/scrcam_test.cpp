@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -26,8 +27,10 @@ constexpr DWORD kMSVC = core::FourCC('M', 'S', 'V', 'C');
 
 // Stripes of colours that a 5-bit channel holds exactly, a different set in the lower half so
 // the row order shows.
-const TColor kTop[4] = {{0xF8, 0x00, 0x00}, {0x00, 0xF8, 0x00}, {0x00, 0x00, 0xF8}, {0x80, 0x40, 0x20}};
-const TColor kBottom[4] = {{0x08, 0xF8, 0xF8}, {0xF8, 0x08, 0xF8}, {0xF8, 0xF8, 0x08}, {0x20, 0x40, 0x80}};
+const TColor kTop[4] = {
+    {0xF8, 0x00, 0x00}, {0x00, 0xF8, 0x00}, {0x00, 0x00, 0xF8}, {0x80, 0x40, 0x20}};
+const TColor kBottom[4] = {
+    {0x08, 0xF8, 0xF8}, {0xF8, 0x08, 0xF8}, {0xF8, 0xF8, 0x08}, {0x20, 0x40, 0x80}};
 
 void PaintStripes(HDC dc, int w, int h) {
     for (int half = 0; half < 2; ++half) {
@@ -211,8 +214,8 @@ TEST_F(EngineTest, GrabbedPixelsAreTheScreens) {
         const int x = i * 16 + 8;
         const TColor top = FramePixel(f, x, 5);
         const TColor bottom = FramePixel(f, x, 40);
-        EXPECT_TRUE(Same(top, kTop[i])) << "stripe " << i << " top: " << int(top.r) << ","
-                                        << int(top.g) << "," << int(top.b);
+        EXPECT_TRUE(Same(top, kTop[i]))
+            << "stripe " << i << " top: " << int(top.r) << "," << int(top.g) << "," << int(top.b);
         EXPECT_TRUE(Same(bottom, kBottom[i])) << "stripe " << i << " bottom: " << int(bottom.r)
                                               << "," << int(bottom.g) << "," << int(bottom.b);
     }
@@ -388,7 +391,8 @@ TEST_F(EngineTest, StopWhilePausedEndsWithinAboutFiftyMilliseconds) {
     const DWORD t0 = GetTickCount();
     cam->StopRecording();
     // Not serving messages here, so the worker object stays alive until we look.
-    while (!worker->Finished() && GetTickCount() - t0 < 5000) Sleep(1);
+    while (!worker->Finished() && GetTickCount() - t0 < 5000)
+        Sleep(1);
     const DWORD took = GetTickCount() - t0;
     std::printf("stop while paused: worker ended after %lu ms\n", static_cast<unsigned long>(took));
     EXPECT_TRUE(worker->Finished());
@@ -413,7 +417,8 @@ TEST_F(EngineTest, StopIsNoticedWithinOneSlice) {
     ASSERT_NE(worker, nullptr);
     const DWORD t0 = GetTickCount();
     cam->StopRecording();
-    while (!worker->Finished() && GetTickCount() - t0 < 5000) Sleep(1);
+    while (!worker->Finished() && GetTickCount() - t0 < 5000)
+        Sleep(1);
     const DWORD took = GetTickCount() - t0;
     std::printf("stop while pacing: worker ended after %lu ms\n", static_cast<unsigned long>(took));
     EXPECT_TRUE(worker->Finished());
@@ -472,7 +477,8 @@ TEST_F(EngineTest, AMissingFolderIsReportedAndTheWorkerEndsByItself) {
     // Without this thread serving its messages the end is not delivered: the termination
     // handler runs on the thread that started the recording, not on the worker.
     const DWORD t0 = GetTickCount();
-    while (!worker->Finished() && GetTickCount() - t0 < 5000) Sleep(5);
+    while (!worker->Finished() && GetTickCount() - t0 < 5000)
+        Sleep(5);
     ASSERT_TRUE(worker->Finished());
     Sleep(200);
     EXPECT_TRUE(cam->Recording);
@@ -556,14 +562,16 @@ TEST_F(EngineTest, ProgressComesAboutEveryHalfSecondAndNotWhilePaused) {
     }
 }
 
-TEST_F(EngineTest, TwoHundredFramesLeaveNoGdiObjectBehind) {
+TEST_F(EngineTest, TwoHundredFramesLeaveNoGdiObjectOrFrameBehind) {
     const long warmUp = GdiObjectCount();
     if (warmUp < 0) GTEST_SKIP() << "no way to count GDI objects here";
     // The object counter itself must see objects come and go.
     HBRUSH probes[5];
-    for (auto& b : probes) b = CreateSolidBrush(RGB(1, 2, 3));
+    for (auto& b : probes)
+        b = CreateSolidBrush(RGB(1, 2, 3));
     EXPECT_EQ(GdiObjectCount(), warmUp + 5);
-    for (auto& b : probes) DeleteObject(b);
+    for (auto& b : probes)
+        DeleteObject(b);
     EXPECT_EQ(GdiObjectCount(), warmUp);
 
     TTestCompressors compressors;
@@ -574,10 +582,12 @@ TEST_F(EngineTest, TwoHundredFramesLeaveNoGdiObjectBehind) {
     Record({0, 0, 32, 32}, dir.File(L"warm.avi"), 300);
 
     const long before = GdiObjectCount();
+    const std::uint64_t memoryBefore = CommittedBytes();
     cam->CaptureInterval = 1;
     cam->CompressorIndex = CatalogueIndex(mmioFOURCC('Q', 'L', 'K', 'A'));
     ASSERT_GE(cam->CompressorIndex, 0);
-    cam->StartRecording({0, 0, 32, 32}, dir.File(L"leak.avi"));
+    // Frames of 192 KB: two hundred kept ones would hold more than 38 MB.
+    cam->StartRecording({0, 0, 256, 192}, dir.File(L"leak.avi"));
     forms::TThread::ServeUntil([&] { return cam->FramesWritten >= 200; }, 30000);
     cam->StopRecording();
     ASSERT_TRUE(WaitForWorker(*cam));
@@ -586,6 +596,13 @@ TEST_F(EngineTest, TwoHundredFramesLeaveNoGdiObjectBehind) {
     std::printf("GDI objects: %ld before, %ld after %d frames\n", before, after,
                 cam->FramesWritten.load());
     EXPECT_LE(after, before + 2);
+    const std::uint64_t memoryAfter = CommittedBytes();
+    std::printf("committed memory: %llu KB before, %llu KB after\n",
+                static_cast<unsigned long long>(memoryBefore / 1024),
+                static_cast<unsigned long long>(memoryAfter / 1024));
+    if (memoryBefore) {
+        EXPECT_LT(memoryAfter, memoryBefore + (16u << 20));
+    }
     // Every instance the engine opened for querying was closed. (Wine's compressing stream does
     // not close the instance it opens for compressing; that one is the platform's.)
     EXPECT_EQ(acc->StillOpen(ICMODE_QUERY), 0);
@@ -693,7 +710,8 @@ TEST_F(EngineTest, NoCompressionSelectedWritesFullFrames) {
     const TAviReadBack avi = ReadAvi(file);
     ASSERT_TRUE(avi.opened);
     EXPECT_EQ(avi.format.biCompression, static_cast<DWORD>(BI_RGB));
-    EXPECT_EQ(avi.format.biSizeImage, core::ComputeFrameLayout(40, 30, cam->BitsPerPixel).imageSize);
+    EXPECT_EQ(avi.format.biSizeImage,
+              core::ComputeFrameLayout(40, 30, cam->BitsPerPixel).imageSize);
     EXPECT_GE(avi.positions.size(), 2u);
 }
 
@@ -893,7 +911,8 @@ TEST_F(EngineTest, CatalogueHoldsAtMostThirtyTwoEntriesAndShrinksOnRebuild) {
     // All removed again: the rebuild lists none of them.
     cam->EnumCompressors();
     EXPECT_EQ(cam->CompressorCount, 0);
-    for (DWORD fcc : fccs) EXPECT_EQ(CatalogueIndex(fcc), -1);
+    for (DWORD fcc : fccs)
+        EXPECT_EQ(CatalogueIndex(fcc), -1);
 }
 
 TEST_F(EngineTest, DestroyingTheEngineStopsTheRecordingAndWaitsForIt) {
@@ -908,4 +927,91 @@ TEST_F(EngineTest, DestroyingTheEngineStopsTheRecordingAndWaitsForIt) {
     EXPECT_TRUE(avi.opened) << "the worker closed the file before the engine went";
     EXPECT_GE(avi.positions.size(), 2u);
     cam = std::make_unique<TScreenCam>(); // for TearDown
+}
+
+// ---------------------------------------------------------------------------------------------
+// Grabs that yield no frame
+
+// A depth no block can hold makes every grab fail the way an exhausted memory would.
+constexpr std::uint32_t kUnpackableDepth = 0x7FFFFFFF;
+
+TEST_F(EngineTest, AGrabWithNoBlockReportsAndReturnsNothing) {
+    cam->BitsPerPixel = kUnpackableDepth;
+    BITMAPINFOHEADER* f = cam->GrabFrame(0, 0, 320, 200);
+    EXPECT_EQ(f, nullptr);
+    const auto shown = messages.Shown();
+    ASSERT_EQ(shown.size(), 1u);
+    EXPECT_EQ(shown[0].text, L"Error capturing a frame!");
+    EXPECT_EQ(shown[0].caption, L"Error");
+    EXPECT_EQ(shown[0].flags, static_cast<UINT>(MB_OK | MB_ICONEXCLAMATION));
+}
+
+TEST_F(EngineTest, ACatalogueRebuildWithoutAProbeFrameListsNothing) {
+    TTestCompressors compressors;
+    ASSERT_NE(compressors.Install(mmioFOURCC('Q', 'N', 'P', 'F'), {}), nullptr);
+    cam->EnumCompressors();
+    ASSERT_GT(cam->CompressorCount, 0);
+    cam->BitsPerPixel = kUnpackableDepth;
+    cam->EnumCompressors();
+    EXPECT_EQ(cam->CompressorCount, 0);
+    EXPECT_EQ(messages.Shown().size(), 1u);
+}
+
+TEST_F(EngineTest, AMissingFirstFrameEndsTheRunLikeAFailedFileCall) {
+    cam->BitsPerPixel = kUnpackableDepth;
+    const std::wstring file = dir.File(L"noframe.avi");
+    cam->StartRecording({0, 0, 32, 32}, file);
+    ASSERT_TRUE(WaitForWorker(*cam));
+    EXPECT_FALSE(cam->Recording);
+    const auto shown = messages.Shown();
+    ASSERT_EQ(shown.size(), 2u);
+    EXPECT_EQ(shown[0].text, L"Error capturing a frame!");
+    EXPECT_EQ(shown[1].text, L"Error Creating AVI file");
+    EXPECT_FALSE(FileExists(file));
+}
+
+// ---------------------------------------------------------------------------------------------
+// More of the recording's timing
+
+TEST_F(EngineTest, StoppedWhileAskingThenYesLeavesAStreamWithoutFrames) {
+    TTestCompressors compressors;
+    const DWORD fcc = mmioFOURCC('Q', 'F', 'A', 'L');
+    TCompressorBehaviour failing;
+    failing.failFrame = 2;
+    ASSERT_NE(compressors.Install(fcc, failing), nullptr);
+    TCompressorLog* msvc = compressors.Install(kMSVC, {});
+    ASSERT_NE(msvc, nullptr);
+    cam->EnumCompressors();
+    cam->CompressorIndex = CatalogueIndex(fcc);
+    ASSERT_GE(cam->CompressorIndex, 0);
+
+    // The user presses Stop while the question is up, then answers Yes.
+    messages.Answer(IDYES, [&] { cam->StopRecording(); });
+    const std::wstring file = dir.File(L"stopped-asking.avi");
+    cam->StartRecording({0, 0, 48, 32}, file);
+    ASSERT_TRUE(WaitForWorker(*cam));
+    EXPECT_EQ(messages.Shown().size(), 1u);
+    EXPECT_EQ(cam->FramesWritten, 0);
+    const TAviReadBack avi = ReadAvi(file);
+    ASSERT_TRUE(avi.opened);
+    EXPECT_EQ(avi.streams, 1);
+    EXPECT_TRUE(avi.positions.empty());
+    EXPECT_EQ(msvc->framesCompressed, 0);
+}
+
+TEST_F(EngineTest, LongIntervalsReportProgressOncePerSlot) {
+    std::atomic<int> notes{0};
+    cam->OnProgress = [&](TScreenCam&) { ++notes; };
+    cam->CaptureInterval = 600;
+    const std::wstring file = dir.File(L"long.avi");
+    Record({0, 0, 32, 32}, file, 2000);
+    // Passes at about 0, 600, 1200 and 1800 ms: every pass after the first reports.
+    EXPECT_GE(cam->FramesWritten, 3);
+    EXPECT_EQ(notes, cam->FramesWritten - 1);
+    const TAviReadBack avi = ReadAvi(file);
+    ASSERT_TRUE(avi.opened);
+    ASSERT_GE(avi.positions.size(), 3u);
+    EXPECT_EQ(avi.positions[0], 0);
+    EXPECT_EQ(avi.positions[1], 1);
+    EXPECT_EQ(avi.positions[2], 2);
 }
