@@ -40,7 +40,7 @@ LRESULT Dispatch(int n, DWORD_PTR id, UINT msg, LPARAM l1, LPARAM l2) {
     case DRV_FREE:
         return DRV_OK;
     case DRV_OPEN: {
-        if (s.behaviour.cannotOpen) return 0;
+        if (s.behaviour.cannotOpen || s.log->refuseOpen) return 0;
         static std::atomic<DWORD_PTR> serial{0};
         const DWORD_PTR instance = ++serial;
         const auto* open = reinterpret_cast<const ICOPEN*>(l2);

@@ -28,6 +28,7 @@ struct TCompressorBehaviour {
 // What a test compressor saw.
 struct TCompressorLog {
     std::atomic<int> opens{0}, framesCompressed{0}, aboutShown{0}, configureShown{0};
+    std::atomic<bool> refuseOpen{false}; // set by a test: later opens fail
     std::mutex m;
     std::map<DWORD_PTR, DWORD> openInstances; // instance id -> ICMODE_ it was opened with
     std::vector<std::pair<LONG, LONG>> queriedSizes;

@@ -1015,3 +1015,45 @@ TEST_F(EngineTest, LongIntervalsReportProgressOncePerSlot) {
     EXPECT_EQ(avi.positions[1], 1);
     EXPECT_EQ(avi.positions[2], 2);
 }
+
+TEST_F(EngineTest, ASelectedCompressorThatCannotBeOpenedFallsBackSilently) {
+    TTestCompressors compressors;
+    const DWORD fcc = mmioFOURCC('Q', 'G', 'O', 'N');
+    TCompressorLog* gone = compressors.Install(fcc, {});
+    ASSERT_NE(gone, nullptr);
+    TCompressorLog* msvc = compressors.Install(kMSVC, {});
+    ASSERT_NE(msvc, nullptr);
+    cam->EnumCompressors();
+    cam->CompressorIndex = CatalogueIndex(fcc);
+    ASSERT_GE(cam->CompressorIndex, 0);
+    gone->refuseOpen = true; // uninstalled behind the catalogue's back
+
+    const std::wstring file = dir.File(L"gone.avi");
+    Record({10, 10, 301, 201}, file, 400);
+    EXPECT_TRUE(messages.Shown().empty());
+    EXPECT_EQ(cam->CompressorHandler, kMSVC);
+    EXPECT_EQ(gone->framesCompressed, 0);
+    EXPECT_EQ(msvc->framesCompressed, cam->FramesWritten);
+    const TAviReadBack avi = ReadAvi(file);
+    ASSERT_TRUE(avi.opened);
+    EXPECT_EQ(avi.format.biWidth, 301);
+    EXPECT_EQ(avi.format.biHeight, 201);
+}
+
+TEST_F(EngineTest, IndeoFiveIsReplacedByTheDefaultCompressor) {
+    TTestCompressors compressors;
+    const DWORD iv50 = mmioFOURCC('I', 'V', '5', '0');
+    TCompressorLog* indeo = compressors.Install(iv50, {});
+    ASSERT_NE(indeo, nullptr);
+    TCompressorLog* msvc = compressors.Install(kMSVC, {});
+    ASSERT_NE(msvc, nullptr);
+    cam->EnumCompressors();
+    cam->CompressorIndex = CatalogueIndex(iv50);
+    ASSERT_GE(cam->CompressorIndex, 0);
+
+    Record({0, 0, 32, 32}, dir.File(L"iv50.avi"), 400);
+    EXPECT_EQ(cam->CompressorHandler, kMSVC);
+    EXPECT_EQ(indeo->framesCompressed, 0);
+    EXPECT_GT(msvc->framesCompressed, 0);
+    EXPECT_EQ(msvc->framesCompressed, cam->FramesWritten);
+}
