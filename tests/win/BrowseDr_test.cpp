@@ -175,9 +175,11 @@ TEST_F(BrowseDrTest, OkReturnsTheFolderSelectedAtOpening) {
     std::atomic<bool> selected{false};
     int created = 0;
     HWND handleAtCreate = nullptr;
+    std::wstring captionAtCreate;
     dlg.OnCreate = [&](TBrowseDirectoryDlg& sender) {
         ++created;
         handleAtCreate = sender.DialogHandle();
+        captionAtCreate = sender.Caption();
     };
     dlg.OnSelChanged = [&](TBrowseDirectoryDlg&, const std::wstring& path, LPCITEMIDLIST list) {
         changes.push_back(path);
@@ -199,12 +201,14 @@ TEST_F(BrowseDrTest, OkReturnsTheFolderSelectedAtOpening) {
     EXPECT_TRUE(s.okEnabled);
     EXPECT_EQ(created, 1);
     EXPECT_NE(handleAtCreate, nullptr);
+    EXPECT_EQ(captionAtCreate, kCaption); // read from the open window
     ASSERT_TRUE(selected.load());
 
     EXPECT_TRUE(chosen);
     EXPECT_TRUE(SameFolder(dlg.Selection(), video_))
         << "got " << testing::PrintToString(dlg.Selection());
     EXPECT_NE(dlg.SelectionPIDL(), nullptr);
+    EXPECT_NE(dlg.ImageIndex(), -1);
     EXPECT_EQ(dlg.DialogHandle(), nullptr);
     EXPECT_EQ(dlg.Caption(), kCaption); // the stored text once closed
 }
@@ -325,4 +329,42 @@ TEST_F(BrowseDrTest, AnErrorInAHandlerClosesThePickerAndReachesTheCaller) {
     EXPECT_THROW(dlg.Execute(), std::runtime_error);
     EXPECT_EQ(dlg.Selection(), L"");
     EXPECT_EQ(FindWindowW(L"#32770", kCaption.c_str()), nullptr);
+}
+
+TEST_F(BrowseDrTest, ExecuteBringsItsOwnComAndLeavesTheThreadAsItWas) {
+    // A thread without COM: the picker works, and afterwards the thread can still choose any
+    // apartment, so the initialisation made for the call was undone.
+    HRESULT afterwards = E_FAIL;
+    bool chosen = false;
+    std::wstring selection;
+    std::thread worker([&] {
+        TBrowseDirectoryDlg dlg;
+        dlg.SetCaption(kCaption);
+        dlg.SetSelection(video_);
+        TDialogDriver driver(kCaption, IDOK);
+        chosen = dlg.Execute();
+        driver.Join();
+        selection = dlg.Selection();
+        afterwards = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+        if (SUCCEEDED(afterwards)) CoUninitialize();
+    });
+    worker.join();
+    EXPECT_TRUE(chosen);
+    EXPECT_FALSE(selection.empty());
+    EXPECT_EQ(afterwards, S_OK);
+
+    // A thread already in the multithreaded apartment keeps it and still gets the picker.
+    chosen = false;
+    std::thread mta([&] {
+        ASSERT_EQ(CoInitializeEx(nullptr, COINIT_MULTITHREADED), S_OK);
+        TBrowseDirectoryDlg dlg;
+        dlg.SetCaption(kCaption);
+        dlg.SetSelection(video_);
+        TDialogDriver driver(kCaption, IDOK);
+        chosen = dlg.Execute();
+        driver.Join();
+        CoUninitialize();
+    });
+    mta.join();
+    EXPECT_TRUE(chosen);
 }
