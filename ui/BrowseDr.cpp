@@ -2,6 +2,7 @@
 
 #include "core/BrowseRules.h"
 
+#include <memory>
 #include <vector>
 
 namespace ui {
@@ -67,6 +68,15 @@ private:
     HDC dc_;
     HGDIOBJ old_ = nullptr;
 };
+
+// Memory from the shell's allocator, given back to it.
+struct TShellFree {
+    IMalloc* malloc;
+    void operator()(void* p) const {
+        if (p) malloc->Free(p);
+    }
+};
+template <class T> using TShellPtr = std::unique_ptr<T, TShellFree>;
 
 bool IsNtFamily() {
     OSVERSIONINFOW info{};
@@ -166,50 +176,53 @@ bool TBrowseDirectoryDlg::Execute() {
     const bool wantStatus = !statusText_.empty() || showSelectionInStatus_;
     bool result = false;
     std::wstring path;
-    LPITEMIDLIST item = nullptr;
+    TShellPtr<ITEMIDLIST> item(nullptr, TShellFree{shellMalloc_});
 
-    auto* buffer = shellMalloc_
-                       ? static_cast<wchar_t*>(shellMalloc_->Alloc(MAX_PATH * sizeof(wchar_t)))
-                       : nullptr;
-    if (buffer) {
-        buffer[0] = L'\0';
-        LPITEMIDLIST root = nullptr;
-        // A root the shell cannot resolve leaves the list empty: the tree then starts at the
-        // desktop.
-        if (FAILED(SHGetSpecialFolderLocation(
-                parent_, core::BrowseRootFolderNumber(root_, IsNtFamily()), &root)))
-            root = nullptr;
+    if (shellMalloc_) {
+        TShellPtr<wchar_t> buffer(
+            static_cast<wchar_t*>(shellMalloc_->Alloc(MAX_PATH * sizeof(wchar_t))),
+            TShellFree{shellMalloc_});
+        if (buffer) {
+            buffer.get()[0] = L'\0';
+            // A root the shell cannot resolve leaves the list empty: the tree then starts at the
+            // desktop.
+            LPITEMIDLIST rootList = nullptr;
+            if (FAILED(SHGetSpecialFolderLocation(
+                    parent_, core::BrowseRootFolderNumber(root_, IsNtFamily()), &rootList)))
+                rootList = nullptr;
+            TShellPtr<ITEMIDLIST> root(rootList, TShellFree{shellMalloc_});
 
-        BROWSEINFOW info{};
-        info.hwndOwner = parent_;
-        info.pidlRoot = root;
-        info.pszDisplayName = buffer;
-        info.lpszTitle = title_.c_str();
-        info.ulFlags = options_.ShellFlags() | (wantStatus ? BIF_STATUSTEXT : 0);
-        info.lpfn = &TBrowseDirectoryDlg::BrowseCallback;
-        info.lParam = reinterpret_cast<LPARAM>(this);
-        item = SHBrowseForFolderW(&info);
+            BROWSEINFOW info{};
+            info.hwndOwner = parent_;
+            info.pidlRoot = root.get();
+            info.pszDisplayName = buffer.get();
+            info.lpszTitle = title_.c_str();
+            info.ulFlags = options_.ShellFlags() | (wantStatus ? BIF_STATUSTEXT : 0);
+            info.lpfn = &TBrowseDirectoryDlg::BrowseCallback;
+            info.lParam = reinterpret_cast<LPARAM>(this);
+            item.reset(SHBrowseForFolderW(&info));
 
-        if (item) {
-            if (options_.Contains(bfComputers)) {
-                path = L"\\\\" + std::wstring(buffer);
-                if (SHGetPathFromIDListW(item, buffer)) path = buffer;
-            } else {
-                // An item without a file-system path (a printer, the control panel) gives an
-                // empty Selection, which callers take as nothing chosen.
-                path = SHGetPathFromIDListW(item, buffer) ? std::wstring(buffer) : std::wstring();
+            if (item) {
+                if (options_.Contains(bfComputers)) {
+                    path = L"\\\\" + std::wstring(buffer.get());
+                    if (SHGetPathFromIDListW(item.get(), buffer.get())) path = buffer.get();
+                } else {
+                    // An item without a file-system path (a printer, the control panel) gives an
+                    // empty Selection, which callers take as nothing chosen.
+                    path = SHGetPathFromIDListW(item.get(), buffer.get())
+                               ? std::wstring(buffer.get())
+                               : std::wstring();
+                }
+                imageIndex_ = info.iImage;
+                result = true;
             }
-            imageIndex_ = info.iImage;
-            result = true;
         }
-        if (root) shellMalloc_->Free(root);
-        shellMalloc_->Free(buffer);
     }
 
     dialogHandle_ = nullptr;
     if (result) {
         selection_ = path;
-        SetSelectionPIDL(item);
+        SetSelectionPIDL(item.release());
     } else {
         selection_.clear();
         SetSelectionPIDL(nullptr);
