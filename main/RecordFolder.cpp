@@ -2,6 +2,7 @@
 
 #include "core/RecordNaming.h"
 #include "settings/libIniFile.h"
+#include "ui/BrowseDr.h"
 
 #include <shlobj.h>
 
@@ -22,6 +23,19 @@ bool Exists(const std::wstring& path) {
 bool IsExistingDirectory(const std::wstring& path) {
     const DWORD attributes = GetFileAttributesW(path.c_str());
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+// Handles the window messages that are waiting, once; a quit request is put back for the loop.
+void ProcessPendingMessages() {
+    MSG msg;
+    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+        if (msg.message == WM_QUIT) {
+            PostQuitMessage(static_cast<int>(msg.wParam));
+            return;
+        }
+        TranslateMessage(&msg);
+        DispatchMessageW(&msg);
+    }
 }
 
 // A memory DC on the screen with a font selected for measuring, both given back at the end.
@@ -94,6 +108,19 @@ std::wstring RecordFolderText(const std::wstring& iniBase, int width, HFONT font
     TMeasureDC dc(font);
     if (!dc.Get()) return L" " + folder;
     return RecordFolderTextIn(dc.Get(), width, folder);
+}
+
+bool ChooseRecordFolder(ui::TBrowseDirectoryDlg& dlg, const std::wstring& iniBase, HWND owner) {
+    dlg.SetCaption(L"保存フォルダーの指定");
+    dlg.SetTitle(L"ファイルの種類 : MP3 WAV");
+    dlg.SetStatusText(L"フォルダー選択 :");
+    dlg.SetSelection(RecordFolder(iniBase, owner));
+    if (!dlg.Execute()) return false;
+    ProcessPendingMessages();
+    const std::wstring folder = dlg.Selection();
+    if (folder.empty()) return false;
+    settings::WriteIniString(iniBase, L"SETTING", L"PATH", folder);
+    return true;
 }
 
 std::wstring LocaleDecimalSeparator() {

@@ -7,6 +7,10 @@
 #include <cstdint>
 #include <string>
 
+namespace ui {
+class TBrowseDirectoryDlg;
+}
+
 namespace mainwin {
 
 // Path of a shell special folder by the program's small index (7 = the user's Favorites);
@@ -39,6 +43,13 @@ std::wstring RecordFolderText(const std::wstring& iniBase, int width, HFONT font
 
 // The same rule measuring in a device context with the font already selected.
 std::wstring RecordFolderTextIn(HDC dc, int width, const std::wstring& folder);
+
+// Lets the user choose the recording folder in dlg (caption, title and status text of the folder
+// dialog, the stored folder selected at opening) and stores a non-empty choice as "PATH". True when
+// a folder was stored: the caller then shows the folder again. False on cancel or an empty choice,
+// which change nothing. A settings file that cannot be written raises core::Exception.
+bool ChooseRecordFolder(ui::TBrowseDirectoryDlg& dlg, const std::wstring& iniBase,
+                        HWND owner = nullptr);
 
 // " RecordingTime : 12.34 sec ,  FrameNo : 123", the seconds with two decimals behind the user's
 // locale decimal separator.

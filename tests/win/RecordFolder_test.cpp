@@ -1,11 +1,16 @@
 #include "main/RecordFolder.h"
 
+#include "core/Exception.h"
 #include "settings/libIniFile.h"
+#include "ui/BrowseDr.h"
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <cwctype>
 #include <string>
+#include <thread>
 
 using namespace mainwin;
 
@@ -43,6 +48,29 @@ struct TMainFont {
         DeleteDC(dc);
         return size.cx;
     }
+};
+
+// Presses a button of the folder dialog from another thread once it is shown and ready() holds
+// (or a few seconds have passed), as a user would.
+class TFolderDialogDriver {
+public:
+    TFolderDialogDriver(UINT command, std::function<bool()> ready)
+        : thread_([command, ready] {
+              using namespace std::chrono_literals;
+              HWND dlg = nullptr;
+              for (int i = 0; i < 300 && !dlg; ++i) {
+                  dlg = FindWindowW(L"#32770", L"保存フォルダーの指定");
+                  if (!dlg) std::this_thread::sleep_for(50ms);
+              }
+              if (!dlg) return;
+              for (int i = 0; i < 100 && !(IsWindowVisible(dlg) && ready()); ++i)
+                  std::this_thread::sleep_for(50ms);
+              PostMessageW(dlg, WM_COMMAND, MAKEWPARAM(command, BN_CLICKED), 0);
+          }) {}
+    ~TFolderDialogDriver() { thread_.join(); }
+
+private:
+    std::thread thread_;
 };
 
 // A settings base and a recording folder under the temp directory, removed at the end.
@@ -173,4 +201,54 @@ TEST_F(RecordFolderTest, ProgressTextUsesTheLocaleDecimalSeparator) {
               std::wstring(L" RecordingTime : 12") + sep + L"34 sec ,  FrameNo : 123");
     EXPECT_EQ(FormatProgressText(60000, 600),
               std::wstring(L" RecordingTime : 60") + sep + L"00 sec ,  FrameNo : 600");
+}
+
+TEST_F(RecordFolderTest, ChosenFolderIsStoredAndCancelChangesNothing) {
+    settings::WriteIniString(base_, L"SETTING", L"PATH", videos_);
+    ui::TBrowseDirectoryDlg dlg;
+    std::atomic<bool> opened{false};
+    std::wstring title;
+    dlg.OnSelChanged = [&](ui::TBrowseDirectoryDlg& sender, const std::wstring& path,
+                           LPCITEMIDLIST) {
+        title = sender.Title();
+        if (CompareStringOrdinal(path.c_str(), -1, videos_.c_str(), -1, TRUE) == CSTR_EQUAL)
+            opened = true;
+    };
+    {
+        TFolderDialogDriver driver(IDCANCEL, [&] { return opened.load(); });
+        EXPECT_FALSE(ChooseRecordFolder(dlg, base_));
+    }
+    EXPECT_TRUE(opened.load()); // the stored folder was selected at opening
+    EXPECT_EQ(title, L"ファイルの種類 : MP3 WAV");
+    EXPECT_EQ(settings::ReadIniString(base_, L"SETTING", L"PATH", L"-"), videos_);
+
+    // The user moves to the parent folder and presses OK; the move is made through the Selection
+    // setter of the open dialog.
+    opened = false;
+    dlg.OnCreate = [&](ui::TBrowseDirectoryDlg& sender) { sender.SetSelection(dir_); };
+    dlg.OnSelChanged = [&](ui::TBrowseDirectoryDlg&, const std::wstring& path, LPCITEMIDLIST) {
+        if (CompareStringOrdinal(path.c_str(), -1, dir_.c_str(), -1, TRUE) == CSTR_EQUAL)
+            opened = true;
+    };
+    {
+        TFolderDialogDriver driver(IDOK, [&] { return opened.load(); });
+        EXPECT_TRUE(ChooseRecordFolder(dlg, base_));
+    }
+    const std::wstring stored = settings::ReadIniString(base_, L"SETTING", L"PATH", L"-");
+    EXPECT_EQ(CompareStringOrdinal(stored.c_str(), -1, dir_.c_str(), -1, TRUE), CSTR_EQUAL)
+        << testing::PrintToString(stored);
+    EXPECT_EQ(dlg.Caption(), L"保存フォルダーの指定");
+    EXPECT_EQ(dlg.StatusText(), L"フォルダー選択 :");
+}
+
+TEST_F(RecordFolderTest, AnUnwritableSettingsFileRaisesTheError) {
+    const std::wstring unwritable = dir_ + L"\\missing\\Quarnelby";
+    ui::TBrowseDirectoryDlg dlg;
+    TFolderDialogDriver driver(IDOK, [] { return true; });
+    try {
+        ChooseRecordFolder(dlg, unwritable);
+        ADD_FAILURE() << "no error raised";
+    } catch (const core::Exception& e) {
+        EXPECT_EQ(e.Message(), unwritable + L".ini に書き込めません");
+    }
 }
