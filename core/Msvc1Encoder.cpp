@@ -131,8 +131,7 @@ struct TPair {
     int err;
 };
 
-template <int N>
-TPair ChoosePair(const TBlock& blk, const std::array<int, N>& set) {
+template <int N> TPair ChoosePair(const TBlock& blk, const std::array<int, N>& set) {
     int lo[3] = {256, 256, 256}, hi[3] = {-1, -1, -1}, loAt[3] = {0, 0, 0}, hiAt[3] = {0, 0, 0};
     for (int k = 0; k < N; ++k) {
         const int v[3] = {blk.r[set[k]], blk.g[set[k]], blk.b[set[k]]};
@@ -388,8 +387,8 @@ std::size_t TMsvc1Encoder::Encode(const std::uint8_t* dib, int quality, bool key
     return w.Size();
 }
 
-std::vector<std::uint8_t> TMsvc1Encoder::Encode(const std::uint8_t* dib, int quality,
-                                                bool keyFrame, bool* wasKeyFrame) {
+std::vector<std::uint8_t> TMsvc1Encoder::Encode(const std::uint8_t* dib, int quality, bool keyFrame,
+                                                bool* wasKeyFrame) {
     std::vector<std::uint8_t> out(Msvc1MaxFrameBytes(width_, height_));
     out.resize(Encode(dib, quality, keyFrame, out.data(), out.size(), wasKeyFrame));
     return out;

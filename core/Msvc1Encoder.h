@@ -1,4 +1,5 @@
-// Microsoft Video 1 ("MSVC"/"CRAM", 16-bit) frame encoder: 4x4 blocks, skips against the decoder's picture.
+// Microsoft Video 1 ("MSVC"/"CRAM", 16-bit) frame encoder: 4x4 blocks, skips against the decoder's
+// picture.
 #pragma once
 
 #include <cstddef>

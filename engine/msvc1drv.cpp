@@ -100,9 +100,9 @@ LRESULT Compress(TInstance& inst, ICCOMPRESS* ic) {
     bool key = false;
     // The output buffer holds what ICM_COMPRESS_GET_SIZE asked for.
     const std::size_t capacity = core::Msvc1MaxFrameBytes(in->biWidth, in->biHeight);
-    const std::size_t size = enc.Encode(static_cast<const std::uint8_t*>(ic->lpInput),
-                                        static_cast<int>(quality), askKey,
-                                        static_cast<std::uint8_t*>(ic->lpOutput), capacity, &key);
+    const std::size_t size =
+        enc.Encode(static_cast<const std::uint8_t*>(ic->lpInput), static_cast<int>(quality), askKey,
+                   static_cast<std::uint8_t*>(ic->lpOutput), capacity, &key);
     if (size == 0) return ICERR_ERROR;
 
     BITMAPINFOHEADER* out = ic->lpbiOutput;
@@ -223,7 +223,7 @@ LRESULT HandleMessage(DWORD_PTR id, HDRVR driver, UINT message, LPARAM lParam1, 
         if (CompressQuery(in, reinterpret_cast<const BITMAPINFOHEADER*>(lParam2)) != ICERR_OK)
             return ICERR_BADFORMAT;
         return inst->encoder.Begin(in->biWidth, in->biHeight, in->biBitCount) ? ICERR_OK
-                                                                               : ICERR_BADFORMAT;
+                                                                              : ICERR_BADFORMAT;
     }
     case ICM_COMPRESS:
         if (inst == nullptr) return ICERR_BADHANDLE;
@@ -266,8 +266,8 @@ bool SystemMsvcAccepts(unsigned bitsPerPixel) {
     if (bitsPerPixel <= 8) {
         format.header.biClrUsed = 1u << bitsPerPixel;
         for (unsigned i = 0; i < format.header.biClrUsed; ++i)
-            format.colours[i] = RGBQUAD{static_cast<BYTE>(i), static_cast<BYTE>(i),
-                                        static_cast<BYTE>(i), 0};
+            format.colours[i] =
+                RGBQUAD{static_cast<BYTE>(i), static_cast<BYTE>(i), static_cast<BYTE>(i), 0};
     }
     const bool accepts = ICCompressQuery(hic, &format, nullptr) == ICERR_OK;
     ICClose(hic);

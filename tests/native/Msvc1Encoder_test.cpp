@@ -41,8 +41,7 @@ int MaxChannelError(const std::vector<std::uint32_t>& source,
 
 // Top-down pixels where every 4x4 block (aligned to the frame) is painted by paint(bx, by, x, y)
 // with x, y inside the block counted from its top-left corner.
-template <typename F>
-std::vector<std::uint32_t> BlockPattern(int width, int height, F paint) {
+template <typename F> std::vector<std::uint32_t> BlockPattern(int width, int height, F paint) {
     std::vector<std::uint32_t> px(static_cast<std::size_t>(width) * height);
     for (int y = 0; y < height; ++y)
         for (int x = 0; x < width; ++x)
@@ -51,7 +50,8 @@ std::vector<std::uint32_t> BlockPattern(int width, int height, F paint) {
 }
 
 std::uint32_t Pseudo(int a, int b) {
-    std::uint32_t h = static_cast<std::uint32_t>(a) * 2654435761u ^ static_cast<std::uint32_t>(b) * 40503u;
+    std::uint32_t h =
+        static_cast<std::uint32_t>(a) * 2654435761u ^ static_cast<std::uint32_t>(b) * 40503u;
     h ^= h >> 13;
     h *= 0x5bd1e995u;
     return h ^ (h >> 15);
@@ -177,7 +177,8 @@ TEST_F(Msvc1EncoderTest, HighestQualityKeepsFlatColoursAndTwoColourTextWithinRou
             TMsvc1Encoder enc;
             ASSERT_TRUE(enc.Begin(w, h, bpp));
             std::vector<std::uint16_t> picture;
-            const auto d = RoundTrip(enc, ToDib(*source, w, h, bpp), kMsvc1MaxQuality, true, picture);
+            const auto d =
+                RoundTrip(enc, ToDib(*source, w, h, bpp), kMsvc1MaxQuality, true, picture);
             // 16-bit sources lose their low bits before encoding; allow for that rounding too.
             EXPECT_LE(MaxChannelError(*source, picture, w, h), bpp == 16 ? 8 : 4);
             EXPECT_EQ(CountKind(d.result, TBlockKind::Eight), 0);
@@ -196,7 +197,8 @@ TEST_F(Msvc1EncoderTest, TwoAndEightColourBlocksRoundTrip) {
     // Every quadrant has its own two colours.
     const auto eight = BlockPattern(w, h, [](int bx, int by, int x, int y) -> std::uint32_t {
         const int q = (y / 2) * 2 + x / 2;
-        const bool first = (Pseudo(bx + q, by) >> (y % 2 * 2 + x % 2)) & 1 || (x % 2 == 0 && y % 2 == 0);
+        const bool first =
+            (Pseudo(bx + q, by) >> (y % 2 * 2 + x % 2)) & 1 || (x % 2 == 0 && y % 2 == 0);
         const bool second = x % 2 == 1 && y % 2 == 1;
         const std::uint32_t a = (Pseudo(q, 1) & 0xF8F8F8), b = (Pseudo(q, 2) & 0xF8F8F8) | 0x040404;
         return first && !second ? a : b;
@@ -276,7 +278,8 @@ TEST_F(Msvc1EncoderTest, SmallChangeIsCodedAndDriftStaysBounded) {
     RoundTrip(enc, ToDib(px, w, h, 24), 6550, true, picture);
 
     // One pixel turns from the scene's colour to white: its block must be coded again.
-    px[static_cast<std::size_t>(21) * w + 37] = px[static_cast<std::size_t>(21) * w + 37] ^ 0xFFFFFF;
+    px[static_cast<std::size_t>(21) * w + 37] =
+        px[static_cast<std::size_t>(21) * w + 37] ^ 0xFFFFFF;
     std::size_t size = 0;
     const auto d = RoundTrip(enc, ToDib(px, w, h, 24), 6550, false, picture, &size);
     EXPECT_EQ(CountKind(d.result, TBlockKind::Skip), (w / 4) * (h / 4) - 1);

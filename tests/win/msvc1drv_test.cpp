@@ -131,7 +131,8 @@ std::vector<std::uint32_t> DibToPixels(const BITMAPINFOHEADER* h) {
                 const DWORD v = row[2 * x] | (row[2 * x + 1] << 8);
                 const bool is565 = masks[1] == 0x07E0;
                 const int r5 = is565 ? (v >> 11) & 31 : (v >> 10) & 31;
-                const int g6 = is565 ? (v >> 5) & 63 : ((v >> 5) & 31) << 1 | (((v >> 5) & 31) >> 4);
+                const int g6 =
+                    is565 ? (v >> 5) & 63 : ((v >> 5) & 31) << 1 | (((v >> 5) & 31) >> 4);
                 const int b5 = v & 31;
                 r = (r5 << 3) | (r5 >> 2);
                 g = (g6 << 2) | (g6 >> 4);
@@ -150,7 +151,8 @@ double PsnrTopDown(const std::vector<std::uint32_t>& a, const std::vector<std::u
     double sse = 0;
     for (std::size_t i = 0; i < a.size(); ++i)
         for (int shift : {0, 8, 16}) {
-            const int d = static_cast<int>((a[i] >> shift) & 0xFF) - static_cast<int>((b[i] >> shift) & 0xFF);
+            const int d =
+                static_cast<int>((a[i] >> shift) & 0xFF) - static_cast<int>((b[i] >> shift) & 0xFF);
             sse += d * d;
         }
     if (sse == 0) return 99;
@@ -158,7 +160,9 @@ double PsnrTopDown(const std::vector<std::uint32_t>& a, const std::vector<std::u
 }
 
 // The scene of frame n: it moves for 15 steps, then holds still.
-int SceneTime(int n) { return n < 15 ? n : 14; }
+int SceneTime(int n) {
+    return n < 15 ? n : 14;
+}
 constexpr int kFrames = 20;
 
 class Msvc1DriverTest : public ::testing::Test {
@@ -203,8 +207,8 @@ protected:
         if (AVIStreamSetFormat(target, 0, &format, sizeof(format)) != 0) return false;
         for (int n = 0; n < kFrames; ++n) {
             auto dib = SceneDib(w, h, SceneTime(n), 32);
-            if (AVIStreamWrite(target, n, 1, dib.data(), static_cast<LONG>(dib.size()), 0,
-                               nullptr, nullptr) != 0)
+            if (AVIStreamWrite(target, n, 1, dib.data(), static_cast<LONG>(dib.size()), 0, nullptr,
+                               nullptr) != 0)
                 return false;
         }
         return true;
@@ -265,6 +269,7 @@ TEST_F(Msvc1DriverTest, InstalledUnderWineAtEveryDepthItEncodesAndListed) {
 TEST_F(Msvc1DriverTest, AnswersAsACompressorOnly) {
     THic hic(ICOpen(ICTYPE_VIDEO, kMsvc, ICMODE_QUERY));
     ASSERT_TRUE(hic);
+    DWORD dwICValue = 0; // used by the ICGetDefault... macros
     ICINFO info{};
     ASSERT_EQ(ICGetInfo(hic.get(), &info, sizeof(info)), static_cast<LRESULT>(sizeof(info)));
     EXPECT_EQ(info.fccHandler, kMsvc);
@@ -296,7 +301,24 @@ TEST_F(Msvc1DriverTest, AnswersAsACompressorOnly) {
     EXPECT_NE(ICCompressQuery(hic.get(), &in, &otherSize), ICERR_OK);
     EXPECT_EQ(ICCompressGetSize(hic.get(), &in, &out), static_cast<LRESULT>(80 * 50 * 18));
 
-    EXPECT_EQ(ICGetDefaultQuality(hic.get()), 7500);
+    EXPECT_EQ(ICGetDefaultQuality(hic.get()), 7500u);
+    EXPECT_EQ(ICGetDefaultKeyFrameRate(hic.get()), 15u);
+    EXPECT_EQ(ICGetStateSize(hic.get()), 0u);
+    DWORD quality = 0;
+    ASSERT_EQ(ICSendMessage(hic.get(), ICM_GETQUALITY, reinterpret_cast<DWORD_PTR>(&quality), 0),
+              ICERR_OK);
+    EXPECT_EQ(quality, 7500u);
+    // The quality of a frames-info message (formats not known yet) becomes the default for
+    // frames that ask for ICQUALITY_DEFAULT.
+    ICCOMPRESSFRAMES frames{};
+    frames.lQuality = 3000;
+    frames.lKeyRate = 5;
+    ASSERT_EQ(ICSendMessage(hic.get(), ICM_COMPRESS_FRAMES_INFO,
+                            reinterpret_cast<DWORD_PTR>(&frames), sizeof(frames)),
+              ICERR_OK);
+    ASSERT_EQ(ICSendMessage(hic.get(), ICM_GETQUALITY, reinterpret_cast<DWORD_PTR>(&quality), 0),
+              ICERR_OK);
+    EXPECT_EQ(quality, 3000u);
     EXPECT_FALSE(ICQueryAbout(hic.get()));
     EXPECT_FALSE(ICQueryConfigure(hic.get()));
     EXPECT_NE(ICDecompressQuery(hic.get(), &out, nullptr), ICERR_OK);
@@ -396,16 +418,17 @@ TEST_P(Msvc1RecordingTest, FileDecodesInAvifileAndFfmpegWithGoodQuality) {
 
     // ffmpeg's msvideo1 decoder: no complaint, every frame, the same quality.
     const std::string src = UnixPath(compressedPath);
-    const std::wstring rgbPath = TempPath(tag + L"-ffmpeg.rgb"), errPath = TempPath(tag + L"-err.txt"),
+    const std::wstring rgbPath = TempPath(tag + L"-ffmpeg.rgb"),
+                       errPath = TempPath(tag + L"-err.txt"),
                        probePath = TempPath(tag + L"-probe.txt");
     ASSERT_FALSE(src.empty());
-    const int rc = RunUnixShell("ffmpeg -nostdin -v error -i '" + src +
-                                    "' -f rawvideo -pix_fmt rgb24 -y '" + UnixPath(rgbPath) +
-                                    "' 2> '" + UnixPath(errPath) +
-                                    "' && ffprobe -v error -select_streams v:0 -show_entries "
-                                    "stream=codec_name -of csv=p=0 '" +
-                                    src + "' > '" + UnixPath(probePath) + "'",
-                                60000);
+    const int rc =
+        RunUnixShell("ffmpeg -nostdin -v error -i '" + src + "' -f rawvideo -pix_fmt rgb24 -y '" +
+                         UnixPath(rgbPath) + "' 2> '" + UnixPath(errPath) +
+                         "' && ffprobe -v error -select_streams v:0 -show_entries "
+                         "stream=codec_name -of csv=p=0 '" +
+                         src + "' > '" + UnixPath(probePath) + "'",
+                     60000);
     EXPECT_EQ(rc, 0);
     EXPECT_EQ(ReadText(errPath), "");
     EXPECT_EQ(ReadText(probePath), "msvideo1\n");
