@@ -184,6 +184,15 @@ TEST_F(Msvc1EncoderTest, HighestQualityKeepsFlatColoursAndTwoColourTextWithinRou
             EXPECT_EQ(CountKind(d.result, TBlockKind::Eight), 0);
         }
     }
+    // At the lowest quality flat areas are single-colour blocks, and a red that would collide
+    // with the skip codes moves one level instead of turning into a skip.
+    TMsvc1Encoder enc;
+    ASSERT_TRUE(enc.Begin(w, h, 32));
+    std::vector<std::uint16_t> picture;
+    const auto d = RoundTrip(enc, ToDib(flat, w, h, 32), 0, true, picture);
+    EXPECT_EQ(CountKind(d.result, TBlockKind::Fill), (w / 4) * (h / 4));
+    EXPECT_LE(MaxChannelError(flat, picture, w, h), 8);
+    EXPECT_NE(picture[0] >> 10, 1); // red 8 shown one level away from the colliding level
 }
 
 TEST_F(Msvc1EncoderTest, TwoAndEightColourBlocksRoundTrip) {
@@ -219,6 +228,28 @@ TEST_F(Msvc1EncoderTest, TwoAndEightColourBlocksRoundTrip) {
     // At the lowest quality the same pictures still decode to what the encoder expects.
     ASSERT_TRUE(enc.Begin(w, h, 32));
     RoundTrip(enc, ToDib(eight, w, h, 32), 0, true, picture);
+}
+
+TEST_F(Msvc1EncoderTest, AnyPictureGivesAWellFormedStream) {
+    // Noise, half-changed noise and noise in a few colours, at every depth and several
+    // qualities: the decoder must read every frame and end exactly where the encoder thinks.
+    const int w = 64, h = 48;
+    for (int bpp : {16, 24, 32}) {
+        for (int q : {0, 3000, 6550, 10000}) {
+            SCOPED_TRACE(testing::Message() << bpp << " bits, quality " << q);
+            TMsvc1Encoder enc;
+            ASSERT_TRUE(enc.Begin(w, h, bpp));
+            std::vector<std::uint16_t> picture;
+            for (int n = 0; n < 6; ++n) {
+                const auto px = BlockPattern(w, h, [n](int bx, int by, int x, int y) {
+                    const std::uint32_t r =
+                        Pseudo(bx * 4 + x + (bx % 2 && n % 2 ? n : 0), by * 4 + y);
+                    return n % 3 == 2 ? (r % 3) * 0x7F7F7Fu : r & 0xFFFFFF;
+                });
+                RoundTrip(enc, ToDib(px, w, h, bpp), q, n == 3, picture);
+            }
+        }
+    }
 }
 
 TEST_F(Msvc1EncoderTest, LowerQualityNeverGivesLargerKeyFrames) {
