@@ -41,11 +41,11 @@ TInstance* FindInstance(DWORD_PTR id) {
     return it == gInstances.end() ? nullptr : it->second.get();
 }
 
+// Four-character codes compare without regard to case, as msvfw32 compares handlers.
 bool SameFourcc(DWORD a, DWORD b) {
-    for (int i = 0; i < 4; ++i) {
-        const wint_t ca = (a >> (8 * i)) & 0xFF, cb = (b >> (8 * i)) & 0xFF;
-        if (std::towupper(ca) != std::towupper(cb)) return false;
-    }
+    const auto upper = [](DWORD c) { return c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c; };
+    for (int i = 0; i < 4; ++i)
+        if (upper((a >> (8 * i)) & 0xFF) != upper((b >> (8 * i)) & 0xFF)) return false;
     return true;
 }
 
@@ -135,13 +135,13 @@ LRESULT GetInfo(ICINFO* info, DWORD size) {
     return sizeof(ICINFO);
 }
 
-LRESULT Open(const ICOPEN* open) {
+LRESULT Open(ICOPEN* open) {
     if (open != nullptr && !SameFourcc(open->fccType, ICTYPE_VIDEO)) return 0;
     auto inst = std::make_unique<TInstance>();
     std::lock_guard<std::mutex> lock(gInstancesLock);
     const DWORD_PTR id = gNextId++;
     gInstances.emplace(id, std::move(inst));
-    if (open != nullptr) const_cast<ICOPEN*>(open)->dwError = ICERR_OK;
+    if (open != nullptr) open->dwError = ICERR_OK;
     return static_cast<LRESULT>(id);
 }
 
@@ -160,7 +160,7 @@ LRESULT HandleMessage(DWORD_PTR id, HDRVR driver, UINT message, LPARAM lParam1, 
     case DRV_REMOVE:
         return DRV_OK;
     case DRV_OPEN:
-        return Open(reinterpret_cast<const ICOPEN*>(lParam2));
+        return Open(reinterpret_cast<ICOPEN*>(lParam2));
     case DRV_CLOSE:
         return Close(id);
     case DRV_QUERYCONFIGURE:
@@ -249,8 +249,11 @@ LRESULT HandleMessage(DWORD_PTR id, HDRVR driver, UINT message, LPARAM lParam1, 
 // Whether the system's own "MSVC" compressor (ours not installed) takes uncompressed frames of
 // this depth.
 bool SystemMsvcAccepts(unsigned bitsPerPixel) {
-    HIC hic = ICOpen(ICTYPE_VIDEO, kFccMsvc, ICMODE_QUERY);
-    if (hic == nullptr) return false;
+    struct THicClose {
+        void operator()(HIC__* hic) const { ICClose(hic); }
+    };
+    const std::unique_ptr<HIC__, THicClose> hic(ICOpen(ICTYPE_VIDEO, kFccMsvc, ICMODE_QUERY));
+    if (!hic) return false;
     struct {
         BITMAPINFOHEADER header;
         RGBQUAD colours[256];
@@ -269,9 +272,7 @@ bool SystemMsvcAccepts(unsigned bitsPerPixel) {
             format.colours[i] =
                 RGBQUAD{static_cast<BYTE>(i), static_cast<BYTE>(i), static_cast<BYTE>(i), 0};
     }
-    const bool accepts = ICCompressQuery(hic, &format, nullptr) == ICERR_OK;
-    ICClose(hic);
-    return accepts;
+    return ICCompressQuery(hic.get(), &format, nullptr) == ICERR_OK;
 }
 
 } // namespace
