@@ -175,7 +175,7 @@ protected:
 
     // Writes the scene through AVIFile: compressed with "MSVC" as a recording does, or as
     // plain frames.
-    static bool WriteAvi(const std::wstring& path, int w, int h, bool compress) {
+    static bool WriteAvi(const std::wstring& path, int w, int h, bool compress, int step = 1) {
         DeleteFileW(path.c_str());
         IAVIFile* rawFile = nullptr;
         if (AVIFileOpenW(&rawFile, path.c_str(), OF_CREATE | OF_WRITE, nullptr) != 0) return false;
@@ -207,8 +207,8 @@ protected:
         if (AVIStreamSetFormat(target, 0, &format, sizeof(format)) != 0) return false;
         for (int n = 0; n < kFrames; ++n) {
             auto dib = SceneDib(w, h, SceneTime(n), 32);
-            if (AVIStreamWrite(target, n, 1, dib.data(), static_cast<LONG>(dib.size()), 0, nullptr,
-                               nullptr) != 0)
+            if (AVIStreamWrite(target, n * step, 1, dib.data(), static_cast<LONG>(dib.size()), 0,
+                               nullptr, nullptr) != 0)
                 return false;
         }
         return true;
@@ -448,6 +448,34 @@ TEST_P(Msvc1RecordingTest, FileDecodesInAvifileAndFfmpegWithGoodQuality) {
 
     for (const auto& path : {compressedPath, plainPath, rgbPath, errPath, probePath})
         DeleteFileW(path.c_str());
+}
+
+TEST_F(Msvc1DriverTest, FramesWrittenWithGapsStillDecodeInFfmpeg) {
+    // A recording whose grabs take longer than a slot leaves positions empty.
+    const std::wstring path = TempPath(L"gaps.avi"), errPath = TempPath(L"gaps-err.txt"),
+                       probePath = TempPath(L"gaps-probe.txt");
+    ASSERT_TRUE(WriteAvi(path, 320, 240, true, 3));
+    const std::string src = UnixPath(path);
+    const int rc = RunUnixShell(
+        "ffmpeg -nostdin -v error -i '" + src + "' -f null - 2> '" + UnixPath(errPath) +
+            "' && ffprobe -v error -select_streams v:0 -show_entries packet=pts,flags -of "
+            "csv=p=0 '" +
+            src + "' > '" + UnixPath(probePath) + "'",
+        60000);
+    EXPECT_EQ(rc, 0);
+    EXPECT_EQ(ReadText(errPath), "");
+    // Every written frame is a packet at its position; key frames stay at least 5 apart.
+    const std::string probe = ReadText(probePath);
+    int packets = 0, keys = 0;
+    for (std::size_t at = 0; (at = probe.find('\n', at)) != std::string::npos; ++at)
+        ++packets;
+    for (std::size_t at = 0; (at = probe.find(",K", at)) != std::string::npos; ++at)
+        ++keys;
+    EXPECT_EQ(packets, kFrames);
+    EXPECT_EQ(keys, kFrames / 2);
+    EXPECT_EQ(probe.substr(0, 5), "0,K_\n");
+    for (const auto& p : {path, errPath, probePath})
+        DeleteFileW(p.c_str());
 }
 
 INSTANTIATE_TEST_SUITE_P(Sizes, Msvc1RecordingTest,
