@@ -296,7 +296,7 @@ TProbe ProbeWithFfmpeg(const std::wstring& path) {
     std::string out;
     const int rc = RunUnixShell(
         "ffprobe -v error -count_frames -show_entries "
-        "stream=codec_type,width,height,r_frame_rate,nb_read_frames -of default=nw=1 '" +
+        "stream=codec_type,codec_name,width,height,r_frame_rate,nb_read_frames -of default=nw=1 '" +
             file + "'; echo streams=$(ffprobe -v error -show_entries stream=index -of csv=p=0 '" +
             file + "' | wc -l)",
         out);
@@ -304,6 +304,7 @@ TProbe ProbeWithFfmpeg(const std::wstring& path) {
     p.ran = !out.empty();
     p.raw = out;
     p.codecType = Field(out, "codec_type");
+    p.codecName = Field(out, "codec_name");
     p.width = std::atoi(Field(out, "width").c_str());
     p.height = std::atoi(Field(out, "height").c_str());
     p.frameRate = Field(out, "r_frame_rate");

@@ -97,7 +97,7 @@ TAviReadBack ReadAvi(const std::wstring& path, bool keepSamples = false);
 struct TProbe {
     bool ran = false;
     int streams = 0;
-    std::string codecType;
+    std::string codecType, codecName;
     int width = 0, height = 0;
     std::string frameRate;
     int decodedFrames = -1;

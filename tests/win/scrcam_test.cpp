@@ -2,6 +2,8 @@
 // installed in-process.
 #include "engine/scrcam.h"
 
+#include "engine/msvc1drv.h"
+
 #include "EngineTestSupport.h"
 #include "TestCompressors.h"
 #include "core/CaptureRules.h"
@@ -1056,4 +1058,37 @@ TEST_F(EngineTest, IndeoFiveIsReplacedByTheDefaultCompressor) {
     EXPECT_EQ(indeo->framesCompressed, 0);
     EXPECT_GT(msvc->framesCompressed, 0);
     EXPECT_EQ(msvc->framesCompressed, cam->FramesWritten);
+}
+
+TEST_F(EngineTest, YesRecordsAgainWithTheProgramsOwnMsvc1Encoder) {
+    TTestCompressors compressors;
+    const DWORD fcc = mmioFOURCC('Q', 'F', 'A', 'L');
+    TCompressorBehaviour failing;
+    failing.failFrame = 3;
+    ASSERT_NE(compressors.Install(fcc, failing), nullptr);
+    ASSERT_TRUE(InstallOwnMsvc1IfNeeded(cam->BitsPerPixel));
+    cam->EnumCompressors();
+    cam->CompressorIndex = CatalogueIndex(fcc);
+    ASSERT_GE(cam->CompressorIndex, 0);
+
+    TPatternWindow window(0, 0, 64, 48, PaintStripes);
+    messages.Answer(IDYES);
+    const std::wstring file = dir.File(L"msvc1.avi");
+    cam->StartRecording({0, 0, 64, 48}, file);
+    PumpMessages(1000);
+    cam->StopRecording();
+    ASSERT_TRUE(WaitForWorker(*cam));
+    RemoveOwnMsvc1();
+
+    EXPECT_EQ(messages.Shown().size(), 1u);
+    const TAviReadBack avi = ReadAvi(file);
+    ASSERT_TRUE(avi.opened);
+    EXPECT_NE(avi.format.biCompression, static_cast<DWORD>(BI_RGB));
+    EXPECT_GE(avi.positions.size(), 5u);
+    EXPECT_EQ(static_cast<int>(avi.positions.size()), cam->FramesWritten);
+    const TProbe probe = ProbeWithFfmpeg(file);
+    EXPECT_EQ(probe.codecName, "msvideo1") << probe.raw;
+    EXPECT_GE(probe.decodedFrames, static_cast<int>(avi.positions.size())) << probe.raw;
+    EXPECT_EQ(probe.ffmpegExit, 0);
+    EXPECT_EQ(probe.ffmpegErrors, "");
 }
