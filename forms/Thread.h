@@ -19,8 +19,10 @@ namespace forms {
 class TThread {
 public:
     TThread();
-    // Waits for the system thread to end. A thread that was never started ends without running
-    // its body. The termination notification of a destroyed object is never delivered.
+    // Asks the body to finish and waits for the system thread to end. A thread that was never
+    // started ends without running its body. The termination notification of a destroyed object
+    // is never delivered. A derived class's members are gone before this wait, so a body that
+    // uses them must have returned (WaitFor) before such an object is destroyed.
     virtual ~TThread();
     TThread(const TThread&) = delete;
     TThread& operator=(const TThread&) = delete;
