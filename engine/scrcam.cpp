@@ -60,7 +60,9 @@ TEngineServices TEngineServices::Platform() {
     s.Sleep = [](DWORD ms) { ::Sleep(ms); };
     s.VideoForWindowsVersion = [] { return ::VideoForWindowsVersion(); };
     s.ShowMessage = [](const std::wstring& text, const std::wstring& caption, UINT flags) {
-        return MessageBoxW(nullptr, text.c_str(), caption.c_str(), flags);
+        // The boxes have no owner while the camera frame stays on top of every window: keep
+        // them above it, or a failure could wait unseen behind the frame.
+        return MessageBoxW(nullptr, text.c_str(), caption.c_str(), flags | MB_TOPMOST);
     };
     return s;
 }
@@ -104,7 +106,7 @@ TScreenCam::~TScreenCam() {
 
 int TScreenCam::Message(const wchar_t* text, const wchar_t* caption, UINT flags) {
     if (Services.ShowMessage) return Services.ShowMessage(text, caption, flags);
-    return MessageBoxW(nullptr, text, caption, flags);
+    return MessageBoxW(nullptr, text, caption, flags | MB_TOPMOST);
 }
 
 BITMAPINFOHEADER* TScreenCam::GrabFrame(std::int32_t Left, std::int32_t Top, std::int32_t Width,
