@@ -1,0 +1,137 @@
+#include "main/RecordFolder.h"
+
+#include "core/RecordNaming.h"
+#include "settings/libIniFile.h"
+#include "ui/BrowseDr.h"
+
+#include <shlobj.h>
+
+namespace mainwin {
+
+namespace {
+
+core::DateTime Now() {
+    SYSTEMTIME t{};
+    GetLocalTime(&t);
+    return core::DateTime{t.wYear, t.wMonth, t.wDay, t.wHour, t.wMinute, t.wSecond};
+}
+
+bool Exists(const std::wstring& path) {
+    return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+bool IsExistingDirectory(const std::wstring& path) {
+    const DWORD attributes = GetFileAttributesW(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+// Handles the window messages that are waiting, once; a quit request is put back for the loop.
+void ProcessPendingMessages() {
+    MSG msg;
+    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+        if (msg.message == WM_QUIT) {
+            PostQuitMessage(static_cast<int>(msg.wParam));
+            return;
+        }
+        TranslateMessage(&msg);
+        DispatchMessageW(&msg);
+    }
+}
+
+// A memory DC on the screen with a font selected for measuring, both given back at the end.
+class TMeasureDC {
+public:
+    explicit TMeasureDC(HFONT font) : dc_(CreateCompatibleDC(nullptr)) {
+        if (dc_ && font) old_ = SelectObject(dc_, font);
+    }
+    ~TMeasureDC() {
+        if (!dc_) return;
+        if (old_) SelectObject(dc_, old_);
+        DeleteDC(dc_);
+    }
+    TMeasureDC(const TMeasureDC&) = delete;
+    TMeasureDC& operator=(const TMeasureDC&) = delete;
+    HDC Get() const { return dc_; }
+
+private:
+    HDC dc_;
+    HGDIOBJ old_ = nullptr;
+};
+
+} // namespace
+
+std::wstring GetSpecialFolder(std::uint32_t index, HWND owner) {
+    LPITEMIDLIST list = nullptr;
+    if (FAILED(SHGetSpecialFolderLocation(owner, core::SpecialFolderNumber(index), &list)) || !list)
+        return std::wstring();
+    wchar_t buffer[MAX_PATH + 1] = L"";
+    const bool ok = SHGetPathFromIDListW(list, buffer);
+    CoTaskMemFree(list); // the shell's allocator is the COM task allocator
+    return ok ? std::wstring(buffer) : std::wstring();
+}
+
+std::wstring DateStamp() {
+    return core::DateStampOf(Now());
+}
+
+std::wstring TimeStamp() {
+    return core::TimeStampOf(Now());
+}
+
+std::wstring MakeFileName(const std::wstring& folder) {
+    const std::wstring time = TimeStamp();
+    const std::wstring date = DateStamp();
+    return core::RecordFileName(folder, date + time, Exists);
+}
+
+std::wstring RecordFolder(const std::wstring& iniBase, HWND owner) {
+    return settings::ReadIniString(iniBase, L"SETTING", L"PATH", GetSpecialFolder(7, owner));
+}
+
+std::wstring DisplayedRecordFolder(const std::wstring& iniBase, HWND owner) {
+    std::wstring folder = RecordFolder(iniBase, owner);
+    if (!IsExistingDirectory(folder)) folder = GetSpecialFolder(7, owner);
+    return folder;
+}
+
+std::wstring RecordFolderTextIn(HDC dc, int width, const std::wstring& folder) {
+    auto measure = [dc](std::wstring_view text) {
+        SIZE size{};
+        if (!GetTextExtentPoint32W(dc, text.data(), static_cast<int>(text.size()), &size)) return 0;
+        return static_cast<int>(size.cx);
+    };
+    return core::ShortenFolderText(measure, width, L" " + folder);
+}
+
+std::wstring RecordFolderText(const std::wstring& iniBase, int width, HFONT font, HWND owner) {
+    const std::wstring folder = DisplayedRecordFolder(iniBase, owner);
+    TMeasureDC dc(font);
+    if (!dc.Get()) return L" " + folder;
+    return RecordFolderTextIn(dc.Get(), width, folder);
+}
+
+bool ChooseRecordFolder(ui::TBrowseDirectoryDlg& dlg, const std::wstring& iniBase, HWND owner) {
+    dlg.SetCaption(L"保存フォルダーの指定");
+    dlg.SetTitle(L"ファイルの種類 : MP3 WAV");
+    dlg.SetStatusText(L"フォルダー選択 :");
+    dlg.SetSelection(RecordFolder(iniBase, owner));
+    if (!dlg.Execute()) return false;
+    ProcessPendingMessages();
+    const std::wstring folder = dlg.Selection();
+    if (folder.empty()) return false;
+    settings::WriteIniString(iniBase, L"SETTING", L"PATH", folder);
+    return true;
+}
+
+std::wstring LocaleDecimalSeparator() {
+    wchar_t buffer[8] = L"";
+    const int n = GetLocaleInfoW(LOCALE_USER_DEFAULT, LOCALE_SDECIMAL, buffer, 8);
+    if (n <= 1) return L".";
+    return std::wstring(buffer, static_cast<std::size_t>(n - 1));
+}
+
+std::wstring FormatProgressText(std::uint32_t elapsedMs, std::int32_t framesWritten) {
+    return core::ProgressText(elapsedMs, framesWritten, LocaleDecimalSeparator());
+}
+
+} // namespace mainwin
