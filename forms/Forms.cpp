@@ -174,20 +174,12 @@ void TForm::SetVisible(bool v) {
     }
 }
 
-void TForm::SetBounds(int left, int top, int width, int height) {
-    TWinControl::SetBounds(left, top, width, height);
-}
-
 void TForm::SetClientWidth(int v) {
     SetWidth(Width() - ClientWidth() + v);
 }
 
 void TForm::SetClientHeight(int v) {
     SetHeight(Height() - ClientHeight() + v);
-}
-
-void TForm::SetCaption(std::wstring v) {
-    TWinControl::SetCaption(std::move(v));
 }
 
 void TForm::UpdateWindowStyle() {

@@ -92,10 +92,8 @@ public:
     }
 
     void SetVisible(bool v) override;
-    void SetBounds(int left, int top, int width, int height) override;
     void SetClientWidth(int v);
     void SetClientHeight(int v);
-    void SetCaption(std::wstring v) override;
     TBorderStyle BorderStyle() const { return borderStyle_; }
     void SetBorderStyle(TBorderStyle v);
     TBorderIcons BorderIcons() const { return borderIcons_; }
