@@ -532,6 +532,8 @@ bool TApplication::ProcessMessage(MSG& msg) {
     }
     TranslateMessage(&msg);
     DispatchMessageW(&msg);
+    if (msg.message == WM_KEYDOWN || msg.message == WM_SYSKEYDOWN)
+        if (TWinControl* c = TWinControl::FromHandle(msg.hwnd)) c->keyPreprocessed_ = false;
     return true;
 }
 
