@@ -1,0 +1,134 @@
+// scrcam: the capture engine: screen frames, AVI recording on a worker thread, compressor catalogue.
+#pragma once
+
+#include "forms/Thread.h"
+
+#include <windows.h>
+#include <vfw.h>
+
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <string>
+
+namespace engine {
+
+// A screen area: left, top, width and height in screen pixels (not right and bottom).
+struct TRecordRect {
+    std::int32_t Left = 0;
+    std::int32_t Top = 0;
+    std::int32_t Width = 0;
+    std::int32_t Height = 0;
+};
+
+// What a test cannot control on the real platform: the millisecond clock, sleeping, the Video
+// for Windows version and message boxes (ShowMessage: text, caption, MB_ flags -> IDOK/IDYES/IDNO).
+// Platform() gives the real functions; a test replaces single members before recording.
+struct TEngineServices {
+    std::function<DWORD()> Clock;
+    std::function<void(DWORD)> Sleep;
+    std::function<DWORD()> VideoForWindowsVersion;
+    std::function<int(const std::wstring& text, const std::wstring& caption, UINT flags)>
+        ShowMessage;
+
+    static TEngineServices Platform();
+};
+
+class TScreenCam;
+
+// The worker of one recording: runs RecordAVI, again as long as it returns -1 (the user chose
+// the default compressor), and frees itself when it has ended and its termination handler ran.
+// Created suspended; StartRecording starts it once the engine is set up for it.
+class TRecordAVIThread : public forms::TThread {
+public:
+    TRecordAVIThread(TScreenCam& engine, std::wstring fileName, const TRecordRect& rect);
+
+protected:
+    void Execute() override;
+
+private:
+    TScreenCam& engine_;
+    std::wstring fileName_;
+    TRecordRect rect_;
+};
+
+// The capture and recording engine. One instance, owned by the main window. Fields shared with
+// the worker thread are atomics: one side writes, the other reads the latest value.
+class TScreenCam {
+public:
+    static constexpr int kMaxCompressors = 32;
+
+    // owner: the window that owns the engine; the engine's own message boxes have no owner.
+    explicit TScreenCam(HWND owner = nullptr);
+    // Clears Recording and waits for a running worker, serving its termination handler.
+    ~TScreenCam();
+    TScreenCam(const TScreenCam&) = delete;
+    TScreenCam& operator=(const TScreenCam&) = delete;
+
+    // A new frame of the screen rectangle with the arrow cursor drawn in: the locked address of
+    // a packed DIB in one movable global block, or nullptr after "Error capturing a frame!".
+    // Release it with FreeFrame.
+    BITMAPINFOHEADER* GrabFrame(std::int32_t Left, std::int32_t Top, std::int32_t Width,
+                                std::int32_t Height);
+    // A new unlocked movable block holding the bitmap as a packed DIB of `bits` bits per pixel,
+    // or nullptr when it cannot be allocated. The bitmap must not be selected into a DC.
+    HGLOBAL PackBitmap(HBITMAP bitmap, std::uint32_t bits);
+    // Unlocks and frees a frame's block and sets the reference to nullptr; nothing for nullptr.
+    static void FreeFrame(BITMAPINFOHEADER*& frame);
+
+    // Starts a recording of the rectangle into the file on a new worker, unless one is running
+    // or still finishing. Returns at once.
+    void StartRecording(const TRecordRect& rect, const std::wstring& fileName);
+    // Clears Recording; the worker finishes the file and ends on its own.
+    void StopRecording();
+    // One recording run (on the worker): 1 when stopped, 0 when it failed, -1 when the user
+    // chose to repeat it with the default compressor.
+    int RecordAVI(const TRecordRect& rect, const std::wstring& fileName);
+    // The worker's termination handler, run on the user-interface thread.
+    void ThreadTerminated(forms::TThread& sender);
+
+    // Rebuilds the catalogue from the installed compressors that accept a 320 x 200 screen frame.
+    void EnumCompressors();
+    // Whether the catalogue entry offers an about box and a configuration dialog.
+    void CompressorCaps(std::int32_t index, bool& hasAbout, bool& hasConfig);
+    void CompressorAbout(std::int32_t index, HWND owner);
+    void CompressorConfigure(std::int32_t index, HWND owner);
+
+    HWND Owner() const { return owner_; }
+
+    // Engine fields.
+    std::uint32_t BitsPerPixel = 0;
+    std::atomic<DWORD> CompressorHandler;
+    std::atomic<bool> Recording{false};
+    std::int32_t ScreenWidth = 0;
+    std::int32_t ScreenHeight = 0;
+    std::atomic<std::uint32_t> StartTime{0};
+    std::atomic<std::int32_t> FramesWritten{0};
+    // Raised on the worker thread about every 500 ms of recording time; the receiver must hand
+    // what it shows to the user-interface thread.
+    std::function<void(TScreenCam&)> OnProgress;
+    TRecordAVIThread* RecordThread = nullptr;
+    std::atomic<std::int32_t> PlaybackRate{10};
+    std::atomic<std::int32_t> CaptureInterval{100};
+    std::atomic<std::int32_t> KeyFrameRate{5};
+    std::atomic<std::int32_t> CompressorIndex{-1};
+    std::atomic<std::int32_t> Quality{6550};
+    std::atomic<std::int32_t> CompressorCount{0};
+    std::array<ICINFO, kMaxCompressors> Compressors{};
+    std::atomic<bool> DrawCursor{true};
+    HCURSOR ArrowCursor = nullptr;
+    std::wstring FileName;
+    std::atomic<std::uint32_t> ElapsedTime{0};
+    std::atomic<bool> Paused{false};
+
+    // Clock, sleep, version and message boxes; the platform's unless a test replaces them.
+    TEngineServices Services;
+
+private:
+    int Message(const wchar_t* text, const wchar_t* caption, UINT flags);
+
+    HWND owner_;
+};
+
+} // namespace engine
