@@ -195,9 +195,13 @@ void TWinControl::SetParent(TWinControl* parent) {
 void TWinControl::SetBounds(int left, int top, int width, int height) {
     if (left == left_ && top == top_ && width == width_ && height == height_) return;
     left_ = left, top_ = top, width_ = width, height_ = height;
-    if (handle_)
+    if (handle_) {
         SetWindowPos(handle_, nullptr, left, top, width, height,
                      SWP_NOZORDER | SWP_NOACTIVATE | SWP_NOOWNERZORDER);
+        // The window may refuse or adjust the change (a window locked in place, minimum sizes);
+        // the control keeps what the window really got.
+        UpdateBoundsFromWindow();
+    }
     if (align_ != alNone && parent_ && !parent_->aligning_) parent_->AlignControls();
 }
 
