@@ -50,7 +50,8 @@ public:
                   if (!dlg) std::this_thread::sleep_for(50ms);
               }
               if (!dlg) return;
-              for (int i = 0; i < 100 && !(IsWindowVisible(dlg) && ready()); ++i)
+              // Generous: on a loaded machine the shell fills its tree slowly in a new prefix.
+              for (int i = 0; i < 400 && !(IsWindowVisible(dlg) && ready()); ++i)
                   std::this_thread::sleep_for(50ms);
               seen.found = true;
               GetWindowRect(dlg, &seen.rect);
