@@ -1,9 +1,13 @@
 // A deterministic moving scene for the benchmarks: scrolling lines of text and moving shapes,
 // drawn at a fixed pace from a fixed seed, so every run records the same content.
 //
-//   scene X Y W H [SEED]
+//   scene X Y W H [SEED] [STOPFILE]
+//
+// The window ends itself when STOPFILE (a Windows path) appears, and after an hour at most.
+// The number of shapes grows with the area, so every size shows about the same density.
 #include <windows.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <string>
@@ -27,11 +31,14 @@ int width = 0, height = 0, tick = 0;
 std::vector<Shape> shapes;
 std::vector<std::wstring> lines;
 HFONT font = nullptr;
+std::wstring stopFile;
+int ticksLeft = 25 * 3600;
 
 void Setup(int w, int h) {
     width = w;
     height = h;
-    for (int i = 0; i < 12; ++i) {
+    const int count = std::max(12, w * h / 25600);
+    for (int i = 0; i < count; ++i) {
         Shape s;
         s.w = 20 + Next() % 120;
         s.h = 20 + Next() % 90;
@@ -96,6 +103,11 @@ void Paint(HDC target) {
 LRESULT CALLBACK WndProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
     switch (msg) {
     case WM_TIMER:
+        if (--ticksLeft <= 0 ||
+            (!stopFile.empty() && GetFileAttributesW(stopFile.c_str()) != INVALID_FILE_ATTRIBUTES)) {
+            DestroyWindow(hwnd);
+            return 0;
+        }
         Step();
         InvalidateRect(hwnd, nullptr, FALSE);
         return 0;
@@ -122,6 +134,11 @@ int main(int argc, char** argv) {
     const int x = std::atoi(argv[1]), y = std::atoi(argv[2]);
     const int w = std::atoi(argv[3]), h = std::atoi(argv[4]);
     rngState = argc > 5 ? static_cast<std::uint32_t>(std::atoi(argv[5])) : 20261208u;
+    if (argc > 6) {
+        const std::string path = argv[6];
+        stopFile.assign(path.begin(), path.end());
+    }
+    if (w < 160 || h < 120) return 2;
     Setup(w, h);
     WNDCLASSW wc{};
     wc.lpfnWndProc = WndProc;
