@@ -37,8 +37,8 @@ namespace {
 
 std::string Utf8(const std::wstring& s) {
     if (s.empty()) return {};
-    const int n = WideCharToMultiByte(CP_UTF8, 0, s.c_str(), static_cast<int>(s.size()), nullptr,
-                                      0, nullptr, nullptr);
+    const int n = WideCharToMultiByte(CP_UTF8, 0, s.c_str(), static_cast<int>(s.size()), nullptr, 0,
+                                      nullptr, nullptr);
     std::string out(static_cast<std::size_t>(n), '\0');
     WideCharToMultiByte(CP_UTF8, 0, s.c_str(), static_cast<int>(s.size()), out.data(), n, nullptr,
                         nullptr);
@@ -78,7 +78,9 @@ public:
     TFigure& Add(const std::string& key, long long value) {
         return Raw(key, std::to_string(value));
     }
-    TFigure& Add(const std::string& key, int value) { return Add(key, static_cast<long long>(value)); }
+    TFigure& Add(const std::string& key, int value) {
+        return Add(key, static_cast<long long>(value));
+    }
     TFigure& Add(const std::string& key, bool value) { return Raw(key, value ? "true" : "false"); }
     std::string Text() const { return "{" + body_ + "}"; }
 
@@ -503,15 +505,14 @@ void MeasureCodec() {
         const bool key = i % kKeyEvery == 0;
         bool wasKey = false;
         const double t0 = NowMs();
-        const std::size_t size = enc.Encode(source[i].data(), kQuality, key, out.data(),
-                                            out.size(), &wasKey);
+        const std::size_t size =
+            enc.Encode(source[i].data(), kQuality, key, out.data(), out.size(), &wasKey);
         ms.push_back(NowMs() - t0);
         bytes += static_cast<long long>(size);
         encoded.emplace_back(out.begin(), out.begin() + static_cast<std::ptrdiff_t>(size));
         keys.push_back(wasKey);
         if (!testing_msvc1::DecodeMsvc1(out.data(), size, w, h, picture).ok) decodes = false;
-        psnr.push_back(
-            testing_msvc1::Psnr(DibPixels(source[i].data(), w, h, bpp), picture, w, h));
+        psnr.push_back(testing_msvc1::Psnr(DibPixels(source[i].data(), w, h, bpp), picture, w, h));
     }
     BITMAPINFOHEADER cram{};
     cram.biSize = sizeof(cram);

@@ -50,15 +50,17 @@ void Setup(int w, int h) {
         s.ellipse = Next() % 2 == 0;
         shapes.push_back(s);
     }
-    static const wchar_t* words[] = {L"frame", L"screen", L"record", L"pause", L"stop",  L"AVI",
-                                     L"slot",  L"pixel",  L"window", L"quarnelby", L"key", L"delta"};
+    static const wchar_t* words[] = {L"frame",  L"screen",    L"record", L"pause",
+                                     L"stop",   L"AVI",       L"slot",   L"pixel",
+                                     L"window", L"quarnelby", L"key",    L"delta"};
     for (int i = 0; i < 200; ++i) {
         std::wstring line = std::to_wstring(i) + L": ";
-        for (int k = 0; k < 10; ++k) line += std::wstring(words[Next() % 12]) + L" ";
+        for (int k = 0; k < 10; ++k)
+            line += std::wstring(words[Next() % 12]) + L" ";
         lines.push_back(line);
     }
-    font = CreateFontW(-13, 0, 0, 0, FW_NORMAL, 0, 0, 0, DEFAULT_CHARSET, 0, 0, NONANTIALIASED_QUALITY,
-                       0, L"Courier New");
+    font = CreateFontW(-13, 0, 0, 0, FW_NORMAL, 0, 0, 0, DEFAULT_CHARSET, 0, 0,
+                       NONANTIALIASED_QUALITY, 0, L"Courier New");
 }
 
 void Step() {
@@ -89,8 +91,10 @@ void Paint(HDC target) {
     for (const auto& s : shapes) {
         HBRUSH brush = CreateSolidBrush(s.colour);
         HGDIOBJ oldBrush = SelectObject(dc, brush);
-        if (s.ellipse) Ellipse(dc, s.x, s.y, s.x + s.w, s.y + s.h);
-        else Rectangle(dc, s.x, s.y, s.x + s.w, s.y + s.h);
+        if (s.ellipse)
+            Ellipse(dc, s.x, s.y, s.x + s.w, s.y + s.h);
+        else
+            Rectangle(dc, s.x, s.y, s.x + s.w, s.y + s.h);
         SelectObject(dc, oldBrush);
         DeleteObject(brush);
     }
@@ -103,8 +107,8 @@ void Paint(HDC target) {
 LRESULT CALLBACK WndProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
     switch (msg) {
     case WM_TIMER:
-        if (--ticksLeft <= 0 ||
-            (!stopFile.empty() && GetFileAttributesW(stopFile.c_str()) != INVALID_FILE_ATTRIBUTES)) {
+        if (--ticksLeft <= 0 || (!stopFile.empty() &&
+                                 GetFileAttributesW(stopFile.c_str()) != INVALID_FILE_ATTRIBUTES)) {
             DestroyWindow(hwnd);
             return 0;
         }
@@ -145,11 +149,12 @@ int main(int argc, char** argv) {
     wc.hInstance = GetModuleHandleW(nullptr);
     wc.lpszClassName = L"QuarnelbyScene";
     RegisterClassW(&wc);
-    HWND hwnd = CreateWindowExW(WS_EX_TOOLWINDOW, wc.lpszClassName, L"scene", WS_POPUP | WS_VISIBLE, x,
-                                y, w, h, nullptr, nullptr, wc.hInstance, nullptr);
+    HWND hwnd = CreateWindowExW(WS_EX_TOOLWINDOW, wc.lpszClassName, L"scene", WS_POPUP | WS_VISIBLE,
+                                x, y, w, h, nullptr, nullptr, wc.hInstance, nullptr);
     if (!hwnd) return 1;
     SetTimer(hwnd, 1, 40, nullptr); // 25 steps per second
     MSG msg;
-    while (GetMessageW(&msg, nullptr, 0, 0) > 0) DispatchMessageW(&msg);
+    while (GetMessageW(&msg, nullptr, 0, 0) > 0)
+        DispatchMessageW(&msg);
     return 0;
 }
