@@ -1,41 +1,239 @@
-// Forms: top-level windows of the program with position and size properties.
+// Forms: top-level windows built from a layout table, modal dialogs, and the application object
+// with its message loop, cursor table, hints and default exception handler.
 #pragma once
+
+#include "forms/Controls.h"
 
 #include <windows.h>
 
+#include <exception>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
 #include <string>
+#include <type_traits>
+#include <vector>
 
 namespace forms {
 
-// A top-level window. Left/Top/Width/Height are the outer rectangle in screen pixels; the
-// window is created on first use of Handle().
-class TForm {
+enum TBorderStyle { bsNone, bsSingle, bsSizeable, bsDialog };
+enum TBorderIcon : unsigned { biSystemMenu = 1, biMinimize = 2, biMaximize = 4 };
+using TBorderIcons = unsigned;
+enum TFormStyle { fsNormal, fsStayOnTop };
+
+// The form's own row of its layout table.
+struct TFormDesc {
+    std::wstring name{};
+    TBounds bounds{}; // outer size; the client size follows from the border
+    std::wstring caption{};
+    std::optional<int> clientWidth{}, clientHeight{}; // replace the outer size when given
+    TBorderStyle borderStyle = bsSizeable;
+    TBorderIcons borderIcons = biSystemMenu | biMinimize | biMaximize;
+    TFormStyle formStyle = fsNormal;
+    TColor color = clBtnFace;
+    TFont font{};
+    bool keyPreview = false;
+    const wchar_t* icon = nullptr; // icon resource name for the caption bar
+    TNotifyEvent onCreate{}, onShow{}, onResize{}, onDestroy{};
+    TCloseQueryEvent onCloseQuery{};
+    TKeyEvent onKeyDown{}, onKeyUp{};
+};
+
+// One row of a layout table: which component to make (its kind is the type of the member it is
+// stored in), its name, bounds, text, properties, events and, for what the generic properties
+// do not cover, a typed set-up step.
+struct TLayoutItem {
+    std::function<TComponent*(TForm&)> create;
+    std::wstring name;
+    TBounds bounds;
+    std::wstring text;
+    TProps props;
+    TEvents events;
+    std::function<void(TComponent&)> init;
+};
+
+template <class T>
+TLayoutItem Item(T*& member, std::wstring name, TBounds bounds = {}, std::wstring text = {},
+                 TProps props = {}, TEvents events = {},
+                 std::type_identity_t<std::function<void(T&)>> init = {}) {
+    static_assert(std::is_base_of_v<TComponent, T>);
+    TLayoutItem item;
+    item.create = [&member](TForm& form) -> TComponent* {
+        member = new T(&form);
+        return member;
+    };
+    item.name = std::move(name);
+    item.bounds = bounds;
+    item.text = std::move(text);
+    item.props = std::move(props);
+    item.events = std::move(events);
+    if (init) item.init = [init](TComponent& c) { init(static_cast<T&>(c)); };
+    return item;
+}
+
+// A top-level window. Derived forms build themselves in their constructor by calling Layout
+// last; Layout raises OnCreate at its end. A form is ended with Free (which raises OnDestroy),
+// Release (Free once the messages already posted have been handled) or by the application.
+class TForm : public TWinControl {
 public:
     TForm();
-    virtual ~TForm();
-    TForm(const TForm&) = delete;
-    TForm& operator=(const TForm&) = delete;
+    ~TForm() override;
+    std::wstring ClassName() const override { return L"TForm"; }
 
-    HWND Handle();
-    bool HandleAllocated() const { return handle_ != nullptr; }
+    void Layout(const TFormDesc& desc, std::vector<TLayoutItem> items);
+    TComponent* FindComponent(const std::wstring& name) const;
+    const std::vector<std::unique_ptr<TComponent>>& Components() const { return components_; }
+    // Takes ownership of a component made outside the layout table.
+    template <class T> T* Add(std::unique_ptr<T> c) {
+        T* raw = c.get();
+        components_.push_back(std::move(c));
+        return raw;
+    }
 
-    int Left() const { return left_; }
-    int Top() const { return top_; }
-    int Width() const { return width_; }
-    int Height() const { return height_; }
-    void SetLeft(int v) { SetBounds(v, top_, width_, height_); }
-    void SetTop(int v) { SetBounds(left_, v, width_, height_); }
-    void SetWidth(int v) { SetBounds(left_, top_, v, height_); }
-    void SetHeight(int v) { SetBounds(left_, top_, width_, v); }
-    void SetBounds(int left, int top, int width, int height);
+    void SetVisible(bool v) override;
+    void SetClientWidth(int v);
+    void SetClientHeight(int v);
+    TBorderStyle BorderStyle() const { return borderStyle_; }
+    void SetBorderStyle(TBorderStyle v);
+    TBorderIcons BorderIcons() const { return borderIcons_; }
+    void SetBorderIcons(TBorderIcons v);
+    TFormStyle FormStyle() const { return formStyle_; }
+    void SetFormStyle(TFormStyle v);
+    bool KeyPreview() const { return keyPreview_; }
+    void SetKeyPreview(bool v) { keyPreview_ = v; }
+    TWinControl* ActiveControl() const { return activeControl_; }
+    void SetActiveControl(TWinControl* c);
+
+    // Shows the form modally and returns its modal result (1 OK, 2 Cancel, 6 Yes, 7 No, ...).
+    int ShowModal();
+    int ModalResult() const { return modalResult_; }
+    void SetModalResult(int v) { modalResult_ = v; }
+    bool Modal() const { return modal_; }
+    // Modal: ends with result 2; otherwise asks OnCloseQuery and hides the form (and ends the
+    // application when this is its main form).
+    void Close();
+    bool CloseQuery();
+    void Release();
+    void Free();
+
+    // Moves the focus to the next (or previous) control that can take it, in tab order.
+    void SelectNext(bool forward);
+    // Offers a key to every control (Enter, Escape); true when one handled it.
+    bool DispatchDialogKey(WORD key, TShiftState shift);
+    bool DispatchDialogChar(wchar_t ch);
+    // The tool-tip window that shows the controls' hints (nullptr until a hint exists).
+    HWND HintWindow() const;
+
+    TNotifyEvent OnCreate, OnShow, OnResize, OnDestroy;
+    TCloseQueryEvent OnCloseQuery;
 
 protected:
-    virtual LRESULT WndProc(UINT msg, WPARAM wp, LPARAM lp);
+    void CreateParams(TCreateParams& params) override;
+    LRESULT WndProc(UINT msg, WPARAM wp, LPARAM lp) override;
+    void Resized() override;
 
 private:
-    static LRESULT CALLBACK Trampoline(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp);
-    HWND handle_ = nullptr;
-    int left_ = 0, top_ = 0, width_ = 320, height_ = 240;
+    friend class TWinControl;
+    void ControlFocused(TWinControl* c);
+    void ControlDestroyed(TWinControl* c);
+    void AddHint(TWinControl* c);
+    void RemoveHint(TWinControl* c);
+    void UpdateWindowStyle();
+    void FocusActiveControl();
+
+    std::vector<std::unique_ptr<TComponent>> components_;
+    TBorderStyle borderStyle_ = bsSizeable;
+    TBorderIcons borderIcons_ = biSystemMenu | biMinimize | biMaximize;
+    TFormStyle formStyle_ = fsNormal;
+    bool keyPreview_ = false;
+    TWinControl* activeControl_ = nullptr;
+    TWinControl* focused_ = nullptr;
+    bool destroying_ = false;
+    int modalResult_ = mrNone;
+    bool modal_ = false;
+    bool loading_ = false;
+    bool freed_ = false;
+    TIconHandle icon_;
+    TWindowHandle tooltip_;
 };
+
+// Ends a form with Free when the pointer goes.
+struct TFormDeleter {
+    void operator()(TForm* f) const {
+        if (f) f->Free();
+    }
+};
+template <class T> using TFormPtr = std::unique_ptr<T, TFormDeleter>;
+
+// The application's cursors by number: the negative numbers are the system's, 0 is the default
+// arrow, positive numbers are the program's own (cursor 1: the hand).
+class TCursorTable {
+public:
+    HCURSOR operator[](TCursor n) const;
+    void Set(TCursor n, HCURSOR c) { own_[n] = c; }
+
+private:
+    std::map<TCursor, HCURSOR> own_;
+};
+
+class TApplication {
+public:
+    TApplication();
+    ~TApplication();
+
+    void Initialize();
+    // Makes a form owned by the application; the first one becomes the main form.
+    template <class T> T* CreateForm(T*& ref) {
+        ref = new T();
+        forms_.push_back(ref);
+        if (!mainForm_) mainForm_ = ref;
+        return ref;
+    }
+    // Shows the main form and handles messages until it closes; then frees the forms made by
+    // CreateForm, the last made first.
+    void Run();
+    void Terminate();
+    bool Terminated() const { return terminated_; }
+    // Waits for one message and handles it.
+    void HandleMessage();
+    // Handles every message waiting, then returns.
+    void ProcessMessages();
+    // Runs a task on the user-interface thread; may be called from any thread.
+    void Queue(std::function<void()> task);
+
+    TForm* MainForm() const { return mainForm_; }
+    void SetMainForm(TForm* f) { mainForm_ = f; }
+    const std::wstring& Title() const { return title_; }
+    void SetTitle(std::wstring v) { title_ = std::move(v); }
+    bool ShowHint() const { return showHint_; }
+    void SetShowHint(bool v) { showHint_ = v; }
+
+    TCursorTable Cursors;
+
+    // Shows the message of an error that reached a window procedure, then lets the program go
+    // on. OnException replaces the message box when set.
+    void HandleException(std::exception_ptr e);
+    std::function<void(const std::wstring& message)> OnException;
+    static std::wstring ExceptionMessage(std::exception_ptr e);
+
+private:
+    friend class TForm;
+    void FormFreed(TForm* f);
+    bool ProcessMessage(MSG& msg);
+    static LRESULT CALLBACK TaskWindowProc(HWND, UINT, WPARAM, LPARAM) noexcept;
+    void RunTasks();
+
+    std::vector<TForm*> forms_;
+    TForm* mainForm_ = nullptr;
+    bool terminated_ = false;
+    bool showHint_ = true;
+    std::wstring title_;
+    HWND taskWindow_ = nullptr;
+    std::mutex taskMutex_;
+    std::vector<std::function<void()>> tasks_;
+};
+
+extern TApplication Application;
 
 } // namespace forms

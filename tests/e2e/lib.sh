@@ -78,3 +78,93 @@ e2e_click() {
 
 # Runs the pixel helper (python) on a screenshot or a recorded file.
 e2e_pixels() { python3 "$E2E_DIR/pixels.py" "$@"; }
+
+# Number of visible windows whose title is exactly $1.
+e2e_count_windows() {
+    xdotool search --onlyvisible --name "^$1\$" 2>/dev/null | wc -l
+}
+
+# Waits until $2 visible windows have the title $1.
+e2e_wait_count() {
+    local i
+    for ((i = 0; i < ${3:-20} * 5; i++)); do
+        [ "$(e2e_count_windows "$1")" -eq "$2" ] && return 0
+        sleep 0.2
+    done
+    return 1
+}
+
+# A copy of the program in its own folder, so that its settings file is the test's own.
+e2e_install_app() {
+    E2E_APP=$E2E_WORK/app
+    mkdir -p "$E2E_APP"
+    cp "$E2E_EXE" "$E2E_APP/quarnelby.exe"
+    E2E_INI=$E2E_APP/Quarnelby.ini
+}
+
+# The Windows path (drive Z:) of a Unix path.
+e2e_winpath() { echo "Z:$1" | tr / '\\'; }
+
+# Sets one value in a settings file the way an editor would, keeping its encoding.
+e2e_ini_set() {
+    python3 - "$@" <<'PY'
+import os, sys
+path, section, key, value = sys.argv[1:5]
+raw = open(path, "rb").read() if os.path.exists(path) else b""
+utf16 = raw.startswith(b"\xff\xfe")
+text = raw.decode("utf-16") if utf16 else raw.decode("latin-1")
+lines = text.splitlines()
+out, inside, done = [], False, False
+for line in lines:
+    if line.startswith("["):
+        if inside and not done:
+            out.append(f"{key}={value}")
+            done = True
+        inside = line.strip().lower() == f"[{section.lower()}]"
+    elif inside and line.split("=", 1)[0].strip().lower() == key.lower():
+        line, done = f"{key}={value}", True
+    out.append(line)
+if not done:
+    if not inside:
+        out.append(f"[{section}]")
+    out.append(f"{key}={value}")
+data = "\r\n".join(out) + "\r\n"
+open(path, "wb").write(data.encode("utf-16") if utf16 else data.encode("latin-1"))
+PY
+}
+
+# Reads one value of a settings file (UTF-16 or ANSI).
+e2e_ini_get() {
+    python3 - "$@" <<'PY'
+import sys
+path, section, key = sys.argv[1:4]
+raw = open(path, "rb").read()
+text = raw.decode("utf-16") if raw.startswith(b"\xff\xfe") else raw.decode("latin-1")
+inside = False
+for line in text.splitlines():
+    if line.startswith("["):
+        inside = line.strip().lower() == f"[{section.lower()}]"
+    elif inside and line.split("=", 1)[0].strip().lower() == key.lower():
+        print(line.split("=", 1)[1])
+        break
+PY
+}
+
+# Prints "key=value" lines of ffprobe about the file's streams.
+e2e_probe() {
+    ffprobe -v error -count_frames -show_entries \
+        stream=codec_type,width,height,r_frame_rate,nb_read_frames:format=duration,nb_streams \
+        -of default=nw=1 "$1"
+}
+
+# The main window's tool bar and camera panel on a screenshot taken after one taken without
+# the window ($1 before, $2 after). Sets MENU_X0 MENU_X1 MENU_TOP and CAM_TOP.
+e2e_find_camera() {
+    local y1
+    read -r MENU_X0 MENU_TOP MENU_X1 y1 < <(e2e_pixels band "$2" 205 204 251) || fail "no tool bar on screen"
+    CAM_TOP=$(e2e_pixels seethrough "$1" "$2" "$MENU_X0" "$MENU_X1" "$MENU_TOP")
+}
+
+e2e_click_tool() { # the tool-bar button whose left edge is $1 pixels into the tool bar
+    e2e_click $((MENU_X0 + $1 + 10)) $((MENU_TOP + 11))
+}

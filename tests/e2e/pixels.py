@@ -2,8 +2,19 @@
 """Looks at pixels of screenshots and recorded files for the end-to-end tests.
 
   pixels.py bbox IMAGE R G B         bounding box "x0 y0 x1 y1" (inclusive) of pixels of that colour
+  pixels.py band IMAGE R G B         like bbox, over the rows where at least 100 pixels have the colour
+                                     (a panel, not stray pixels of that colour elsewhere)
   pixels.py frame AVI N OUT.ppm      decodes frame N of a recording (ffmpeg) into a PPM file
   pixels.py bars IMAGE               checks the pattern window's eight bars are seen, and no fuchsia
+  pixels.py fuchsia IMAGE            counts the (nearly) fuchsia pixels
+  pixels.py seethrough BEFORE AFTER X0 X1 YBOTTOM
+                                     the top row of the see-through area that ends above row YBOTTOM:
+                                     going up from YBOTTOM-1, the first row where AFTER differs from
+                                     BEFORE anywhere in columns X0..X1, plus one
+  pixels.py matches FRAME SCREEN X Y SKIP
+                                     counts the pixels of FRAME, below its first SKIP rows, that differ
+                                     from the SCREEN image at offset X, Y
+  pixels.py same IMAGE1 IMAGE2       compares two images of one size; prints the differing pixels
 """
 import subprocess
 import sys
@@ -56,13 +67,29 @@ def bbox(img, colour):
     return min(xs), min(ys), max(xs), max(ys)
 
 
+def band(img, colour):
+    w, h, _ = img
+    rows = []
+    for y in range(h):
+        xs = [x for x in range(w) if pixel(img, x, y) == colour]
+        if len(xs) >= 100:
+            rows.append((y, min(xs), max(xs)))
+    if not rows:
+        return None
+    return min(r[1] for r in rows), rows[0][0], max(r[2] for r in rows), rows[-1][0]
+
+
+def fuchsia(img):
+    w, h, _ = img
+    return sum(1 for y in range(h) for x in range(w) if near(pixel(img, x, y), FUCHSIA, 24))
+
+
 def bars(img):
     """The lower part of the image shows the eight bars from left to right; nothing is fuchsia."""
     w, h, _ = img
     problems = []
-    fuchsia = sum(1 for y in range(h) for x in range(w) if near(pixel(img, x, y), FUCHSIA, 24))
-    if fuchsia:
-        problems.append(f"{fuchsia} fuchsia pixels")
+    if fuchsia(img):
+        problems.append(f"{fuchsia(img)} fuchsia pixels")
     y = h * 3 // 4
     seen = [pixel(img, (2 * i + 1) * w // 16, y) for i in range(8)]
     for i, (got, want) in enumerate(zip(seen, BARS)):
@@ -77,9 +104,40 @@ def main(argv):
         if box is None:
             return 1
         print(*box)
+    elif argv[1] == "band":
+        box = band(load(argv[2]), tuple(int(v) for v in argv[3:6]))
+        if box is None:
+            return 1
+        print(*box)
     elif argv[1] == "frame":
         subprocess.run(["ffmpeg", "-v", "error", "-y", "-i", argv[2], "-vf",
                         f"select=eq(n\\,{int(argv[3])})", "-frames:v", "1", argv[4]], check=True)
+    elif argv[1] == "seethrough":
+        before, after = load(argv[2]), load(argv[3])
+        x0, x1, ybottom = int(argv[4]), int(argv[5]), int(argv[6])
+        y = ybottom - 1
+        while y >= 0 and all(pixel(before, x, y) == pixel(after, x, y) for x in range(x0, x1 + 1)):
+            y -= 1
+        print(y + 1)
+    elif argv[1] == "matches":
+        frame, screen = load(argv[2]), load(argv[3])
+        ox, oy, skip = int(argv[4]), int(argv[5]), int(argv[6])
+        diff = sum(1 for y in range(skip, frame[1]) for x in range(frame[0])
+                   if pixel(frame, x, y) != pixel(screen, ox + x, oy + y))
+        print(diff)
+        return 1 if diff else 0
+    elif argv[1] == "same":
+        a, b = load(argv[2]), load(argv[3])
+        if a[:2] != b[:2]:
+            print(f"sizes differ: {a[:2]} and {b[:2]}")
+            return 1
+        diff = sum(1 for y in range(a[1]) for x in range(a[0]) if pixel(a, x, y) != pixel(b, x, y))
+        print(diff)
+        return 1 if diff else 0
+    elif argv[1] == "fuchsia":
+        count = fuchsia(load(argv[2]))
+        print(count)
+        return 1 if count else 0
     elif argv[1] == "bars":
         problems = bars(load(argv[2]))
         for p in problems:

@@ -1,0 +1,37 @@
+// MainRules: the main window's geometry rules: the captured rectangle, the arrow keys, the
+// close button and the minimum size.
+#pragma once
+
+#include <cstdint>
+
+namespace core {
+
+struct WindowBox {
+    int left = 0, top = 0, width = 0, height = 0;
+    bool operator==(const WindowBox&) const = default;
+};
+
+// The smallest outer size the mouse can give the main window, and the smallest the keyboard
+// shrinks it to.
+inline constexpr int kMainMinTrackWidth = 69;
+inline constexpr int kMainMinTrackHeight = 84;
+inline constexpr int kMainKeyMinSize = 140;
+
+// The screen rectangle a recording captures: the camera panel's top-left pixel moved up by 2,
+// the panel's width and its height plus 1 (left, top, width, height).
+WindowBox CaptureRectangle(int panelScreenLeft, int panelScreenTop, int panelWidth,
+                           int panelHeight);
+
+// The close button shows only on windows at least 166 pixels wide (outer).
+constexpr bool CloseButtonVisible(int outerWidth) { return outerWidth >= 166; }
+
+enum class ArrowKey { Left = 37, Up = 38, Right = 39, Down = 40 };
+
+// The window's outer box after one arrow key. With Shift alone the key sizes the window: it
+// shrinks down to 140 x 140 and grows up to the work area's right and bottom edge coordinates;
+// with no modifier or any other combination it moves the window by one pixel, without bounds.
+// Keys other than the four arrows change nothing.
+WindowBox ApplyArrowKey(const WindowBox& box, int virtualKey, bool shiftAlone, int workRight,
+                        int workBottom);
+
+} // namespace core

@@ -1,0 +1,1025 @@
+#include "forms/Controls.h"
+
+#include "forms/Forms.h"
+
+#include "core/Exception.h"
+
+#include <commctrl.h>
+#include <windowsx.h>
+
+#include <algorithm>
+
+namespace forms {
+
+LRESULT CALLBACK ControlWindowProc(HWND, UINT, WPARAM, LPARAM) noexcept;
+LRESULT CALLBACK ControlSubclassProc(HWND, UINT, WPARAM, LPARAM, UINT_PTR, DWORD_PTR) noexcept;
+
+namespace {
+
+const wchar_t kControlClass[] = L"QuarnelbyControl";
+const wchar_t kObjectProperty[] = L"QuarnelbyObject";
+
+ATOM controlAtom = 0;
+ATOM formAtom = 0;
+
+const wchar_t kFormClass[] = L"QuarnelbyForm";
+
+void RegisterClasses() {
+    if (controlAtom) return;
+    WNDCLASSEXW wc{};
+    wc.cbSize = sizeof wc;
+    wc.lpfnWndProc = ControlWindowProc;
+    wc.hInstance = GetModuleHandleW(nullptr);
+    wc.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+    wc.style = CS_DBLCLKS | CS_HREDRAW | CS_VREDRAW;
+    wc.lpszClassName = kControlClass;
+    controlAtom = RegisterClassExW(&wc);
+    wc.style = CS_DBLCLKS;
+    wc.lpszClassName = kFormClass;
+    formAtom = RegisterClassExW(&wc);
+}
+
+bool InClient(HWND wnd, int x, int y) {
+    RECT rc;
+    GetClientRect(wnd, &rc);
+    return x >= rc.left && x < rc.right && y >= rc.top && y < rc.bottom;
+}
+
+} // namespace
+
+const wchar_t* FormWindowClass() {
+    RegisterClasses();
+    return kFormClass;
+}
+
+namespace {
+TImeActivator imeActivator = nullptr;
+} // namespace
+
+void SetImeActivator(TImeActivator fn) {
+    imeActivator = fn;
+}
+
+TShiftState KeyboardShiftState() {
+    TShiftState s = 0;
+    if (GetKeyState(VK_SHIFT) < 0) s |= ssShift;
+    if (GetKeyState(VK_MENU) < 0) s |= ssAlt;
+    if (GetKeyState(VK_CONTROL) < 0) s |= ssCtrl;
+    return s;
+}
+
+// The one window procedure of the framework's own windows: the object comes with WM_NCCREATE
+// and lives in GWLP_USERDATA until WM_NCDESTROY. Errors end here and are shown by the
+// application; a handler may free its object (Release), so nothing touches it afterwards.
+LRESULT CALLBACK ControlWindowProc(HWND wnd, UINT msg, WPARAM wp, LPARAM lp) noexcept {
+    TWinControl* self = nullptr;
+    if (msg == WM_NCCREATE) {
+        self = static_cast<TWinControl*>(reinterpret_cast<CREATESTRUCTW*>(lp)->lpCreateParams);
+        SetWindowLongPtrW(wnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
+        if (self) self->handle_ = wnd;
+    } else {
+        self = reinterpret_cast<TWinControl*>(GetWindowLongPtrW(wnd, GWLP_USERDATA));
+    }
+    if (!self) return DefWindowProcW(wnd, msg, wp, lp);
+    LRESULT result = 0;
+    try {
+        result = self->Dispatch(msg, wp, lp);
+    } catch (...) {
+        Application.HandleException(std::current_exception());
+    }
+    if (msg == WM_NCDESTROY) {
+        SetWindowLongPtrW(wnd, GWLP_USERDATA, 0);
+        self->handle_ = nullptr;
+    }
+    return result;
+}
+
+// The same for the system's controls, which are subclassed after creation.
+LRESULT CALLBACK ControlSubclassProc(HWND wnd, UINT msg, WPARAM wp, LPARAM lp, UINT_PTR,
+                                     DWORD_PTR ref) noexcept {
+    auto* self = reinterpret_cast<TWinControl*>(ref);
+    LRESULT result = 0;
+    try {
+        result = self->Dispatch(msg, wp, lp);
+    } catch (...) {
+        Application.HandleException(std::current_exception());
+    }
+    if (msg == WM_NCDESTROY) {
+        RemoveWindowSubclass(wnd, ControlSubclassProc, 1);
+        RemovePropW(wnd, kObjectProperty);
+        self->handle_ = nullptr;
+    }
+    return result;
+}
+
+// --- TWinControl --------------------------------------------------------------------------
+
+TWinControl::TWinControl(TForm* owner) : TComponent(owner) {}
+
+TWinControl::~TWinControl() {
+    if (TForm* form = Owner()) form->ControlDestroyed(this);
+    if (parent_) std::erase(parent_->children_, this);
+    for (TWinControl* c : children_)
+        c->parent_ = nullptr;
+    if (handle_) {
+        // No message reaches the half-destroyed object.
+        if (systemClass_) {
+            RemoveWindowSubclass(handle_, ControlSubclassProc, 1);
+            RemovePropW(handle_, kObjectProperty);
+        } else
+            SetWindowLongPtrW(handle_, GWLP_USERDATA, 0);
+        HWND h = handle_;
+        handle_ = nullptr;
+        DestroyWindow(h);
+    }
+}
+
+HWND TWinControl::Handle() {
+    if (!handle_) CreateHandle();
+    return handle_;
+}
+
+TWinControl* TWinControl::FromHandle(HWND wnd) {
+    if (!wnd || !controlAtom) return nullptr;
+    ATOM atom = static_cast<ATOM>(GetClassWord(wnd, GCW_ATOM));
+    if (atom == controlAtom || atom == formAtom)
+        return reinterpret_cast<TWinControl*>(GetWindowLongPtrW(wnd, GWLP_USERDATA));
+    // Subclassed system controls carry their object in a window property (MinGW's comctl32
+    // import library lacks GetWindowSubclass).
+    return static_cast<TWinControl*>(GetPropW(wnd, kObjectProperty));
+}
+
+void TWinControl::CreateParams(TCreateParams& p) {
+    p.style = WS_CHILD | WS_CLIPSIBLINGS | WS_CLIPCHILDREN;
+    if (visible_) p.style |= WS_VISIBLE;
+    if (!enabled_) p.style |= WS_DISABLED;
+}
+
+void TWinControl::CreateHandle() {
+    RegisterClasses();
+    TCreateParams p;
+    CreateParams(p);
+    HWND parentWnd = nullptr;
+    if (parent_) {
+        parentWnd = parent_->Handle();
+    } else if (TForm* main = Application.MainForm();
+               main && main != this && main->HandleAllocated()) {
+        parentWnd = main->Handle(); // forms are owned by the main form
+    }
+    systemClass_ = p.system;
+    const wchar_t* cls = p.className ? p.className : kControlClass;
+    HWND wnd =
+        CreateWindowExW(p.exStyle, cls, caption_.c_str(), p.style, left_, top_, width_, height_,
+                        parentWnd, nullptr, GetModuleHandleW(nullptr), p.system ? nullptr : this);
+    if (!wnd) throw core::Exception(L"Error creating window");
+    handle_ = wnd;
+    if (p.system) {
+        SetWindowSubclass(wnd, ControlSubclassProc, 1, reinterpret_cast<DWORD_PTR>(this));
+        SetPropW(wnd, kObjectProperty, this);
+        sysFont_ = Font();
+        SendMessageW(wnd, WM_SETFONT, reinterpret_cast<WPARAM>(sysFont_.Handle()), FALSE);
+    }
+    UpdateBoundsFromWindow();
+    if (TForm* form = Owner(); form && !hint_.empty()) form->AddHint(this);
+    HandleCreated();
+}
+
+TForm* TWinControl::ParentForm() {
+    if (auto* f = dynamic_cast<TForm*>(this)) return f;
+    return Owner();
+}
+
+void TWinControl::SetParent(TWinControl* parent) {
+    if (parent_ == parent) return;
+    if (parent_) std::erase(parent_->children_, this);
+    parent_ = parent;
+    if (parent_) {
+        tabOrder_ = static_cast<int>(parent_->children_.size());
+        parent_->children_.push_back(this);
+        if (handle_) ::SetParent(handle_, parent_->Handle());
+    }
+}
+
+void TWinControl::SetBounds(int left, int top, int width, int height) {
+    if (left == left_ && top == top_ && width == width_ && height == height_) return;
+    left_ = left, top_ = top, width_ = width, height_ = height;
+    if (handle_) {
+        SetWindowPos(handle_, nullptr, left, top, width, height,
+                     SWP_NOZORDER | SWP_NOACTIVATE | SWP_NOOWNERZORDER);
+        UpdateBoundsFromWindow(); // the window may have refused or adjusted the change
+    }
+    if (align_ != alNone && parent_ && !parent_->aligning_) parent_->AlignControls();
+}
+
+void TWinControl::UpdateBoundsFromWindow() {
+    if (!handle_) return;
+    RECT rc;
+    GetWindowRect(handle_, &rc);
+    if (GetWindowLongPtrW(handle_, GWL_STYLE) & WS_CHILD) {
+        HWND parentWnd = GetParent(handle_);
+        MapWindowPoints(HWND_DESKTOP, parentWnd, reinterpret_cast<POINT*>(&rc), 2);
+    }
+    left_ = rc.left, top_ = rc.top, width_ = rc.right - rc.left, height_ = rc.bottom - rc.top;
+}
+
+int TWinControl::ClientWidth() {
+    if (!handle_) return width_;
+    RECT rc;
+    GetClientRect(handle_, &rc);
+    return rc.right;
+}
+
+int TWinControl::ClientHeight() {
+    if (!handle_) return height_;
+    RECT rc;
+    GetClientRect(handle_, &rc);
+    return rc.bottom;
+}
+
+POINT TWinControl::ClientOrigin() {
+    POINT pt{0, 0};
+    ClientToScreen(Handle(), &pt);
+    return pt;
+}
+
+void TWinControl::SetVisible(bool v) {
+    if (v == visible_) return;
+    visible_ = v;
+    if (handle_) ShowWindow(handle_, v ? SW_SHOWNA : SW_HIDE);
+    if (align_ != alNone && parent_) parent_->AlignControls();
+}
+
+void TWinControl::SetEnabled(bool v) {
+    if (v == enabled_) return;
+    enabled_ = v;
+    if (handle_) EnableWindow(handle_, v);
+    EnabledChanged();
+}
+
+void TWinControl::SetAlign(TAlign v) {
+    if (v == align_) return;
+    align_ = v;
+    if (parent_) parent_->AlignControls();
+}
+
+void TWinControl::SetAnchors(TAnchors v) {
+    anchors_ = v;
+    RememberAnchors();
+}
+
+void TWinControl::RememberAnchors() {
+    if (!parent_) return;
+    anchorRight_ = parent_->ClientWidth() - (left_ + width_);
+    anchorBottom_ = parent_->ClientHeight() - (top_ + height_);
+}
+
+void TWinControl::AlignControls() {
+    if (!handle_ || aligning_) return;
+    if (TForm* f = ParentForm(); f && f->loading_) return;
+    aligning_ = true;
+    const int cw = ClientWidth(), ch = ClientHeight();
+    RECT rc{0, 0, cw, ch};
+    auto ofKind = [&](TAlign a) {
+        std::vector<TWinControl*> v;
+        for (TWinControl* c : children_)
+            if (c->align_ == a && c->visible_) v.push_back(c);
+        return v;
+    };
+    auto tops = ofKind(alTop);
+    std::stable_sort(tops.begin(), tops.end(), [](auto* a, auto* b) { return a->top_ < b->top_; });
+    for (TWinControl* c : tops) {
+        c->SetBounds(rc.left, rc.top, rc.right - rc.left, c->height_);
+        rc.top += c->height_;
+    }
+    auto bottoms = ofKind(alBottom);
+    std::stable_sort(bottoms.begin(), bottoms.end(),
+                     [](auto* a, auto* b) { return a->top_ + a->height_ > b->top_ + b->height_; });
+    for (TWinControl* c : bottoms) {
+        c->SetBounds(rc.left, rc.bottom - c->height_, rc.right - rc.left, c->height_);
+        rc.bottom -= c->height_;
+    }
+    for (TWinControl* c : ofKind(alLeft)) {
+        c->SetBounds(rc.left, rc.top, c->width_, rc.bottom - rc.top);
+        rc.left += c->width_;
+    }
+    for (TWinControl* c : ofKind(alRight)) {
+        c->SetBounds(rc.right - c->width_, rc.top, c->width_, rc.bottom - rc.top);
+        rc.right -= c->width_;
+    }
+    for (TWinControl* c : ofKind(alClient))
+        c->SetBounds(rc.left, rc.top, std::max(0L, rc.right - rc.left),
+                     std::max(0L, rc.bottom - rc.top));
+    for (TWinControl* c : children_) {
+        if (c->align_ != alNone) continue;
+        int l = c->left_, t = c->top_, w = c->width_, h = c->height_;
+        if (c->anchors_ & akRight) {
+            if (c->anchors_ & akLeft)
+                w = cw - c->anchorRight_ - l;
+            else
+                l = cw - c->anchorRight_ - w;
+        }
+        if (c->anchors_ & akBottom) {
+            if (c->anchors_ & akTop)
+                h = ch - c->anchorBottom_ - t;
+            else
+                t = ch - c->anchorBottom_ - h;
+        }
+        c->SetBounds(l, t, w, h);
+    }
+    aligning_ = false;
+}
+
+void TWinControl::SetHint(std::wstring v) {
+    if (v == hint_) return;
+    hint_ = std::move(v);
+    if (TForm* form = Owner(); form && handle_) {
+        form->RemoveHint(this);
+        form->AddHint(this);
+    }
+}
+
+void TWinControl::SetColor(TColor v) {
+    if (v == color_) return;
+    color_ = v;
+    Invalidate();
+    for (TWinControl* c : children_)
+        c->Invalidate();
+}
+
+const TFont& TWinControl::Font() const {
+    if (parentFont_ && parent_) return parent_->Font();
+    return font_;
+}
+
+void TWinControl::SetFont(const TFont& f) {
+    font_ = f;
+    parentFont_ = false;
+    FontChanged();
+    for (TWinControl* c : children_)
+        c->ParentFontChanged();
+}
+
+void TWinControl::ParentFontChanged() {
+    if (!parentFont_) return;
+    FontChanged();
+    for (TWinControl* c : children_)
+        c->ParentFontChanged();
+}
+
+void TWinControl::SetCaption(std::wstring v) {
+    if (v == caption_) return;
+    caption_ = std::move(v);
+    if (handle_) SetWindowTextW(handle_, caption_.c_str());
+    Invalidate();
+}
+
+void TWinControl::SetTabOrder(int v) {
+    tabOrder_ = v;
+}
+
+bool TWinControl::Focused() const {
+    return handle_ && GetFocus() == handle_;
+}
+
+bool TWinControl::CanFocus() const {
+    return handle_ && IsWindowVisible(handle_) && IsWindowEnabled(handle_);
+}
+
+void TWinControl::SetFocus() {
+    TForm* form = ParentForm();
+    if (form && form != this) {
+        form->SetActiveControl(this);
+    } else if (CanFocus()) {
+        ::SetFocus(handle_);
+    }
+}
+
+void TWinControl::Invalidate() {
+    if (handle_) InvalidateRect(handle_, nullptr, TRUE);
+}
+
+void TWinControl::Repaint() {
+    if (handle_) {
+        InvalidateRect(handle_, nullptr, TRUE);
+        UpdateWindow(handle_);
+    }
+}
+
+void TWinControl::BringToFront() {
+    SetWindowPos(Handle(), HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+}
+
+void TWinControl::SendToBack() {
+    SetWindowPos(Handle(), HWND_BOTTOM, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+}
+
+LRESULT TWinControl::Perform(UINT msg, WPARAM wp, LPARAM lp) {
+    return SendMessageW(Handle(), msg, wp, lp);
+}
+
+void TWinControl::ApplyProps(const TProps& p) {
+    if (p.align) align_ = *p.align;
+    if (p.anchors) anchors_ = *p.anchors;
+    if (p.color) color_ = *p.color;
+    if (p.font) font_ = *p.font, parentFont_ = false;
+    if (p.visible) visible_ = *p.visible;
+    if (p.enabled) enabled_ = *p.enabled;
+    if (p.cursor) cursor_ = *p.cursor;
+    if (!p.hint.empty()) hint_ = p.hint;
+    if (p.tag) SetTag(*p.tag);
+    if (p.tabOrder) tabOrder_ = *p.tabOrder;
+    if (p.tabStop) tabStop_ = *p.tabStop;
+}
+
+void TWinControl::ApplyEvents(const TEvents& e) {
+    if (e.onClick) OnClick = e.onClick;
+    if (e.onDblClick) OnDblClick = e.onDblClick;
+    if (e.onKeyDown) OnKeyDown = e.onKeyDown;
+    if (e.onKeyUp) OnKeyUp = e.onKeyUp;
+    if (e.onEnter) OnEnter = e.onEnter;
+    if (e.onExit) OnExit = e.onExit;
+    if (e.onMouseEnter) OnMouseEnter = e.onMouseEnter;
+    if (e.onMouseLeave) OnMouseLeave = e.onMouseLeave;
+}
+
+bool TWinControl::DialogKey(WORD, TShiftState) {
+    return false;
+}
+bool TWinControl::DialogChar(wchar_t) {
+    return false;
+}
+void TWinControl::FocusChanged(TWinControl*) {}
+
+void TWinControl::Click() {
+    if (OnClick) OnClick(this);
+}
+
+void TWinControl::DblClick() {
+    if (OnDblClick) OnDblClick(this);
+}
+
+void TWinControl::MouseEnter() {
+    if (OnMouseEnter) OnMouseEnter(this);
+}
+
+void TWinControl::MouseLeave() {
+    if (OnMouseLeave) OnMouseLeave(this);
+}
+
+void TWinControl::DoKeyDown(WORD& key, TShiftState shift) {
+    if (OnKeyDown) OnKeyDown(this, key, shift);
+}
+
+void TWinControl::DoKeyUp(WORD& key, TShiftState shift) {
+    if (OnKeyUp) OnKeyUp(this, key, shift);
+}
+
+void TWinControl::DoEnter() {
+    if (OnEnter) OnEnter(this);
+}
+
+void TWinControl::DoExit() {
+    if (OnExit) OnExit(this);
+}
+
+HBRUSH TWinControl::CtlColor(HDC) {
+    return nullptr;
+}
+
+TColor TWinControl::BackgroundColor() const {
+    return parent_ ? parent_->color_ : color_;
+}
+
+// A key press reaches the form first when it previews keys, then the control's OnKeyDown;
+// Tab moves the focus and Enter and Escape are offered to every control of the form, unless
+// the control asks for those keys itself. True when the key was consumed.
+bool TWinControl::HandleKeyDown(WORD& key) {
+    const TShiftState shift = KeyboardShiftState();
+    TForm* form = ParentForm();
+    if (form && form != this && form->KeyPreview()) {
+        form->DoKeyDown(key, shift);
+        if (key == 0) return true;
+    }
+    DoKeyDown(key, shift);
+    if (key == 0) return true;
+    if (!form) return false;
+    UINT want = 0;
+    if (key == VK_TAB) want = DLGC_WANTTAB;
+    if (key == VK_RETURN || key == VK_ESCAPE) want = DLGC_WANTALLKEYS;
+    if (want == 0) return false;
+    MSG m{handle_, WM_KEYDOWN, key, 0, 0, {}};
+    if (SendMessageW(handle_, WM_GETDLGCODE, key, reinterpret_cast<LPARAM>(&m)) & want)
+        return false;
+    if (key == VK_TAB) {
+        if (shift & (ssCtrl | ssAlt)) return false;
+        form->SelectNext(!(shift & ssShift));
+        return true;
+    }
+    return form->DispatchDialogKey(key, shift);
+}
+
+LRESULT TWinControl::Dispatch(UINT msg, WPARAM wp, LPARAM lp) {
+    return WndProc(msg, wp, lp);
+}
+
+LRESULT TWinControl::DefaultHandler(UINT msg, WPARAM wp, LPARAM lp) {
+    if (systemClass_) return DefSubclassProc(handle_, msg, wp, lp);
+    return DefWindowProcW(handle_, msg, wp, lp);
+}
+
+LRESULT TWinControl::WndProc(UINT msg, WPARAM wp, LPARAM lp) {
+    switch (msg) {
+    case WM_WINDOWPOSCHANGED:
+        UpdateBoundsFromWindow();
+        break;
+    case WM_SIZE: {
+        LRESULT r = DefaultHandler(msg, wp, lp);
+        AlignControls();
+        Resized();
+        return r;
+    }
+    case WM_SETCURSOR:
+        if (reinterpret_cast<HWND>(wp) == handle_ && LOWORD(lp) == HTCLIENT &&
+            cursor_ != crDefault) {
+            ::SetCursor(Application.Cursors[cursor_]);
+            return TRUE;
+        }
+        break;
+    case WM_MOUSEMOVE: {
+        if (!mouseInside_) {
+            mouseInside_ = true;
+            TRACKMOUSEEVENT tme{sizeof tme, TME_LEAVE, handle_, 0};
+            TrackMouseEvent(&tme);
+            MouseEnter();
+        }
+        MouseMove(KeyboardShiftState(), GET_X_LPARAM(lp), GET_Y_LPARAM(lp));
+        break;
+    }
+    case WM_MOUSELEAVE:
+        if (mouseInside_) {
+            mouseInside_ = false;
+            MouseLeave();
+        }
+        break;
+    case WM_LBUTTONDOWN:
+    case WM_RBUTTONDOWN:
+    case WM_MBUTTONDOWN: {
+        TMouseButton b = msg == WM_LBUTTONDOWN   ? mbLeft
+                         : msg == WM_RBUTTONDOWN ? mbRight
+                                                 : mbMiddle;
+        MouseDown(b, KeyboardShiftState(), GET_X_LPARAM(lp), GET_Y_LPARAM(lp));
+        break;
+    }
+    case WM_LBUTTONUP:
+    case WM_RBUTTONUP:
+    case WM_MBUTTONUP: {
+        TMouseButton b = msg == WM_LBUTTONUP ? mbLeft : msg == WM_RBUTTONUP ? mbRight : mbMiddle;
+        MouseUp(b, KeyboardShiftState(), GET_X_LPARAM(lp), GET_Y_LPARAM(lp));
+        break;
+    }
+    case WM_LBUTTONDBLCLK:
+        DblClick();
+        break;
+    case WM_KEYDOWN:
+    case WM_SYSKEYDOWN: {
+        WORD key = static_cast<WORD>(wp);
+        if (keyPreprocessed_) {
+            keyPreprocessed_ = false;
+        } else if (HandleKeyDown(key)) {
+            return 0;
+        }
+        KeyDown(key, KeyboardShiftState());
+        if (key == 0) return 0;
+        return DefaultHandler(msg, key, lp);
+    }
+    case WM_KEYUP:
+    case WM_SYSKEYUP: {
+        WORD key = static_cast<WORD>(wp);
+        const TShiftState shift = KeyboardShiftState();
+        TForm* form = ParentForm();
+        if (form && form != this && form->KeyPreview()) {
+            form->DoKeyUp(key, shift);
+            if (key == 0) return 0;
+        }
+        DoKeyUp(key, shift);
+        if (key == 0) return 0;
+        KeyUp(key, shift);
+        if (key == 0) return 0;
+        return DefaultHandler(msg, key, lp);
+    }
+    case WM_CHAR:
+    case WM_SYSCHAR: {
+        TForm* form = ParentForm();
+        bool offer =
+            msg == WM_SYSCHAR || !(SendMessageW(handle_, WM_GETDLGCODE, wp, 0) & DLGC_WANTCHARS);
+        if (form && offer && form->DispatchDialogChar(static_cast<wchar_t>(wp))) return 0;
+        break;
+    }
+    case WM_SETFOCUS: {
+        LRESULT r = DefaultHandler(msg, wp, lp);
+        if (!imeName_.empty() && imeActivator) imeActivator(imeName_);
+        FocusReceived();
+        if (TForm* form = ParentForm(); form && form != this) form->ControlFocused(this);
+        return r;
+    }
+    case WM_KILLFOCUS: {
+        LRESULT r = DefaultHandler(msg, wp, lp);
+        FocusLost();
+        return r;
+    }
+    case WM_COMMAND:
+        if (lp) {
+            TWinControl* c = FromHandle(reinterpret_cast<HWND>(lp));
+            if (c && c != this) {
+                c->Command(HIWORD(wp));
+                return 0;
+            }
+        }
+        break;
+    case WM_NOTIFY: {
+        auto* hdr = reinterpret_cast<NMHDR*>(lp);
+        TWinControl* c = FromHandle(hdr->hwndFrom);
+        if (c && c != this) return c->Notify(hdr);
+        break;
+    }
+    case WM_CTLCOLORLISTBOX:
+    case WM_CTLCOLOREDIT:
+    case WM_CTLCOLORSTATIC: {
+        TWinControl* c = FromHandle(reinterpret_cast<HWND>(lp));
+        if (c && c != this)
+            if (HBRUSH b = c->CtlColor(reinterpret_cast<HDC>(wp)))
+                return reinterpret_cast<LRESULT>(b);
+        break;
+    }
+    }
+    return DefaultHandler(msg, wp, lp);
+}
+
+void TWinControl::FontChanged() {
+    if (systemClass_ && handle_) {
+        sysFont_ = Font();
+        SendMessageW(handle_, WM_SETFONT, reinterpret_cast<WPARAM>(sysFont_.Handle()), TRUE);
+    }
+    Invalidate();
+}
+
+// --- TCustomControl ---------------------------------------------------------------------
+
+void TCustomControl::PaintTo(HDC dc) {
+    TCanvas canvas(dc);
+    Paint(canvas);
+}
+
+LRESULT TCustomControl::WndProc(UINT msg, WPARAM wp, LPARAM lp) {
+    switch (msg) {
+    case WM_ERASEBKGND:
+        return 1;
+    case WM_PAINT: {
+        PAINTSTRUCT ps;
+        HDC dc = BeginPaint(handle_, &ps);
+        RECT rc;
+        GetClientRect(handle_, &rc);
+        if (rc.right > 0 && rc.bottom > 0) {
+            TMemoryDC mem(CreateCompatibleDC(dc));
+            TBitmapHandle bmp(CreateCompatibleBitmap(dc, rc.right, rc.bottom));
+            {
+                TSelectObject sel(mem.get(), bmp.get());
+                PaintTo(mem.get());
+                BitBlt(dc, 0, 0, rc.right, rc.bottom, mem.get(), 0, 0, SRCCOPY);
+            }
+        }
+        EndPaint(handle_, &ps);
+        return 0;
+    }
+    case WM_PRINTCLIENT:
+        PaintTo(reinterpret_cast<HDC>(wp));
+        return 0;
+    }
+    return TWinControl::WndProc(msg, wp, lp);
+}
+
+// --- TPanel -------------------------------------------------------------------------------
+
+TPanel::TPanel(TForm* owner) : TCustomControl(owner) {}
+
+void TPanel::SetBevelOuter(TBevelCut v) {
+    if (v != bevelOuter_) bevelOuter_ = v, Invalidate();
+}
+
+void TPanel::SetAlignment(TAlignment v) {
+    if (v != alignment_) alignment_ = v, Invalidate();
+}
+
+void TPanel::ApplyProps(const TProps& p) {
+    TCustomControl::ApplyProps(p);
+    if (p.bevelOuter) bevelOuter_ = *p.bevelOuter;
+    if (p.alignment) alignment_ = *p.alignment;
+}
+
+void TPanel::Paint(TCanvas& canvas) {
+    RECT rc{0, 0, Width(), Height()};
+    canvas.SetBrushColor(Color());
+    canvas.FillRect({0, 0, Width(), Height()});
+    if (bevelOuter_ != bvNone) {
+        DrawEdge(canvas.Handle(), &rc, bevelOuter_ == bvRaised ? BDR_RAISEDINNER : BDR_SUNKENOUTER,
+                 BF_RECT | BF_ADJUST);
+    }
+    if (Caption().empty()) return;
+    TRectI r{rc.left, rc.top, rc.right, rc.bottom};
+    UINT align = alignment_ == taLeftJustify ? DT_LEFT
+                 : alignment_ == taCenter    ? DT_CENTER
+                                             : DT_RIGHT;
+    canvas.SetFont(Font());
+    canvas.SetBrushStyle(bsClear);
+    canvas.DrawText(Caption(), r, DT_EXPANDTABS | DT_VCENTER | DT_SINGLELINE | align);
+}
+
+// --- TLabel -------------------------------------------------------------------------------
+
+TLabel::TLabel(TForm* owner) : TCustomControl(owner) {}
+
+void TLabel::SetAutoSize(bool v) {
+    if (v == autoSize_) return;
+    autoSize_ = v;
+    AdjustSize();
+}
+
+void TLabel::SetCaption(std::wstring v) {
+    TCustomControl::SetCaption(std::move(v));
+    AdjustSize();
+}
+
+void TLabel::ApplyProps(const TProps& p) {
+    TCustomControl::ApplyProps(p);
+    if (p.autoSize) autoSize_ = *p.autoSize;
+}
+
+void TLabel::FontChanged() {
+    TCustomControl::FontChanged();
+    AdjustSize();
+}
+
+void TLabel::AdjustSize() {
+    if (!autoSize_) return;
+    // An empty text keeps the height of a line.
+    std::wstring text = Caption().empty() ? L" " : Caption();
+    TWindowDC screen(nullptr);
+    TRectI r;
+    {
+        TCanvas canvas(screen.get());
+        canvas.SetFont(Font());
+        canvas.DrawText(text, r, DT_CALCRECT | DT_EXPANDTABS | DT_LEFT);
+    }
+    SetBounds(Left(), Top(), r.right, r.bottom);
+}
+
+void TLabel::Paint(TCanvas& canvas) {
+    canvas.SetBrushColor(BackgroundColor());
+    canvas.FillRect({0, 0, Width(), Height()});
+    canvas.SetFont(Font());
+    canvas.SetBrushStyle(bsClear);
+    TRectI r{0, 0, Width(), Height()};
+    canvas.DrawText(Caption(), r, DT_EXPANDTABS | DT_LEFT);
+}
+
+// --- TImage -------------------------------------------------------------------------------
+
+TImage::TImage(TForm* owner) : TCustomControl(owner) {}
+
+void TImage::SetPicture(const TPicture& p) {
+    picture_.Assign(p);
+    if (autoSize_ && !picture_.Empty())
+        SetBounds(Left(), Top(), picture_.Width(), picture_.Height());
+    Invalidate();
+}
+
+void TImage::SetAutoSize(bool v) {
+    autoSize_ = v;
+    if (autoSize_ && !picture_.Empty())
+        SetBounds(Left(), Top(), picture_.Width(), picture_.Height());
+}
+
+void TImage::ApplyProps(const TProps& p) {
+    TCustomControl::ApplyProps(p);
+    if (p.autoSize) autoSize_ = *p.autoSize;
+    if (p.picture) {
+        TPicture pic;
+        if (!pic.LoadIcon(p.picture)) pic.LoadBitmap(p.picture);
+        SetPicture(pic);
+    }
+}
+
+void TImage::Paint(TCanvas& canvas) {
+    canvas.SetBrushColor(BackgroundColor());
+    canvas.FillRect({0, 0, Width(), Height()});
+    canvas.Draw(0, 0, picture_);
+}
+
+// --- TSpeedButton -------------------------------------------------------------------------
+
+TSpeedButton::TSpeedButton(TForm* owner) : TCustomControl(owner) {}
+
+void TSpeedButton::SetGlyph(const TPicture& p) {
+    glyph_.Assign(p);
+    Invalidate();
+}
+
+void TSpeedButton::SetGroupIndex(int v) {
+    groupIndex_ = v;
+    UpdateExclusive();
+}
+
+void TSpeedButton::SetAllowAllUp(bool v) {
+    allowAllUp_ = v;
+}
+
+void TSpeedButton::SetDown(bool v) {
+    if (groupIndex_ == 0) v = false;
+    if (v == down_) return;
+    if (down_ && !allowAllUp_) return; // one button of the group stays down
+    down_ = v;
+    Invalidate();
+    if (v) UpdateExclusive();
+}
+
+void TSpeedButton::SetTransparent(bool v) {
+    if (v != transparent_) transparent_ = v, Invalidate();
+}
+
+void TSpeedButton::UpdateExclusive() {
+    if (groupIndex_ == 0 || !down_ || !Parent()) return;
+    for (TWinControl* c : Parent()->Controls()) {
+        auto* b = dynamic_cast<TSpeedButton*>(c);
+        if (b && b != this && b->groupIndex_ == groupIndex_ && b->down_) {
+            b->down_ = false;
+            b->Invalidate();
+        }
+    }
+}
+
+void TSpeedButton::ApplyProps(const TProps& p) {
+    TCustomControl::ApplyProps(p);
+    if (p.groupIndex) groupIndex_ = *p.groupIndex;
+    if (p.allowAllUp) allowAllUp_ = *p.allowAllUp;
+    if (p.down) SetDown(*p.down);
+    if (p.transparent) transparent_ = *p.transparent;
+    if (p.glyph) {
+        TPicture pic;
+        pic.LoadBitmap(p.glyph);
+        SetGlyph(pic);
+    }
+}
+
+void TSpeedButton::Click() {
+    TCustomControl::Click();
+}
+
+LRESULT TSpeedButton::WndProc(UINT msg, WPARAM wp, LPARAM lp) {
+    switch (msg) {
+    case WM_LBUTTONDBLCLK: // a quick second click is a click
+        MouseDown(mbLeft, KeyboardShiftState(), GET_X_LPARAM(lp), GET_Y_LPARAM(lp));
+        return 0;
+    case WM_CAPTURECHANGED:
+        if (pressing_ && reinterpret_cast<HWND>(lp) != handle_) {
+            pressing_ = false;
+            Invalidate();
+        }
+        break;
+    }
+    return TCustomControl::WndProc(msg, wp, lp);
+}
+
+void TSpeedButton::MouseDown(TMouseButton button, TShiftState, int, int) {
+    if (button != mbLeft || !Enabled()) return;
+    pressing_ = true;
+    SetCapture(handle_);
+    Invalidate();
+}
+
+void TSpeedButton::MouseMove(TShiftState, int, int) {
+    if (pressing_) Invalidate();
+}
+
+void TSpeedButton::MouseUp(TMouseButton button, TShiftState, int x, int y) {
+    if (button != mbLeft || !pressing_) return;
+    pressing_ = false;
+    if (GetCapture() == handle_) ReleaseCapture();
+    Invalidate();
+    if (!InClient(handle_, x, y)) return;
+    if (groupIndex_ != 0) SetDown(!down_);
+    Click();
+}
+
+void TSpeedButton::MouseEnter() {
+    Invalidate();
+    TCustomControl::MouseEnter();
+}
+
+void TSpeedButton::MouseLeave() {
+    Invalidate();
+    TCustomControl::MouseLeave();
+}
+
+void TSpeedButton::Paint(TCanvas& canvas) {
+    const int w = Width(), h = Height();
+    POINT cursor{};
+    GetCursorPos(&cursor);
+    ScreenToClient(handle_, &cursor);
+    const bool over = mouseInside_ && InClient(handle_, cursor.x, cursor.y);
+    const bool sunken = down_ || (pressing_ && over);
+    COLORREF back = ColorToRGB(transparent_ ? BackgroundColor() : Color());
+    if (down_ && !(pressing_ && over)) {
+        // A button that stays down shows a lighter face, like the system's checked buttons.
+        back = RGB((GetRValue(back) + 255) / 2, (GetGValue(back) + 255) / 2,
+                   (GetBValue(back) + 255) / 2);
+    }
+    canvas.SetBrushColor(back);
+    canvas.FillRect({0, 0, w, h});
+    RECT rc{0, 0, w, h};
+    if (sunken)
+        DrawEdge(canvas.Handle(), &rc, BDR_SUNKENOUTER, BF_RECT);
+    else if (over && Enabled())
+        DrawEdge(canvas.Handle(), &rc, BDR_RAISEDINNER, BF_RECT);
+    if (!glyph_.Empty()) {
+        const int off = sunken ? 1 : 0;
+        canvas.Draw((w - glyph_.Width()) / 2 + off, (h - glyph_.Height()) / 2 + off, glyph_, true);
+    }
+}
+
+// --- TBevel -------------------------------------------------------------------------------
+
+TBevel::TBevel(TForm* owner) : TCustomControl(owner) {}
+
+void TBevel::Paint(TCanvas& canvas) {
+    canvas.SetBrushColor(BackgroundColor());
+    canvas.FillRect({0, 0, Width(), Height()});
+    canvas.SetPenColor(clBtnShadow);
+    canvas.Line(0, 0, 0, Height());
+    canvas.SetPenColor(clBtnHighlight);
+    canvas.Line(1, 0, 1, Height());
+}
+
+// --- TListBox -----------------------------------------------------------------------------
+
+TListBox::TListBox(TForm* owner) : TWinControl(owner) {
+    SetTabStop(true);
+    SetColor(clWindow);
+}
+
+void TListBox::CreateParams(TCreateParams& p) {
+    TWinControl::CreateParams(p);
+    p.className = L"LISTBOX";
+    p.system = true;
+    p.style |= WS_VSCROLL | LBS_NOTIFY | LBS_HASSTRINGS | LBS_NOINTEGRALHEIGHT;
+    p.style &= ~WS_CLIPCHILDREN;
+    if (border_ == cbSingle) p.exStyle |= WS_EX_CLIENTEDGE;
+}
+
+void TListBox::SetBorderStyle(TControlBorder v) {
+    if (v == border_) return;
+    border_ = v;
+    if (handle_) {
+        LONG_PTR ex = GetWindowLongPtrW(handle_, GWL_EXSTYLE);
+        ex = v == cbSingle ? (ex | WS_EX_CLIENTEDGE) : (ex & ~WS_EX_CLIENTEDGE);
+        SetWindowLongPtrW(handle_, GWL_EXSTYLE, ex);
+        SetWindowPos(handle_, nullptr, 0, 0, 0, 0,
+                     SWP_NOMOVE | SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE | SWP_FRAMECHANGED);
+    }
+}
+
+void TListBox::AddItem(const std::wstring& text) {
+    SendMessageW(Handle(), LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(text.c_str()));
+}
+
+void TListBox::Clear() {
+    SendMessageW(Handle(), LB_RESETCONTENT, 0, 0);
+}
+
+int TListBox::Count() {
+    return static_cast<int>(SendMessageW(Handle(), LB_GETCOUNT, 0, 0));
+}
+
+int TListBox::ItemIndex() {
+    return static_cast<int>(SendMessageW(Handle(), LB_GETCURSEL, 0, 0));
+}
+
+void TListBox::SetItemIndex(int v) {
+    SendMessageW(Handle(), LB_SETCURSEL, v, 0);
+}
+
+void TListBox::ApplyProps(const TProps& p) {
+    TWinControl::ApplyProps(p);
+    if (p.border) border_ = *p.border;
+}
+
+HBRUSH TListBox::CtlColor(HDC dc) {
+    if (brushColor_ != Color() || !brush_) {
+        brush_.reset(CreateSolidBrush(ColorToRGB(Color())));
+        brushColor_ = Color();
+    }
+    SetBkColor(dc, ColorToRGB(Color()));
+    SetTextColor(dc, ColorToRGB(Font().Color()));
+    return brush_.get();
+}
+
+} // namespace forms

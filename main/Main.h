@@ -1,0 +1,92 @@
+// Main: the main window, a see-through camera frame with the recording commands.
+#pragma once
+
+#include "engine/scrcam.h"
+#include "forms/Forms.h"
+#include "ui/Blend.h"
+#include "ui/BrowseDr.h"
+
+#include <memory>
+#include <string>
+
+namespace mainwin {
+
+// A window's outer position and size as WINDOWPOS reports them.
+struct TWindowPos {
+    int x = 0, y = 0, cx = 0, cy = 0;
+};
+
+class TfrmMain : public forms::TForm {
+public:
+    TfrmMain();
+    ~TfrmMain() override;
+    std::wstring ClassName() const override { return L"TfrmMain"; }
+
+    // Components, in declaration order.
+    ui::TBlend* Blend1 = nullptr;
+    forms::TPanel* pnlMenu = nullptr;
+    forms::TSpeedButton* btnPause = nullptr;
+    forms::TSpeedButton* btnRec = nullptr;
+    forms::TSpeedButton* btnStop = nullptr;
+    forms::TSpeedButton* spdDir = nullptr;
+    std::unique_ptr<ui::TBrowseDirectoryDlg> BrowseDirectoryDlg1;
+    forms::TPanel* pnlMsg = nullptr;
+    forms::TPanel* pnlCam = nullptr;
+    forms::TListBox* lstFocus = nullptr;
+    forms::TSpeedButton* SpeedButton4 = nullptr;
+    forms::TBevel* Bevel1 = nullptr;
+    forms::TSpeedButton* spdWindow = nullptr;
+    forms::TSpeedButton* btnClose = nullptr;
+
+    void FormCreate(forms::TObject* sender);
+    void FormShow(forms::TObject* sender);
+    void FormResize(forms::TObject* sender);
+    void FormCloseQuery(forms::TObject* sender, bool& canClose);
+    void FormDestroy(forms::TObject* sender);
+    void btnCloseClick(forms::TObject* sender);
+
+    void btnRecClick(forms::TObject* sender);
+    void btnPauseClick(forms::TObject* sender);
+    void btnStopClick(forms::TObject* sender);
+    void spdWindowClick(forms::TObject* sender);
+    void SpeedButton4Click(forms::TObject* sender);
+    void spdDirClick(forms::TObject* sender);
+    void lstFocusKeyDown(forms::TObject* sender, WORD& key, forms::TShiftState shift);
+    // The engine's progress notification: raised on the worker thread, it hands the two values
+    // to the user-interface thread, which shows the progress text.
+    void ShowProgress(engine::TScreenCam& sender);
+    // The recording folder in the status line, shortened to fit.
+    void ShowRecordFolder();
+
+    // Asks a question in the program's confirmation dialog; 6 Yes, 7 No, 2 Cancel.
+    int ShowConfirm(forms::TForm* parent, const std::wstring& caption, const std::wstring& message,
+                    const std::wstring& icon, const std::wstring& buttons, int defaultButton);
+
+    // The main window's outer position and size as the platform last reported them.
+    TWindowPos LastWindowPos() const { return lastWindowPos_; }
+    bool FormReady() const { return formReady_; }
+
+protected:
+    LRESULT WndProc(UINT msg, WPARAM wp, LPARAM lp) override;
+
+private:
+    void DeleteUnfinishedRecording(const std::wstring& fileName);
+
+    bool formReady_ = false;
+    TWindowPos lastWindowPos_{};
+};
+
+// Right and bottom edge of the desktop work area; both left unchanged when it cannot be read.
+void GetWorkArea(int& right, int& bottom);
+// Waits ms milliseconds while the window goes on handling messages.
+void Delay(DWORD ms);
+
+// The program-wide objects made at start-up.
+extern TfrmMain* frmMain;
+extern engine::TScreenCam* ScreenCam;
+extern std::wstring IniBaseName;
+
+// The message the main window asks when it is closed during a recording.
+extern const wchar_t kCloseWhileRecordingMessage[];
+
+} // namespace mainwin
