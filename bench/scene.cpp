@@ -1,9 +1,13 @@
 // A deterministic moving scene for the benchmarks: scrolling lines of text and moving shapes,
 // drawn at a fixed pace from a fixed seed, so every run records the same content.
 //
-//   scene X Y W H [SEED]
+//   scene X Y W H [SEED] [STOPFILE]
+//
+// The window ends itself when STOPFILE (a Windows path) appears, and after an hour at most.
+// The number of shapes grows with the area, so every size shows about the same density.
 #include <windows.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <string>
@@ -27,11 +31,14 @@ int width = 0, height = 0, tick = 0;
 std::vector<Shape> shapes;
 std::vector<std::wstring> lines;
 HFONT font = nullptr;
+std::wstring stopFile;
+int ticksLeft = 25 * 3600;
 
 void Setup(int w, int h) {
     width = w;
     height = h;
-    for (int i = 0; i < 12; ++i) {
+    const int count = std::max(12, w * h / 25600);
+    for (int i = 0; i < count; ++i) {
         Shape s;
         s.w = 20 + Next() % 120;
         s.h = 20 + Next() % 90;
@@ -43,15 +50,17 @@ void Setup(int w, int h) {
         s.ellipse = Next() % 2 == 0;
         shapes.push_back(s);
     }
-    static const wchar_t* words[] = {L"frame", L"screen", L"record", L"pause", L"stop",  L"AVI",
-                                     L"slot",  L"pixel",  L"window", L"quarnelby", L"key", L"delta"};
+    static const wchar_t* words[] = {L"frame",  L"screen",    L"record", L"pause",
+                                     L"stop",   L"AVI",       L"slot",   L"pixel",
+                                     L"window", L"quarnelby", L"key",    L"delta"};
     for (int i = 0; i < 200; ++i) {
         std::wstring line = std::to_wstring(i) + L": ";
-        for (int k = 0; k < 10; ++k) line += std::wstring(words[Next() % 12]) + L" ";
+        for (int k = 0; k < 10; ++k)
+            line += std::wstring(words[Next() % 12]) + L" ";
         lines.push_back(line);
     }
-    font = CreateFontW(-13, 0, 0, 0, FW_NORMAL, 0, 0, 0, DEFAULT_CHARSET, 0, 0, NONANTIALIASED_QUALITY,
-                       0, L"Courier New");
+    font = CreateFontW(-13, 0, 0, 0, FW_NORMAL, 0, 0, 0, DEFAULT_CHARSET, 0, 0,
+                       NONANTIALIASED_QUALITY, 0, L"Courier New");
 }
 
 void Step() {
@@ -82,8 +91,10 @@ void Paint(HDC target) {
     for (const auto& s : shapes) {
         HBRUSH brush = CreateSolidBrush(s.colour);
         HGDIOBJ oldBrush = SelectObject(dc, brush);
-        if (s.ellipse) Ellipse(dc, s.x, s.y, s.x + s.w, s.y + s.h);
-        else Rectangle(dc, s.x, s.y, s.x + s.w, s.y + s.h);
+        if (s.ellipse)
+            Ellipse(dc, s.x, s.y, s.x + s.w, s.y + s.h);
+        else
+            Rectangle(dc, s.x, s.y, s.x + s.w, s.y + s.h);
         SelectObject(dc, oldBrush);
         DeleteObject(brush);
     }
@@ -96,6 +107,11 @@ void Paint(HDC target) {
 LRESULT CALLBACK WndProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
     switch (msg) {
     case WM_TIMER:
+        if (--ticksLeft <= 0 || (!stopFile.empty() &&
+                                 GetFileAttributesW(stopFile.c_str()) != INVALID_FILE_ATTRIBUTES)) {
+            DestroyWindow(hwnd);
+            return 0;
+        }
         Step();
         InvalidateRect(hwnd, nullptr, FALSE);
         return 0;
@@ -122,17 +138,23 @@ int main(int argc, char** argv) {
     const int x = std::atoi(argv[1]), y = std::atoi(argv[2]);
     const int w = std::atoi(argv[3]), h = std::atoi(argv[4]);
     rngState = argc > 5 ? static_cast<std::uint32_t>(std::atoi(argv[5])) : 20261208u;
+    if (argc > 6) {
+        const std::string path = argv[6];
+        stopFile.assign(path.begin(), path.end());
+    }
+    if (w < 160 || h < 120) return 2;
     Setup(w, h);
     WNDCLASSW wc{};
     wc.lpfnWndProc = WndProc;
     wc.hInstance = GetModuleHandleW(nullptr);
     wc.lpszClassName = L"QuarnelbyScene";
     RegisterClassW(&wc);
-    HWND hwnd = CreateWindowExW(WS_EX_TOOLWINDOW, wc.lpszClassName, L"scene", WS_POPUP | WS_VISIBLE, x,
-                                y, w, h, nullptr, nullptr, wc.hInstance, nullptr);
+    HWND hwnd = CreateWindowExW(WS_EX_TOOLWINDOW, wc.lpszClassName, L"scene", WS_POPUP | WS_VISIBLE,
+                                x, y, w, h, nullptr, nullptr, wc.hInstance, nullptr);
     if (!hwnd) return 1;
     SetTimer(hwnd, 1, 40, nullptr); // 25 steps per second
     MSG msg;
-    while (GetMessageW(&msg, nullptr, 0, 0) > 0) DispatchMessageW(&msg);
+    while (GetMessageW(&msg, nullptr, 0, 0) > 0)
+        DispatchMessageW(&msg);
     return 0;
 }

@@ -1,0 +1,165 @@
+#!/usr/bin/env python3
+"""The peer's side of the benchmark: ffmpeg on the same display, region and scene.
+
+  peer.py live  --display :N --region WxH --bpp B --seconds S --work DIR --json FILE
+  peer.py codec --source SRC.avi --ours OURS.avi --bpp B --region WxH --work DIR --json FILE
+
+live:  ffmpeg -f x11grab grabbing as fast as it can (raw video, msvideo1, zmbv) into AVI files;
+       frames per second between the first and the last frame, bytes per frame.
+codec: ffmpeg's msvideo1 and zmbv encoders on the frames our engine recorded (SRC.avi), encode
+       time per frame from ffmpeg's own per-call benchmark, bytes per frame, PSNR against the
+       source; the same PSNR measurement for our encoder's file (OURS.avi).
+Appends one JSON object per figure (one per line) to FILE.
+"""
+import argparse
+import json
+import os
+import re
+import subprocess
+import sys
+import time
+
+FFMPEG = ["ffmpeg", "-hide_banner", "-nostdin", "-y"]
+
+LIVE_CODECS = [
+    ("rawvideo", []),
+    ("msvideo1", ["-g", "5"]),
+    ("zmbv", ["-g", "5"]),
+]
+
+
+def emit(path, figure):
+    line = json.dumps(figure, sort_keys=False)
+    with open(path, "a", encoding="utf-8") as f:
+        f.write(line + "\n")
+    print(line, flush=True)
+
+
+def packets(path):
+    """(pts seconds, size) of every non-empty video packet of the file."""
+    out = subprocess.run(
+        ["ffprobe", "-v", "error", "-select_streams", "v:0", "-show_entries",
+         "packet=pts_time,dts_time,size", "-of", "csv=p=0", path],
+        capture_output=True, text=True, check=False).stdout
+    result = []
+    for line in out.splitlines():
+        parts = line.strip().split(",")
+        if len(parts) < 3:
+            continue
+        pts, dts, size = parts[0], parts[1], parts[2]
+        t = pts if pts not in ("", "N/A") else dts
+        try:
+            t, size = float(t), int(size)
+        except ValueError:
+            continue
+        if size > 0:
+            result.append((t, size))
+    return result
+
+
+def live(args):
+    w, h = args.region.split("x")
+    for codec, extra in LIVE_CODECS:
+        out = os.path.join(args.work, f"x11grab_{codec}.avi")
+        # Asking for 1000 frames per second makes x11grab grab without waiting; passthrough
+        # keeps its wall-clock timestamps instead of duplicating or dropping frames.
+        cmd = FFMPEG + ["-loglevel", "error", "-f", "x11grab", "-draw_mouse", "1",
+                        "-framerate", "1000", "-video_size", f"{w}x{h}",
+                        "-i", f"{args.display}+0,0", "-t", str(args.seconds),
+                        "-fps_mode", "passthrough", "-c:v", codec] + extra + [out]
+        figure = {"figure": "x11grab", "encoder": codec, "region": args.region,
+                  "bpp": args.bpp, "duration_ms": int(args.seconds * 1000)}
+        start = time.monotonic()
+        run = subprocess.run(cmd, capture_output=True, text=True, check=False)
+        figure["wall_ms"] = round((time.monotonic() - start) * 1000)
+        pk = packets(out)
+        if run.returncode != 0 or len(pk) < 2:
+            figure["error"] = (run.stderr.strip().splitlines() or ["no frames"])[-1]
+        else:
+            # The input's timestamps are wall-clock time and -t cuts the output at that much of
+            # it, so the frames written over the duration are the rate it sustained. (The AVI
+            # file's own positions cannot tell: at 1 ms apiece, frames that came faster are
+            # pushed along.)
+            figure["frames"] = len(pk)
+            figure["fps"] = len(pk) / args.seconds
+            figure["bytes_per_frame"] = sum(s for _, s in pk) / len(pk)
+        emit(args.json, figure)
+        if os.path.exists(out):
+            os.remove(out)
+
+
+def psnr(decoded, source):
+    """Mean PSNR in dB over all frames (None for identical pictures), ffmpeg's psnr filter,
+    both sides converted to 8-bit BGR0."""
+    run = subprocess.run(
+        FFMPEG + ["-i", decoded, "-i", source, "-lavfi",
+                  "[0:v]format=bgr0[a];[1:v]format=bgr0[b];[a][b]psnr", "-f", "null", "-"],
+        capture_output=True, text=True, check=False)
+    m = re.search(r"PSNR r:\S+ g:\S+ b:\S+ average:(\S+)", run.stderr)
+    if not m:
+        return None, "no PSNR from ffmpeg"
+    value = m.group(1)
+    return (None if value == "inf" else float(value)), None
+
+
+def codec(args):
+    src_frames = len(packets(args.source))
+    for encoder, extra in [("msvideo1", ["-g", "5"]), ("zmbv", ["-g", "5"])]:
+        out = os.path.join(args.work, f"codec_{encoder}.avi")
+        figure = {"figure": "codec", "encoder": f"ffmpeg {encoder}", "region": args.region,
+                  "bpp": args.bpp}
+        run = subprocess.run(
+            FFMPEG + ["-benchmark_all", "-i", args.source, "-fps_mode", "passthrough",
+                      "-c:v", encoder] + extra + [out],
+            capture_output=True, text=True, check=False)
+        # -benchmark_all reports every encoder call in microseconds of real time.
+        calls = [int(m.group(1)) for m in
+                 re.finditer(r"bench:\s+\d+ user\s+\d+ sys\s+(\d+) real encode_video",
+                             run.stderr)]
+        pk = packets(out)
+        if run.returncode != 0 or not pk:
+            figure["error"] = (run.stderr.strip().splitlines() or ["no frames"])[-1]
+            emit(args.json, figure)
+            continue
+        figure["frames"] = len(pk)
+        figure["source_frames"] = src_frames
+        figure["bytes_per_frame"] = sum(s for _, s in pk) / len(pk)
+        figure["encode_mean_ms"] = sum(calls) / 1000.0 / len(pk) if calls else None
+        value, error = psnr(out, args.source)
+        figure["psnr_db"] = value
+        figure["lossless"] = value is None and error is None
+        if error:
+            figure["error"] = error
+        emit(args.json, figure)
+        os.remove(out)
+
+    # Our encoder's file, measured the same way: ffmpeg decodes it and compares.
+    value, error = psnr(args.ours, args.source)
+    figure = {"figure": "codec_check", "encoder": "ours msvc1", "region": args.region,
+              "bpp": args.bpp, "frames": len(packets(args.ours)), "ffmpeg_psnr_db": value}
+    if error or value is None:
+        figure["error"] = error or "decoded frames are identical to the source"
+    emit(args.json, figure)
+
+
+def main():
+    p = argparse.ArgumentParser()
+    p.add_argument("mode", choices=["live", "codec"])
+    p.add_argument("--display")
+    p.add_argument("--region", required=True)
+    p.add_argument("--bpp", type=int, required=True)
+    p.add_argument("--seconds", type=float, default=3)
+    p.add_argument("--source")
+    p.add_argument("--ours")
+    p.add_argument("--work", required=True)
+    p.add_argument("--json", required=True)
+    args = p.parse_args()
+    if args.mode == "live":
+        live(args)
+    else:
+        codec(args)
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

@@ -1,0 +1,645 @@
+// quarnelby_bench: measures the capture engine and our Microsoft Video 1 encoder on one screen
+// region and appends one JSON object per figure (one per line) to a file.
+//
+//   quarnelby_bench --region WxH+X+Y --json FILE --dir DIR [--grab-frames N] [--record-ms MS]
+//                   [--pacing-ms MS] [--codec-frames N]
+//
+// Figures: GrabFrame cost beside a bare BitBlt + GetDIBits loop and a memcpy of a frame-sized
+// block; recording throughput at a 1 ms capture interval for "No Compression" and every
+// compressor in the catalogue; pacing at the default 100 ms interval; our encoder on frames of
+// an uncompressed recording. DIR receives the recordings, among them codec_source.avi (the
+// encoder's input, for other encoders) and codec_ours.avi (our encoder's output).
+#include "core/Msvc1Encoder.h"
+#include "engine/msvc1drv.h"
+#include "engine/scrcam.h"
+#include "forms/Thread.h"
+#include "tests/common/Msvc1Decode.h"
+
+#include <windows.h>
+#include <shellapi.h>
+#include <vfw.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace {
+
+// --------------------------------------------------------------------------------------------
+// Output
+
+std::string Utf8(const std::wstring& s) {
+    if (s.empty()) return {};
+    const int n = WideCharToMultiByte(CP_UTF8, 0, s.c_str(), static_cast<int>(s.size()), nullptr, 0,
+                                      nullptr, nullptr);
+    std::string out(static_cast<std::size_t>(n), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, s.c_str(), static_cast<int>(s.size()), out.data(), n, nullptr,
+                        nullptr);
+    return out;
+}
+
+std::string Quoted(const std::string& s) {
+    std::string out = "\"";
+    for (unsigned char c : s) {
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += static_cast<char>(c);
+        } else if (c < 0x20) {
+            char buf[8];
+            std::snprintf(buf, sizeof(buf), "\\u%04x", c);
+            out += buf;
+        } else {
+            out += static_cast<char>(c);
+        }
+    }
+    return out + "\"";
+}
+
+// One JSON object built field by field.
+class TFigure {
+public:
+    explicit TFigure(const std::string& kind) { Add("figure", kind); }
+    TFigure& Add(const std::string& key, const std::string& value) {
+        return Raw(key, Quoted(value));
+    }
+    TFigure& Add(const std::string& key, double value) {
+        if (!std::isfinite(value)) return Raw(key, "null");
+        char buf[64];
+        std::snprintf(buf, sizeof(buf), "%.6g", value);
+        return Raw(key, buf);
+    }
+    TFigure& Add(const std::string& key, long long value) {
+        return Raw(key, std::to_string(value));
+    }
+    TFigure& Add(const std::string& key, int value) {
+        return Add(key, static_cast<long long>(value));
+    }
+    TFigure& Add(const std::string& key, bool value) { return Raw(key, value ? "true" : "false"); }
+    std::string Text() const { return "{" + body_ + "}"; }
+
+private:
+    TFigure& Raw(const std::string& key, const std::string& value) {
+        if (!body_.empty()) body_ += ", ";
+        body_ += Quoted(key) + ": " + value;
+        return *this;
+    }
+    std::string body_;
+};
+
+struct TOptions {
+    engine::TRecordRect rect;
+    std::wstring json;
+    std::wstring dir;
+    int grabFrames = 60;
+    int recordMs = 3000;
+    int pacingMs = 10000;
+    int codecFrames = 30;
+};
+
+FILE* jsonFile = nullptr;
+TOptions options;
+int screenBitsPerPixel = 0;
+// Keeps the copies observable, so that they are not optimised away.
+volatile unsigned copySink = 0;
+
+void Emit(TFigure& figure) {
+    char region[32];
+    std::snprintf(region, sizeof(region), "%dx%d", options.rect.Width, options.rect.Height);
+    figure.Add("region", std::string(region)).Add("bpp", screenBitsPerPixel);
+    const std::string line = figure.Text();
+    std::fprintf(jsonFile, "%s\n", line.c_str());
+    std::fflush(jsonFile);
+    std::printf("%s\n", line.c_str());
+    std::fflush(stdout);
+}
+
+// --------------------------------------------------------------------------------------------
+// Timing
+
+double NowMs() {
+    static const double perMs = [] {
+        LARGE_INTEGER f;
+        QueryPerformanceFrequency(&f);
+        return static_cast<double>(f.QuadPart) / 1000.0;
+    }();
+    LARGE_INTEGER t;
+    QueryPerformanceCounter(&t);
+    return static_cast<double>(t.QuadPart) / perMs;
+}
+
+// Nearest-rank percentile (0..100) of the samples.
+double Percentile(std::vector<double> v, double p) {
+    if (v.empty()) return NAN;
+    std::sort(v.begin(), v.end());
+    const std::size_t rank =
+        static_cast<std::size_t>(std::ceil(p / 100.0 * static_cast<double>(v.size())));
+    return v[std::min(v.size() - 1, rank == 0 ? 0 : rank - 1)];
+}
+
+double Mean(const std::vector<double>& v) {
+    if (v.empty()) return NAN;
+    double s = 0;
+    for (double x : v)
+        s += x;
+    return s / static_cast<double>(v.size());
+}
+
+void AddStats(TFigure& f, const std::vector<double>& ms) {
+    f.Add("samples", static_cast<int>(ms.size()))
+        .Add("median_ms", Percentile(ms, 50))
+        .Add("p95_ms", Percentile(ms, 95))
+        .Add("mean_ms", Mean(ms));
+}
+
+// --------------------------------------------------------------------------------------------
+// AVI files
+
+struct TAviContents {
+    bool opened = false;
+    BITMAPINFOHEADER format{};
+    std::vector<LONG> positions; // positions that hold a sample with data
+    std::vector<LONG> sizes;
+    std::vector<std::vector<std::uint8_t>> samples; // the first `keep` samples
+};
+
+TAviContents ReadAvi(const std::wstring& path, std::size_t keep = 0) {
+    TAviContents r;
+    AVIFileInit();
+    PAVIFILE file = nullptr;
+    if (AVIFileOpenW(&file, path.c_str(), OF_READ | OF_SHARE_DENY_WRITE, nullptr) == 0) {
+        PAVISTREAM stream = nullptr;
+        if (AVIFileGetStream(file, &stream, streamtypeVIDEO, 0) == 0) {
+            r.opened = true;
+            const LONG start = AVIStreamStart(stream);
+            const LONG end = start + AVIStreamLength(stream);
+            LONG formatSize = sizeof(r.format);
+            AVIStreamReadFormat(stream, start, &r.format, &formatSize);
+            for (LONG pos = start; pos < end; ++pos) {
+                LONG bytes = 0, samples = 0;
+                if (AVIStreamRead(stream, pos, 1, nullptr, 0, &bytes, &samples) != 0 || bytes <= 0)
+                    continue;
+                r.positions.push_back(pos);
+                r.sizes.push_back(bytes);
+                if (r.samples.size() < keep) {
+                    std::vector<std::uint8_t> data(static_cast<std::size_t>(bytes));
+                    AVIStreamRead(stream, pos, 1, data.data(), bytes, nullptr, nullptr);
+                    r.samples.push_back(std::move(data));
+                }
+            }
+            AVIStreamRelease(stream);
+        }
+        AVIFileRelease(file);
+    }
+    AVIFileExit();
+    return r;
+}
+
+// Writes frames of one format at consecutive positions; returns whether every call succeeded.
+bool WriteAvi(const std::wstring& path, const BITMAPINFOHEADER& format, DWORD handler,
+              const std::vector<std::vector<std::uint8_t>>& frames,
+              const std::vector<bool>& keyFrames) {
+    DeleteFileW(path.c_str());
+    AVIFileInit();
+    bool ok = false;
+    PAVIFILE file = nullptr;
+    if (AVIFileOpenW(&file, path.c_str(), OF_WRITE | OF_CREATE, nullptr) == 0) {
+        AVISTREAMINFOW info{};
+        info.fccType = streamtypeVIDEO;
+        info.fccHandler = handler;
+        info.dwScale = 1;
+        info.dwRate = 10;
+        SetRect(&info.rcFrame, 0, 0, format.biWidth, format.biHeight);
+        PAVISTREAM stream = nullptr;
+        if (AVIFileCreateStreamW(file, &stream, &info) == 0) {
+            BITMAPINFOHEADER fmt = format;
+            ok = AVIStreamSetFormat(stream, 0, &fmt, sizeof(fmt)) == 0;
+            for (std::size_t i = 0; ok && i < frames.size(); ++i)
+                ok = AVIStreamWrite(stream, static_cast<LONG>(i), 1,
+                                    const_cast<std::uint8_t*>(frames[i].data()),
+                                    static_cast<LONG>(frames[i].size()),
+                                    keyFrames[i] ? AVIIF_KEYFRAME : 0, nullptr, nullptr) == 0;
+            AVIStreamRelease(stream);
+        }
+        AVIFileRelease(file);
+    }
+    AVIFileExit();
+    return ok;
+}
+
+std::string FourccText(DWORD fcc) {
+    std::string s;
+    for (int i = 0; i < 4; ++i) {
+        const char c = static_cast<char>((fcc >> (8 * i)) & 0xFF);
+        s += (c >= 0x20 && c < 0x7F) ? c : '?';
+    }
+    return s;
+}
+
+// --------------------------------------------------------------------------------------------
+// Measurements
+
+std::size_t FrameBytes(int w, int h, int bpp) {
+    return core::DibRowBytes(w, bpp) * static_cast<std::size_t>(h);
+}
+
+void MeasureGrabs(engine::TScreenCam& cam) {
+    const engine::TRecordRect& r = options.rect;
+    const int n = options.grabFrames;
+    const int bpp = static_cast<int>(cam.BitsPerPixel);
+
+    // The engine's GrabFrame: a new DIB block per frame, cursor drawn in.
+    std::vector<double> grab;
+    for (int i = -1; i < n; ++i) {
+        const double t0 = NowMs();
+        BITMAPINFOHEADER* frame = cam.GrabFrame(r.Left, r.Top, r.Width, r.Height);
+        const double dt = NowMs() - t0;
+        if (!frame) {
+            TFigure f("grab");
+            f.Add("error", std::string("GrabFrame returned no frame"));
+            Emit(f);
+            return;
+        }
+        engine::TScreenCam::FreeFrame(frame);
+        if (i >= 0) grab.push_back(dt);
+    }
+    TFigure g("grab");
+    g.Add("frame_bytes", static_cast<long long>(FrameBytes(r.Width, r.Height, bpp)));
+    AddStats(g, grab);
+    Emit(g);
+
+    // The platform's floor: BitBlt from the screen and GetDIBits into one reused buffer.
+    std::vector<double> bare;
+    {
+        HDC screen = GetDC(nullptr);
+        HDC mem = CreateCompatibleDC(screen);
+        HBITMAP bmp = CreateCompatibleBitmap(screen, r.Width, r.Height);
+        BITMAPINFO bi{};
+        bi.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
+        bi.bmiHeader.biWidth = r.Width;
+        bi.bmiHeader.biHeight = r.Height;
+        bi.bmiHeader.biPlanes = 1;
+        bi.bmiHeader.biBitCount = static_cast<WORD>(bpp);
+        bi.bmiHeader.biCompression = BI_RGB;
+        std::vector<std::uint8_t> bits(FrameBytes(r.Width, r.Height, bpp));
+        for (int i = -1; i < n; ++i) {
+            const double t0 = NowMs();
+            HGDIOBJ old = SelectObject(mem, bmp);
+            BitBlt(mem, 0, 0, r.Width, r.Height, screen, r.Left, r.Top, SRCCOPY);
+            SelectObject(mem, old);
+            GetDIBits(mem, bmp, 0, static_cast<UINT>(r.Height), bits.data(), &bi, DIB_RGB_COLORS);
+            const double dt = NowMs() - t0;
+            if (i >= 0) bare.push_back(dt);
+        }
+        DeleteObject(bmp);
+        DeleteDC(mem);
+        ReleaseDC(nullptr, screen);
+    }
+    TFigure b("bare_grab");
+    AddStats(b, bare);
+    Emit(b);
+
+    // The memory-bandwidth floor: copying a frame-sized block between two buffers.
+    std::vector<double> copy;
+    {
+        const std::size_t size = FrameBytes(r.Width, r.Height, bpp);
+        std::vector<std::uint8_t> from(size, 0x5A), to(size, 0);
+        unsigned checksum = 0;
+        for (int i = -1; i < std::max(n, 50); ++i) {
+            from[static_cast<std::size_t>(i + 1) % size] = static_cast<std::uint8_t>(i);
+            const double t0 = NowMs();
+            std::memcpy(to.data(), from.data(), size);
+            const double dt = NowMs() - t0;
+            checksum += to[static_cast<std::size_t>(i + 1) % size];
+            if (i >= 0) copy.push_back(dt);
+        }
+        TFigure m("memcpy");
+        AddStats(m, copy);
+        copySink = checksum;
+        Emit(m);
+    }
+}
+
+// Records the region into the file for `ms` of wall time and waits for the worker's end.
+bool Record(engine::TScreenCam& cam, const std::wstring& file, int ms) {
+    DeleteFileW(file.c_str());
+    cam.StartRecording(options.rect, file);
+    if (!cam.RecordThread) return false;
+    forms::TThread::ServeUntil([] { return false; }, static_cast<DWORD>(ms));
+    cam.StopRecording();
+    return forms::TThread::ServeUntil([&] { return cam.RecordThread == nullptr; }, 120000);
+}
+
+std::string CompressorName(const engine::TScreenCam& cam, int index) {
+    if (index < 0) return "No Compression";
+    return Utf8(cam.Compressors[static_cast<std::size_t>(index)].szDescription);
+}
+
+std::string CompressorFourcc(const engine::TScreenCam& cam, int index) {
+    if (index < 0) return "DIB ";
+    return FourccText(cam.Compressors[static_cast<std::size_t>(index)].fccHandler);
+}
+
+// Whether an earlier catalogue entry has the same four-character code (in any case) and
+// description: ICOpen reaches the same driver through both.
+bool RepeatsEarlierEntry(const engine::TScreenCam& cam, int index) {
+    auto key = [&](int i) {
+        std::string fcc = CompressorFourcc(cam, i);
+        for (char& c : fcc)
+            c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        return fcc + CompressorName(cam, i);
+    };
+    for (int i = 0; i < index; ++i)
+        if (key(i) == key(index)) return true;
+    return false;
+}
+
+void MeasureThroughput(engine::TScreenCam& cam) {
+    for (int index = -1; index < cam.CompressorCount; ++index) {
+        if (index >= 0 && RepeatsEarlierEntry(cam, index)) continue;
+        cam.CompressorIndex = index;
+        cam.CaptureInterval = 1;
+        cam.PlaybackRate = 10;
+        const std::wstring file = options.dir + L"\\throughput.avi";
+        TFigure f("record");
+        f.Add("compressor", CompressorName(cam, index))
+            .Add("fourcc", CompressorFourcc(cam, index))
+            .Add("capture_interval_ms", 1)
+            .Add("duration_ms", options.recordMs);
+        if (!Record(cam, file, options.recordMs)) {
+            f.Add("error", std::string("the recording did not end"));
+            Emit(f);
+            continue;
+        }
+        const TAviContents avi = ReadAvi(file);
+        const std::size_t frames = avi.positions.size();
+        long long bytes = 0;
+        for (LONG s : avi.sizes)
+            bytes += s;
+        // Positions are milliseconds at a 1 ms interval: the rate between the first and the last
+        // frame written.
+        const double span = frames > 1 ? avi.positions.back() - avi.positions.front() : 0;
+        f.Add("frames", static_cast<long long>(frames))
+            .Add("frames_counted", static_cast<int>(cam.FramesWritten))
+            .Add("fps", span > 0 ? (static_cast<double>(frames) - 1) * 1000.0 / span : NAN)
+            .Add("bytes_per_frame", frames ? static_cast<double>(bytes) / frames : NAN)
+            .Add("uncompressed_bytes_per_frame",
+                 static_cast<long long>(
+                     FrameBytes(options.rect.Width, options.rect.Height, cam.BitsPerPixel)))
+            .Add("format_bpp", static_cast<int>(avi.format.biBitCount))
+            .Add("format_fourcc", avi.format.biCompression == BI_RGB
+                                      ? std::string("BI_RGB")
+                                      : FourccText(avi.format.biCompression));
+        if (!avi.opened || frames == 0) f.Add("error", std::string("no frames in the file"));
+        Emit(f);
+        DeleteFileW(file.c_str());
+    }
+}
+
+// Pacing at the default interval; leaves the uncompressed recording as pacing_DIB.avi.
+void MeasurePacing(engine::TScreenCam& cam, int index) {
+    cam.CompressorIndex = index;
+    cam.CaptureInterval = 100;
+    cam.PlaybackRate = 10;
+    const std::wstring file =
+        options.dir + (index < 0 ? L"\\pacing_DIB.avi" : L"\\pacing_compressed.avi");
+    TFigure f("pacing");
+    f.Add("compressor", CompressorName(cam, index))
+        .Add("fourcc", CompressorFourcc(cam, index))
+        .Add("capture_interval_ms", 100)
+        .Add("duration_ms", options.pacingMs);
+    if (!Record(cam, file, options.pacingMs)) {
+        f.Add("error", std::string("the recording did not end"));
+        Emit(f);
+        return;
+    }
+    const TAviContents avi = ReadAvi(file);
+    const int interval = 100;
+    // Slots that began while recording: slot 0 at the start, one more every interval.
+    const long long slots = static_cast<long long>(cam.ElapsedTime.load()) / interval + 1;
+    long long longest = avi.positions.empty() ? 0 : avi.positions.front() + 1;
+    for (std::size_t i = 1; i < avi.positions.size(); ++i)
+        longest = std::max<long long>(longest, avi.positions[i] - avi.positions[i - 1]);
+    long long bytes = 0;
+    for (LONG s : avi.sizes)
+        bytes += s;
+    const std::size_t frames = avi.positions.size();
+    f.Add("frames", static_cast<long long>(frames))
+        .Add("frames_counted", static_cast<int>(cam.FramesWritten))
+        .Add("slots", slots)
+        .Add("frames_per_slot", slots ? static_cast<double>(frames) / slots : NAN)
+        .Add("longest_gap_slots", longest)
+        .Add("longest_gap_ms", longest * interval)
+        .Add("bytes_per_frame", frames ? static_cast<double>(bytes) / frames : NAN);
+    if (!avi.opened || frames == 0) f.Add("error", std::string("no frames in the file"));
+    Emit(f);
+    if (index >= 0) DeleteFileW(file.c_str());
+}
+
+// Top-down 0x00RRGGBB pixels of a bottom-up 16 (RGB555) or 32-bit DIB.
+std::vector<std::uint32_t> DibPixels(const std::uint8_t* dib, int w, int h, int bpp) {
+    std::vector<std::uint32_t> px(static_cast<std::size_t>(w) * h);
+    const std::size_t row = core::DibRowBytes(w, bpp);
+    for (int y = 0; y < h; ++y) {
+        const std::uint8_t* src = dib + static_cast<std::size_t>(h - 1 - y) * row;
+        std::uint32_t* dst = px.data() + static_cast<std::size_t>(y) * w;
+        for (int x = 0; x < w; ++x) {
+            if (bpp == 32 || bpp == 24) {
+                const std::uint8_t* p = src + x * (bpp / 8);
+                dst[x] = (std::uint32_t{p[2]} << 16) | (std::uint32_t{p[1]} << 8) | p[0];
+            } else {
+                const int v = src[2 * x] | (src[2 * x + 1] << 8);
+                int r, g, b;
+                testing_msvc1::Rgb555ToRgb(static_cast<std::uint16_t>(v), r, g, b);
+                dst[x] = (static_cast<std::uint32_t>(r) << 16) |
+                         (static_cast<std::uint32_t>(g) << 8) | static_cast<std::uint32_t>(b);
+            }
+        }
+    }
+    return px;
+}
+
+// Our encoder on the first frames of the uncompressed pacing recording, which are also written
+// densely to codec_source.avi for the other encoders; our output goes to codec_ours.avi.
+void MeasureCodec() {
+    TFigure f("codec");
+    f.Add("encoder", std::string("ours msvc1"));
+    const TAviContents avi =
+        ReadAvi(options.dir + L"\\pacing_DIB.avi", static_cast<std::size_t>(options.codecFrames));
+    const int w = avi.format.biWidth, h = avi.format.biHeight, bpp = avi.format.biBitCount;
+    const std::size_t frameBytes = FrameBytes(w, h, bpp);
+    std::vector<std::vector<std::uint8_t>> source;
+    for (const auto& s : avi.samples)
+        if (s.size() >= frameBytes) source.push_back(s);
+    if (source.empty()) {
+        f.Add("error", std::string("no uncompressed frames to encode"));
+        Emit(f);
+        return;
+    }
+    BITMAPINFOHEADER sourceFormat = avi.format;
+    sourceFormat.biSizeImage = static_cast<DWORD>(frameBytes);
+    const bool sourceWritten = WriteAvi(options.dir + L"\\codec_source.avi", sourceFormat, 0,
+                                        source, std::vector<bool>(source.size(), true));
+
+    constexpr int kQuality = 6550, kKeyEvery = 5;
+    core::TMsvc1Encoder enc;
+    if (!enc.Begin(w, h, bpp)) {
+        f.Add("error", std::string("the encoder refuses the frames"));
+        Emit(f);
+        return;
+    }
+    std::vector<std::uint8_t> out(core::Msvc1MaxFrameBytes(w, h));
+    std::vector<std::vector<std::uint8_t>> encoded;
+    std::vector<bool> keys;
+    std::vector<double> ms, psnr;
+    std::vector<std::uint16_t> picture;
+    long long bytes = 0;
+    bool decodes = true;
+    for (std::size_t i = 0; i < source.size(); ++i) {
+        const bool key = i % kKeyEvery == 0;
+        bool wasKey = false;
+        const double t0 = NowMs();
+        const std::size_t size =
+            enc.Encode(source[i].data(), kQuality, key, out.data(), out.size(), &wasKey);
+        ms.push_back(NowMs() - t0);
+        bytes += static_cast<long long>(size);
+        encoded.emplace_back(out.begin(), out.begin() + static_cast<std::ptrdiff_t>(size));
+        keys.push_back(wasKey);
+        if (!testing_msvc1::DecodeMsvc1(out.data(), size, w, h, picture).ok) decodes = false;
+        psnr.push_back(testing_msvc1::Psnr(DibPixels(source[i].data(), w, h, bpp), picture, w, h));
+    }
+    BITMAPINFOHEADER cram{};
+    cram.biSize = sizeof(cram);
+    cram.biWidth = w;
+    cram.biHeight = h;
+    cram.biPlanes = 1;
+    cram.biBitCount = 16;
+    cram.biCompression = mmioFOURCC('C', 'R', 'A', 'M');
+    cram.biSizeImage = static_cast<DWORD>(out.size());
+    const bool oursWritten = WriteAvi(options.dir + L"\\codec_ours.avi", cram,
+                                      mmioFOURCC('M', 'S', 'V', 'C'), encoded, keys);
+    const double n = static_cast<double>(source.size());
+    f.Add("frames", static_cast<long long>(source.size()))
+        .Add("source_bpp", bpp)
+        .Add("quality", kQuality)
+        .Add("key_frame_every", kKeyEvery)
+        .Add("bytes_per_frame", static_cast<double>(bytes) / n)
+        .Add("uncompressed_bytes_per_frame", static_cast<long long>(frameBytes))
+        .Add("encode_median_ms", Percentile(ms, 50))
+        .Add("encode_mean_ms", Mean(ms))
+        .Add("psnr_db", Mean(psnr))
+        .Add("decodes", decodes)
+        .Add("files_written", sourceWritten && oursWritten);
+    if (!decodes || !sourceWritten || !oursWritten)
+        f.Add("error", std::string(decodes ? "an AVI file could not be written"
+                                           : "a frame does not decode"));
+    Emit(f);
+}
+
+bool ParseArgs(int argc, wchar_t** argv) {
+    for (int i = 1; i + 1 < argc; i += 2) {
+        const std::wstring key = argv[i], value = argv[i + 1];
+        if (key == L"--region") {
+            int w, h, x, y;
+            if (swscanf(value.c_str(), L"%dx%d+%d+%d", &w, &h, &x, &y) != 4) return false;
+            options.rect = {x, y, w, h};
+        } else if (key == L"--json") {
+            options.json = value;
+        } else if (key == L"--dir") {
+            options.dir = value;
+        } else if (key == L"--grab-frames") {
+            options.grabFrames = _wtoi(value.c_str());
+        } else if (key == L"--record-ms") {
+            options.recordMs = _wtoi(value.c_str());
+        } else if (key == L"--pacing-ms") {
+            options.pacingMs = _wtoi(value.c_str());
+        } else if (key == L"--codec-frames") {
+            options.codecFrames = _wtoi(value.c_str());
+        } else {
+            return false;
+        }
+    }
+    return options.rect.Width > 0 && options.rect.Height > 0 && !options.json.empty() &&
+           !options.dir.empty() && options.grabFrames > 0 && options.recordMs > 0 &&
+           options.pacingMs > 0 && options.codecFrames > 0;
+}
+
+int Run(int argc, wchar_t** argv) {
+    if (!ParseArgs(argc, argv)) {
+        std::fprintf(stderr, "usage: quarnelby_bench --region WxH+X+Y --json FILE --dir DIR "
+                             "[--grab-frames N] [--record-ms MS] [--pacing-ms MS] "
+                             "[--codec-frames N]\n");
+        return 2;
+    }
+    jsonFile = _wfopen(options.json.c_str(), L"ab");
+    if (!jsonFile) {
+        std::fprintf(stderr, "cannot open the JSON file\n");
+        return 1;
+    }
+    CreateDirectoryW(options.dir.c_str(), nullptr);
+
+    engine::TScreenCam cam;
+    // Nobody answers message boxes here: every message is logged and answered "No".
+    cam.Services.ShowMessage = [](const std::wstring& text, const std::wstring& caption, UINT) {
+        std::fprintf(stderr, "engine message: %s: %s\n", Utf8(caption).c_str(), Utf8(text).c_str());
+        return IDNO;
+    };
+    screenBitsPerPixel = static_cast<int>(cam.BitsPerPixel);
+    engine::InstallOwnMsvc1IfNeeded(cam.BitsPerPixel);
+    cam.EnumCompressors();
+    int msvc = -1;
+    for (int i = 0; i < cam.CompressorCount && msvc < 0; ++i) {
+        std::string fcc = CompressorFourcc(cam, i);
+        for (char& c : fcc)
+            c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        if (fcc == "msvc") msvc = i;
+    }
+    {
+        TFigure f("setup");
+        f.Add("bits_per_pixel", static_cast<int>(cam.BitsPerPixel))
+            .Add("screen", std::to_string(cam.ScreenWidth) + "x" + std::to_string(cam.ScreenHeight))
+            .Add("compressors", static_cast<int>(cam.CompressorCount))
+            .Add("own_msvc1_installed", engine::OwnMsvc1Installed());
+        std::string names;
+        int repeated = 0;
+        for (int i = 0; i < cam.CompressorCount; ++i) {
+            names += (i ? "; " : "") + CompressorFourcc(cam, i) + " " + CompressorName(cam, i);
+            if (RepeatsEarlierEntry(cam, i)) ++repeated;
+        }
+        // Repeated entries (the system's "msvc" entry opens ours once it is installed) are
+        // measured once.
+        f.Add("catalogue", names).Add("repeated_entries", repeated);
+        Emit(f);
+    }
+
+    MeasureGrabs(cam);
+    MeasureThroughput(cam);
+    MeasurePacing(cam, -1);
+    if (msvc >= 0) MeasurePacing(cam, msvc);
+    MeasureCodec();
+
+    std::fclose(jsonFile);
+    return 0;
+}
+
+} // namespace
+
+int main() {
+    int argc = 0;
+    wchar_t** argv = CommandLineToArgvW(GetCommandLineW(), &argc);
+    if (!argv) return 2;
+    try {
+        const int rc = Run(argc, argv);
+        LocalFree(argv);
+        return rc;
+    } catch (...) {
+        std::fprintf(stderr, "quarnelby_bench: unexpected failure\n");
+        return 1;
+    }
+}

@@ -1,0 +1,157 @@
+#!/usr/bin/env python3
+"""Tests of the benchmark report: ratios, the completeness check and the marked section."""
+import copy
+import os
+import sys
+import tempfile
+import unittest
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import report  # noqa: E402
+
+KEY = {"region": "640x480", "bpp": 32}
+
+
+def complete_run():
+    """Every figure of one region at one depth, with plausible numbers."""
+    figures = [
+        {"figure": "setup", "bits_per_pixel": 32, "screen": "2560x1440", "compressors": 1,
+         "own_msvc1_installed": True, "catalogue": "MSVC ours", "repeated_entries": 0},
+        {"figure": "grab", "frame_bytes": 1228800, "samples": 10, "median_ms": 4.0,
+         "p95_ms": 5.0, "mean_ms": 4.2},
+        {"figure": "bare_grab", "samples": 10, "median_ms": 2.0, "p95_ms": 3.0, "mean_ms": 2.1},
+        {"figure": "memcpy", "samples": 50, "median_ms": 0.05, "p95_ms": 0.08, "mean_ms": 0.06},
+        {"figure": "record", "compressor": "No Compression", "fourcc": "DIB ", "fps": 250.0,
+         "frames": 500, "bytes_per_frame": 1228800.0, "uncompressed_bytes_per_frame": 1228800},
+        {"figure": "record", "compressor": "ours", "fourcc": "MSVC", "fps": 100.0, "frames": 200,
+         "bytes_per_frame": 61440.0, "uncompressed_bytes_per_frame": 1228800},
+        {"figure": "pacing", "compressor": "No Compression", "fourcc": "DIB ", "frames": 100,
+         "slots": 100, "longest_gap_ms": 100, "longest_gap_slots": 1},
+        {"figure": "codec", "encoder": "ours msvc1", "frames": 20, "bytes_per_frame": 50000.0,
+         "uncompressed_bytes_per_frame": 1228800, "encode_mean_ms": 5.0, "psnr_db": 40.0},
+        {"figure": "codec", "encoder": "ffmpeg msvideo1", "frames": 20,
+         "bytes_per_frame": 100000.0, "encode_mean_ms": 20.0, "psnr_db": 21.0, "lossless": False},
+        {"figure": "codec", "encoder": "ffmpeg zmbv", "frames": 20, "bytes_per_frame": 10000.0,
+         "encode_mean_ms": 200.0, "psnr_db": None, "lossless": True},
+        {"figure": "codec_check", "encoder": "ours msvc1", "frames": 20, "ffmpeg_psnr_db": 39.5},
+        {"figure": "x11grab", "encoder": "rawvideo", "fps": 500.0, "bytes_per_frame": 921600.0},
+        {"figure": "x11grab", "encoder": "msvideo1", "fps": 25.0, "bytes_per_frame": 90000.0},
+        {"figure": "x11grab", "encoder": "zmbv", "fps": 5.0, "bytes_per_frame": 9000.0},
+    ]
+    for f in figures:
+        f.update(KEY)
+    return figures
+
+
+class RatiosTest(unittest.TestCase):
+    def test_recording_is_compared_with_the_bare_loop_and_the_same_kind_of_ffmpeg_stream(self):
+        figures = report.add_ratios(complete_run())
+        raw = report.find(figures, figure="record", fourcc="DIB ")
+        msvc = report.find(figures, figure="record", fourcc="MSVC")
+        self.assertAlmostEqual(raw["vs_bare_grab"], 250.0 / 500.0)  # bare loop: 1000 / 2 ms
+        self.assertAlmostEqual(raw["vs_ffmpeg_x11grab"], 250.0 / 500.0)
+        self.assertAlmostEqual(msvc["vs_ffmpeg_x11grab"], 100.0 / 25.0)
+        self.assertAlmostEqual(msvc["compression"], 20.0)
+
+    def test_grab_is_compared_with_both_floors(self):
+        grab = report.find(report.add_ratios(complete_run()), figure="grab")
+        self.assertAlmostEqual(grab["vs_bare_grab"], 2.0)
+        self.assertAlmostEqual(grab["vs_memcpy"], 80.0)
+
+    def test_our_codec_is_compared_with_ffmpegs_encoders_on_the_same_frames(self):
+        ours = report.find(report.add_ratios(complete_run()), figure="codec",
+                           encoder="ours msvc1")
+        self.assertAlmostEqual(ours["bytes_vs_ffmpeg_msvideo1"], 0.5)
+        self.assertAlmostEqual(ours["time_vs_ffmpeg_msvideo1"], 0.25)
+        self.assertAlmostEqual(ours["bytes_vs_ffmpeg_zmbv"], 5.0)
+        self.assertAlmostEqual(ours["ffmpeg_psnr_db"], 39.5)
+        self.assertAlmostEqual(ours["compression"], 1228800 / 50000)
+
+    def test_a_missing_peer_leaves_its_ratio_out(self):
+        figures = [f for f in complete_run() if f["figure"] != "x11grab"]
+        raw = report.find(report.add_ratios(figures), figure="record", fourcc="DIB ")
+        self.assertNotIn("vs_ffmpeg_x11grab", raw)
+
+
+class CheckTest(unittest.TestCase):
+    def test_a_complete_run_passes(self):
+        self.assertEqual(report.check(report.add_ratios(complete_run())), [])
+
+    def test_a_missing_figure_is_reported(self):
+        figures = [f for f in complete_run() if f["figure"] != "pacing"]
+        problems = report.check(report.add_ratios(figures))
+        self.assertTrue(any("no pacing figure" in p for p in problems), problems)
+
+    def test_zero_nan_and_missing_numbers_are_reported(self):
+        for value in (0, float("nan"), float("inf"), None):
+            figures = complete_run()
+            report.find(figures, figure="grab")["median_ms"] = value
+            problems = report.check(figures)
+            self.assertTrue(any("grab" in p and "median_ms" in p for p in problems),
+                            (value, problems))
+
+    def test_an_error_is_reported(self):
+        figures = complete_run()
+        report.find(figures, figure="codec", encoder="ours msvc1")["error"] = "no frames"
+        self.assertTrue(any("no frames" in p for p in report.check(figures)))
+
+    def test_a_lossy_encoder_without_psnr_is_reported(self):
+        figures = complete_run()
+        report.find(figures, figure="codec", encoder="ffmpeg msvideo1")["psnr_db"] = None
+        self.assertTrue(any("psnr_db" in p for p in report.check(figures)))
+
+    def test_no_recording_with_a_compressor_is_reported_when_the_catalogue_has_one(self):
+        figures = [f for f in complete_run()
+                   if not (f["figure"] == "record" and f["fourcc"] == "MSVC")]
+        self.assertTrue(any("no recording with a compressor" in p
+                            for p in report.check(figures)))
+
+
+class MarkdownTest(unittest.TestCase):
+    def setUp(self):
+        self.dir = tempfile.TemporaryDirectory()
+        self.path = os.path.join(self.dir.name, "benchmarks.md")
+
+    def tearDown(self):
+        self.dir.cleanup()
+
+    def read(self):
+        with open(self.path, encoding="utf-8") as f:
+            return f.read()
+
+    def test_a_new_file_gets_a_title_and_the_marked_section(self):
+        report.write_markdown(self.path, "table one\n")
+        text = self.read()
+        self.assertTrue(text.startswith("# Benchmarks\n"))
+        self.assertIn(report.BEGIN + "\ntable one\n" + report.END, text)
+
+    def test_text_outside_the_markers_is_kept_and_the_section_replaced(self):
+        with open(self.path, "w", encoding="utf-8") as f:
+            f.write("# Title\n\nintro\n\n" + report.BEGIN + "\nold table\n" + report.END +
+                    "\n\n## Soak test\n\nlater section\n")
+        report.write_markdown(self.path, "new table\n")
+        text = self.read()
+        self.assertTrue(text.startswith("# Title\n\nintro\n\n" + report.BEGIN + "\nnew table\n"))
+        self.assertNotIn("old table", text)
+        self.assertTrue(text.endswith(report.END + "\n\n## Soak test\n\nlater section\n"), text)
+
+    def test_a_file_without_markers_gets_the_section_appended(self):
+        with open(self.path, "w", encoding="utf-8") as f:
+            f.write("# Benchmarks\n\nsoak test results\n")
+        report.write_markdown(self.path, "table\n")
+        text = self.read()
+        self.assertTrue(text.startswith("# Benchmarks\n\nsoak test results\n"))
+        self.assertTrue(text.endswith(report.BEGIN + "\ntable\n" + report.END + "\n"))
+
+    def test_the_report_names_every_region_and_meets_the_goal_line(self):
+        meta = {"date": "d", "cpu": "c", "cores": 2, "wine": "w", "ffmpeg": "f",
+                "commands": ["scripts/bench"], "json_name": "benchmarks.json"}
+        text = report.markdown(report.add_ratios(complete_run()), meta)
+        self.assertIn("| 640x480 | ours, No Compression | 250.0 |", text)
+        self.assertIn("24.6× (met)", text)
+        self.assertIn("5.00 ms (met)", text)
+        self.assertIn("lossless", text)
+
+
+if __name__ == "__main__":
+    unittest.main()
