@@ -1,4 +1,5 @@
-// WinHandle: move-only owners for the GDI and window-system handles the framework creates.
+// WinHandle: move-only owners for handles: the template every kind of handle uses, and the GDI
+// and window-system kinds the framework creates.
 #pragma once
 
 #include <windows.h>
@@ -27,6 +28,11 @@ public:
     void reset(H h = H{}) {
         if (h_ != H{}) Close{}(h_);
         h_ = h;
+    }
+    // Closes the current handle and returns the address for an API that fills in a new one.
+    H* put() {
+        reset();
+        return &h_;
     }
 
 private:
@@ -58,7 +64,8 @@ using TWindowHandle = TUniqueHandle<HWND, TDestroyWindow>;
 static_assert(!std::is_copy_constructible_v<TFontHandle>);
 static_assert(std::is_nothrow_move_constructible_v<TFontHandle>);
 
-// A window's device context from GetDC, released with the window it came from.
+// A window's device context from GetDC (the whole screen's for no window), released with the
+// window it came from.
 class TWindowDC {
 public:
     explicit TWindowDC(HWND wnd) : wnd_(wnd), dc_(GetDC(wnd)) {}
@@ -68,6 +75,7 @@ public:
     TWindowDC(const TWindowDC&) = delete;
     TWindowDC& operator=(const TWindowDC&) = delete;
     HDC get() const { return dc_; }
+    explicit operator bool() const { return dc_ != nullptr; }
 
 private:
     HWND wnd_;
@@ -77,12 +85,16 @@ private:
 // Selects an object into a device context and selects the previous one back on destruction.
 class TSelectObject {
 public:
-    TSelectObject(HDC dc, HGDIOBJ obj) : dc_(dc), old_(obj ? SelectObject(dc, obj) : nullptr) {}
-    ~TSelectObject() {
-        if (old_) SelectObject(dc_, old_);
-    }
+    TSelectObject(HDC dc, HGDIOBJ obj)
+        : dc_(dc), old_(dc && obj ? SelectObject(dc, obj) : nullptr) {}
+    ~TSelectObject() { restore(); }
     TSelectObject(const TSelectObject&) = delete;
     TSelectObject& operator=(const TSelectObject&) = delete;
+    // Selects the previous object back now.
+    void restore() {
+        if (old_ && old_ != HGDI_ERROR) SelectObject(dc_, old_);
+        old_ = nullptr;
+    }
 
 private:
     HDC dc_;
