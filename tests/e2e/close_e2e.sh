@@ -1,20 +1,8 @@
 #!/usr/bin/env bash
 # Closing during a recording asks first: No keeps recording, Yes stops and removes the file.
 source "$(dirname "$0")/lib.sh" "$@"
-e2e_start_display
-e2e_install_app
-rec=$E2E_WORK/rec
-mkdir -p "$rec"
-e2e_ini_set "$E2E_INI" SETTING PATH "$(e2e_winpath "$rec")"
-
-e2e_wine "$E2E_PATTERN" 250 100 400 330
-sleep 2
-e2e_screenshot "$E2E_WORK/before.png"
-e2e_wine "$E2E_APP/quarnelby.exe"
-e2e_wait_window "Zo/quarnelby" >/dev/null || fail "the main window did not appear"
-sleep 1
-e2e_screenshot "$E2E_WORK/idle.png"
-e2e_find_camera "$E2E_WORK/before.png" "$E2E_WORK/idle.png"
+e2e_open_over_pattern
+rec=$E2E_REC
 
 e2e_click_tool 1                     # Record
 sleep 1.5

@@ -168,3 +168,22 @@ e2e_find_camera() {
 e2e_click_tool() { # the tool-bar button whose left edge is $1 pixels into the tool bar
     e2e_click $((MENU_X0 + $1 + 10)) $((MENU_TOP + 11))
 }
+
+# The usual start of a recording test: the program (its own copy, recording into $E2E_REC)
+# over the pattern window, with screenshots before (no program) and after (idle), and the camera
+# panel found on them (see e2e_find_camera).
+e2e_open_over_pattern() {
+    e2e_start_display
+    e2e_install_app
+    E2E_REC=$E2E_WORK/rec
+    mkdir -p "$E2E_REC"
+    e2e_ini_set "$E2E_INI" SETTING PATH "$(e2e_winpath "$E2E_REC")"
+    e2e_wine "$E2E_PATTERN" 250 100 400 330
+    sleep 2
+    e2e_screenshot "$E2E_WORK/before.png"
+    e2e_wine "$E2E_APP/quarnelby.exe"
+    e2e_wait_window "Zo/quarnelby" >/dev/null || fail "the main window did not appear"
+    sleep 1
+    e2e_screenshot "$E2E_WORK/idle.png"
+    e2e_find_camera "$E2E_WORK/before.png" "$E2E_WORK/idle.png"
+}

@@ -2,20 +2,8 @@
 # A person's recording: a known pattern under the camera frame, Record, Stop, then Pause in the
 # middle of a second recording. The files must hold what lay under the frame, at 10 fps.
 source "$(dirname "$0")/lib.sh" "$@"
-e2e_start_display
-e2e_install_app
-rec=$E2E_WORK/rec
-mkdir -p "$rec"
-e2e_ini_set "$E2E_INI" SETTING PATH "$(e2e_winpath "$rec")"
-
-e2e_wine "$E2E_PATTERN" 250 100 400 330
-sleep 2
-e2e_screenshot "$E2E_WORK/before.png"
-e2e_wine "$E2E_APP/quarnelby.exe"
-e2e_wait_window "Zo/quarnelby" >/dev/null || fail "the main window did not appear"
-sleep 1
-e2e_screenshot "$E2E_WORK/idle.png"
-e2e_find_camera "$E2E_WORK/before.png" "$E2E_WORK/idle.png"
+e2e_open_over_pattern
+rec=$E2E_REC
 width=$((MENU_X1 - MENU_X0 + 1))
 height=$((MENU_TOP - CAM_TOP))
 echo "camera panel: ${width}x${height} at $MENU_X0,$CAM_TOP"
