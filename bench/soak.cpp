@@ -3,7 +3,7 @@
 // handles every 10 seconds. Files switch at a lowered size limit so that a run passes through many
 // files; closed files are deleted as it goes to keep the disk free.
 //
-//   soak [SECONDS [FOLDER]]      prints one line per sample, then a summary
+//   soak [SECONDS [FILE_MB [FOLDER]]]      prints one line per sample, then a summary
 #include "engine/msvc1drv.h"
 #include "engine/scrcam.h"
 
@@ -21,7 +21,7 @@
 namespace {
 
 constexpr int kLeft = 0, kTop = 0, kWidth = 640, kHeight = 480;
-constexpr std::uint64_t kSoakFileBytes = std::uint64_t{64} << 20;
+constexpr std::uint64_t kSoakFileMB = 64;
 
 std::uint64_t PrivateBytes() {
     PROCESS_MEMORY_COUNTERS_EX pmc{};
@@ -150,9 +150,10 @@ struct Sample {
 
 int wmain(int argc, wchar_t** argv) {
     const int seconds = argc > 1 ? _wtoi(argv[1]) : 600;
+    const std::uint64_t fileMB = argc > 2 && _wtoi(argv[2]) > 0 ? _wtoi(argv[2]) : kSoakFileMB;
     std::wstring folder;
-    if (argc > 2) {
-        folder = argv[2];
+    if (argc > 3) {
+        folder = argv[3];
     } else {
         wchar_t tmp[MAX_PATH];
         GetTempPathW(MAX_PATH, tmp);
@@ -174,7 +175,7 @@ int wmain(int argc, wchar_t** argv) {
             cam.CompressorIndex = i;
     cam.CaptureInterval = 1;
     cam.DrawCursor = true;
-    cam.MaxFileBytes = kSoakFileBytes;
+    cam.MaxFileBytes = fileMB << 20;
     cam.Services.ShowMessage = [](const std::wstring& text, const std::wstring&, UINT) {
         std::fwprintf(stderr, L"message: %ls\n", text.c_str());
         return IDOK;
@@ -182,7 +183,7 @@ int wmain(int argc, wchar_t** argv) {
 
     std::printf("soak: %d s, %dx%d at 1 ms, compressor %s, file limit %llu MB, scene %s\n", seconds,
                 kWidth, kHeight, cam.CompressorIndex >= 0 ? "MSVC" : "none (uncompressed)",
-                static_cast<unsigned long long>(kSoakFileBytes >> 20),
+                static_cast<unsigned long long>(fileMB),
                 scene.hProcess ? "bench/scene.exe" : "own moving window");
     std::printf("%8s %14s %6s %8s %9s %6s\n", "seconds", "private_bytes", "gdi", "handles",
                 "frames", "files");

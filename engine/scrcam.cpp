@@ -341,7 +341,12 @@ std::wstring TScreenCam::NewFileName(const std::wstring& previous) {
     if (NextFileName) {
         try {
             std::wstring name = NextFileName();
-            if (!name.empty()) return name;
+            // A name already used by this recording would replace one of its files.
+            const std::vector<std::wstring> used = RecordingFiles();
+            const bool taken = std::any_of(used.begin(), used.end(), [&](const std::wstring& f) {
+                return CompareStringOrdinal(f.c_str(), -1, name.c_str(), -1, TRUE) == CSTR_EQUAL;
+            });
+            if (!name.empty() && !taken) return name;
         } catch (...) {
             // The owner could not name it; the default below still can.
         }

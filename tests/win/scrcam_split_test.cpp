@@ -201,7 +201,9 @@ TEST_F(LongRecordingTest, NoSlotIsLostBetweenFiles) {
         ASSERT_TRUE(avi.opened);
         ASSERT_FALSE(avi.positions.empty());
         // A full file holds five frames; the last may still have been filling at the stop.
-        if (f != files.back()) EXPECT_EQ(avi.positions.size(), 5u);
+        if (f != files.back()) {
+            EXPECT_EQ(avi.positions.size(), 5u);
+        }
         EXPECT_EQ(avi.positions.front(), 0);
         slots += avi.positions.back() + 1;
         frames += static_cast<int>(avi.positions.size());
@@ -263,6 +265,16 @@ TEST_F(LongRecordingTest, AnOwnersNameIsUsedAndTheListIsFixedOnceStopped) {
     EXPECT_EQ(files[1], dir.File(L"part2.avi"));
     EXPECT_EQ(files[2], dir.File(L"part3.avi"));
     EXPECT_EQ(AviFilesIn(dir.Path()), files);
+    // A name the owner gives twice would replace a file of the recording: the default is used.
+    const std::wstring again = dir.File(L"part3.avi");
+    cam->NextFileName = [&] { return again; };
+    RecordUntilFiles({0, 0, 32, 32}, again, 2);
+    const std::vector<std::wstring> second = cam->RecordingFiles();
+    ASSERT_EQ(second.size(), 2u);
+    EXPECT_EQ(second[0], again);
+    EXPECT_EQ(core::FolderOf(second[1]), dir.Path());
+    EXPECT_EQ(core::StampOf(second[1]).size(), 14u);
+    EXPECT_GT(ReadAvi(again).positions.size(), 2u) << "the first file was not replaced";
     // A new recording starts a new list.
     cam->StartRecording({0, 0, 32, 32}, dir.File(L"again.avi"));
     EXPECT_EQ(cam->RecordingFiles(), std::vector<std::wstring>{dir.File(L"again.avi")});
