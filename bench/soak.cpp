@@ -108,9 +108,9 @@ void RunOwnScene(std::atomic<bool>& stop) {
     wc.hInstance = GetModuleHandleW(nullptr);
     wc.lpszClassName = L"SoakScene";
     RegisterClassW(&wc);
-    HWND wnd = CreateWindowExW(WS_EX_TOPMOST, L"SoakScene", L"soak scene", WS_POPUP | WS_VISIBLE,
-                               kLeft, kTop, kWidth, kHeight, nullptr, nullptr, wc.hInstance,
-                               nullptr);
+    HWND wnd =
+        CreateWindowExW(WS_EX_TOPMOST, L"SoakScene", L"soak scene", WS_POPUP | WS_VISIBLE, kLeft,
+                        kTop, kWidth, kHeight, nullptr, nullptr, wc.hInstance, nullptr);
     SetTimer(wnd, 1, 40, nullptr);
     MSG msg;
     while (!stop) {
@@ -171,7 +171,8 @@ int wmain(int argc, wchar_t** argv) {
     engine::InstallOwnMsvc1IfNeeded(cam.BitsPerPixel);
     cam.EnumCompressors();
     for (int i = 0; i < cam.CompressorCount; ++i)
-        if (cam.Compressors[static_cast<std::size_t>(i)].fccHandler == mmioFOURCC('M', 'S', 'V', 'C'))
+        if (cam.Compressors[static_cast<std::size_t>(i)].fccHandler ==
+            mmioFOURCC('M', 'S', 'V', 'C'))
             cam.CompressorIndex = i;
     cam.CaptureInterval = 1;
     cam.DrawCursor = true;
@@ -192,8 +193,9 @@ int wmain(int argc, wchar_t** argv) {
     std::vector<Sample> samples;
     const DWORD t0 = GetTickCount();
     auto sample = [&] {
-        Sample s{(GetTickCount() - t0) / 1000.0, PrivateBytes(), enginetest::GdiObjectCount(),
-                 Handles(), cam.FramesWritten.load(), cam.RecordingFiles().size()};
+        Sample s{(GetTickCount() - t0) / 1000.0, PrivateBytes(),
+                 enginetest::GdiObjectCount(),   Handles(),
+                 cam.FramesWritten.load(),       cam.RecordingFiles().size()};
         samples.push_back(s);
         std::printf("%8.1f %14llu %6ld %8lu %9d %6zu\n", s.seconds,
                     static_cast<unsigned long long>(s.privateBytes), s.gdi, s.handles, s.frames,

@@ -36,14 +36,13 @@ std::uint64_t TAviSizeTracker::ClosedSize() const {
     return header_ + movie_ + ClosingBytes();
 }
 
-std::uint64_t TAviSizeTracker::ClosedSizeWith(std::uint64_t bytes,
-                                              std::uint32_t emptySlots) const {
+std::uint64_t TAviSizeTracker::ClosedSizeWith(std::uint64_t bytes, std::uint32_t emptySlots) const {
     return ClosedSize() + std::uint64_t{emptySlots} * (kEmptyChunkBytes + kIndexEntryBytes) +
            ChunkBytes(bytes) + kIndexEntryBytes;
 }
 
-bool NeedsNewFile(const TAviSizeTracker& file, std::uint64_t boundBytes,
-                  std::uint32_t emptySlots, std::uint64_t maxBytes) {
+bool NeedsNewFile(const TAviSizeTracker& file, std::uint64_t boundBytes, std::uint32_t emptySlots,
+                  std::uint64_t maxBytes) {
     if (file.Frames() == 0) return false;
     return file.ClosedSizeWith(boundBytes, emptySlots) > maxBytes;
 }
@@ -57,8 +56,8 @@ bool DiskHasRoom(const TAviSizeTracker& file, std::uint64_t boundBytes, std::uin
         const TAviSizeTracker fresh(formatBytes);
         needed = file.ClosingBytes() + fresh.ClosedSizeWith(boundBytes, 0);
     } else {
-        needed = file.ClosedSizeWith(boundBytes, emptySlots) - file.ClosedSize() +
-                 file.ClosingBytes();
+        needed =
+            file.ClosedSizeWith(boundBytes, emptySlots) - file.ClosedSize() + file.ClosingBytes();
     }
     return freeBytes >= needed + kDiskSlackBytes;
 }
@@ -70,8 +69,7 @@ std::wstring FolderOf(std::wstring_view path) {
 
 std::wstring StampOf(std::wstring_view path) {
     const auto slash = path.find_last_of(L"\\/");
-    const std::wstring_view name =
-        slash == std::wstring_view::npos ? path : path.substr(slash + 1);
+    const std::wstring_view name = slash == std::wstring_view::npos ? path : path.substr(slash + 1);
     if (name.size() < 14) return {};
     for (std::size_t i = 0; i < 14; ++i)
         if (name[i] < L'0' || name[i] > L'9') return {};

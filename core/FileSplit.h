@@ -51,8 +51,8 @@ private:
 // Whether the next frame (at most `boundBytes` stored, after `emptySlots` empty positions) must go
 // to a new file so that this one stays within `maxBytes`. A file without frames always takes its
 // first frame, so a frame larger than the limit still gets a file of its own.
-bool NeedsNewFile(const TAviSizeTracker& file, std::uint64_t boundBytes,
-                  std::uint32_t emptySlots, std::uint64_t maxBytes);
+bool NeedsNewFile(const TAviSizeTracker& file, std::uint64_t boundBytes, std::uint32_t emptySlots,
+                  std::uint64_t maxBytes);
 
 // Whether `freeBytes` on the volume still hold the next frame, everything closing the file writes
 // (after the new index entries) and the slack; `newFile` adds the headers of a file to be opened.

@@ -541,11 +541,10 @@ int TScreenCam::RecordAVI(const TRecordRect& rect, const std::wstring& fileName)
                         }
                         LONG samples = 0, bytes = 0;
                         SetLastError(0);
-                        const HRESULT hr =
-                            AVIStreamWrite(out.Target(compress), slot - baseSlot, 1,
-                                           PixelRows(frame.get()),
-                                           static_cast<LONG>(frame.get()->biSizeImage),
-                                           writeFlags, &samples, &bytes);
+                        const HRESULT hr = AVIStreamWrite(
+                            out.Target(compress), slot - baseSlot, 1, PixelRows(frame.get()),
+                            static_cast<LONG>(frame.get()->biSizeImage), writeFlags, &samples,
+                            &bytes);
                         // Wine's writer reports success when the disk is full and drops the
                         // data; only the thread's last error tells.
                         const bool diskFull = IsDiskFull(GetLastError());

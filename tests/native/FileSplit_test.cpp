@@ -66,8 +66,7 @@ TEST(DiskHasRoomTest, KeepsRoomForTheIndexAndTheSlack) {
 TEST(DiskHasRoomTest, ANewFileNeedsTheOldOnesCloseAndItsOwnHeaders) {
     TAviSizeTracker t(40);
     t.Add(5000, 0);
-    const std::uint64_t needed =
-        (16 + 28) + (2048 + 5008 + 16 + 28) + kDiskSlackBytes;
+    const std::uint64_t needed = (16 + 28) + (2048 + 5008 + 16 + 28) + kDiskSlackBytes;
     EXPECT_TRUE(DiskHasRoom(t, 5000, 0, true, 40, needed));
     EXPECT_FALSE(DiskHasRoom(t, 5000, 0, true, 40, needed - 1));
 }

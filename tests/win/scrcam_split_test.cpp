@@ -301,8 +301,8 @@ protected:
         ULARGE_INTEGER free{}, total{};
         realDisk = GetDiskFreeSpaceExW((folder + L"\\").c_str(), &free, &total, nullptr) &&
                    total.QuadPart <= 2 * kSmallDisk;
-        std::printf("small disk: %s\n", realDisk ? "a real mounted file system"
-                                                  : "played by the free-space service");
+        std::printf("small disk: %s\n",
+                    realDisk ? "a real mounted file system" : "played by the free-space service");
         if (!realDisk) {
             // A 4 MB disk holding only this folder's files.
             cam->Services.FreeDiskBytes = [this](const std::wstring&) -> std::uint64_t {
