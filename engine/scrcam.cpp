@@ -1,13 +1,17 @@
 #include "engine/scrcam.h"
 
 #include "core/CaptureRules.h"
+#include "core/FileSplit.h"
+#include "core/RecordNaming.h"
 #include "engine/Handles.h"
 
 #include <mmsystem.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <limits>
 #include <optional>
+#include <vector>
 
 namespace engine {
 
@@ -52,6 +56,89 @@ BYTE* PixelRows(BITMAPINFOHEADER* f) {
     return reinterpret_cast<BYTE*>(f) + FormatSize(f);
 }
 
+// Whether a failure is the file system's: a full disk or a refused write. Repeating the recording
+// with another compressor cannot help, and would replace the frames written so far.
+bool IsDiskFull(DWORD error) {
+    return error == ERROR_DISK_FULL || error == ERROR_HANDLE_DISK_FULL;
+}
+
+bool RunningOnWine() {
+    const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+    return ntdll && GetProcAddress(ntdll, "wine_get_version") != nullptr;
+}
+
+// Wine's compressing stream ends compression on the compressor instance it opens but never
+// closes it: every file written through one would leave an instance behind. Wine numbers its
+// instances upwards and never reuses a number, so the stream's instance lies between two query
+// instances of our own, opened and closed just before and just after the stream is made. When
+// exactly one number lies between them, it is the stream's, and it is closed after the stream.
+class TCompressorWatch {
+public:
+    explicit TCompressorWatch(DWORD handler) : handler_(handler) {
+        if (RunningOnWine()) before_ = Probe();
+    }
+    // The stream's instance, or nullptr when it cannot be told for certain.
+    HIC Opened() const {
+        if (!before_) return nullptr;
+        const HIC after = Probe();
+        const auto b = reinterpret_cast<UINT_PTR>(before_);
+        if (!after || reinterpret_cast<UINT_PTR>(after) != b + 2) return nullptr;
+        return reinterpret_cast<HIC>(b + 1);
+    }
+
+private:
+    HIC Probe() const {
+        const HIC h = ICOpen(ICTYPE_VIDEO, handler_, ICMODE_QUERY);
+        if (h) ICClose(h);
+        return h;
+    }
+    DWORD handler_;
+    HIC before_ = nullptr;
+};
+
+// One file of a recording: the AVI file, its video stream and the compressing stream over it.
+struct TAviOutput {
+    TAviFileHandle file;
+    TAviStreamHandle stream;
+    TAviStreamHandle compressed;
+    HIC orphan = nullptr; // the compressing stream's own compressor instance (Wine)
+
+    PAVISTREAM Target(bool compress) const { return compress ? compressed.get() : stream.get(); }
+
+    HRESULT Open(const std::wstring& name, const AVISTREAMINFOW& header,
+                 AVICOMPRESSOPTIONS& options, bool compress, const std::vector<BYTE>& format) {
+        HRESULT hr = AVIFileOpenW(file.put(), name.c_str(), OF_WRITE | OF_CREATE, nullptr);
+        if (hr == 0) {
+            AVISTREAMINFOW info = header;
+            hr = AVIFileCreateStreamW(file.get(), stream.put(), &info);
+        }
+        // With no compressor selected the frames go to the file stream as they are.
+        if (hr == 0 && compress) {
+            const TCompressorWatch watch(options.fccHandler);
+            hr = AVIMakeCompressedStream(compressed.put(), stream.get(), &options, nullptr);
+            if (hr == 0) orphan = watch.Opened();
+        }
+        if (hr == 0)
+            hr = AVIStreamSetFormat(Target(compress), 0, const_cast<BYTE*>(format.data()),
+                                    static_cast<LONG>(format.size()));
+        return hr;
+    }
+
+    // Releases the file and the streams in this order; then the file on disk is complete.
+    void Close() {
+        file.reset();
+        stream.reset();
+        compressed.reset();
+        if (orphan) ICClose(orphan);
+        orphan = nullptr;
+    }
+};
+
+std::wstring FolderForSpace(const std::wstring& file) {
+    const std::wstring folder = core::FolderOf(file);
+    return folder.empty() ? std::wstring(L".\\") : folder + L"\\";
+}
+
 } // namespace
 
 TEngineServices TEngineServices::Platform() {
@@ -63,6 +150,12 @@ TEngineServices TEngineServices::Platform() {
         // The boxes have no owner while the camera frame stays on top of every window: keep
         // them above it, or a failure could wait unseen behind the frame.
         return MessageBoxW(nullptr, text.c_str(), caption.c_str(), flags | MB_TOPMOST);
+    };
+    s.FreeDiskBytes = [](const std::wstring& folder) -> std::uint64_t {
+        ULARGE_INTEGER available{};
+        if (!GetDiskFreeSpaceExW(folder.c_str(), &available, nullptr, nullptr))
+            return std::numeric_limits<std::uint64_t>::max();
+        return available.QuadPart;
     };
     return s;
 }
@@ -77,7 +170,12 @@ TRecordAVIThread::TRecordAVIThread(TScreenCam& engine, std::wstring fileName,
 }
 
 void TRecordAVIThread::Execute() {
-    while (engine_.RecordAVI(rect_, fileName_) == -1) {
+    // A repeat with the default compressor records over the file that failed, which after a
+    // switch of files is the last one, not the first.
+    std::wstring name = fileName_;
+    while (engine_.RecordAVI(rect_, name) == -1) {
+        const std::vector<std::wstring> files = engine_.RecordingFiles();
+        if (!files.empty()) name = files.back();
     }
 }
 
@@ -204,6 +302,10 @@ void TScreenCam::StartRecording(const TRecordRect& rect, const std::wstring& fil
         return;
     }
     FileName = fileName;
+    {
+        std::lock_guard<std::mutex> lock(filesLock_);
+        files_.assign(1, fileName);
+    }
     Paused = false;
     // A new recording uses the selected compressor; with none selected it writes full frames
     // and "MSVC" stays the default the failure messages refer to.
@@ -219,6 +321,43 @@ void TScreenCam::StartRecording(const TRecordRect& rect, const std::wstring& fil
 
 void TScreenCam::StopRecording() {
     Recording = false;
+}
+
+std::vector<std::wstring> TScreenCam::RecordingFiles() const {
+    std::lock_guard<std::mutex> lock(filesLock_);
+    return files_;
+}
+
+bool TScreenCam::AddRecordingFile(const std::wstring& name, bool unlessStopping) {
+    // Under the lock, so that once StopRecording has cleared Recording, a reader of the list
+    // sees every file the recording will ever have.
+    std::lock_guard<std::mutex> lock(filesLock_);
+    if (unlessStopping && !Recording) return false;
+    if (std::find(files_.begin(), files_.end(), name) == files_.end()) files_.push_back(name);
+    return true;
+}
+
+std::wstring TScreenCam::NewFileName(const std::wstring& previous) {
+    if (NextFileName) {
+        try {
+            std::wstring name = NextFileName();
+            // A name already used by this recording would replace one of its files.
+            const std::vector<std::wstring> used = RecordingFiles();
+            const bool taken = std::any_of(used.begin(), used.end(), [&](const std::wstring& f) {
+                return CompareStringOrdinal(f.c_str(), -1, name.c_str(), -1, TRUE) == CSTR_EQUAL;
+            });
+            if (!name.empty() && !taken) return name;
+        } catch (...) {
+            // The owner could not name it; the default below still can.
+        }
+    }
+    SYSTEMTIME t{};
+    GetLocalTime(&t);
+    const core::DateTime now{t.wYear, t.wMonth, t.wDay, t.wHour, t.wMinute, t.wSecond};
+    return core::NextRecordFileName(
+        previous, core::DateStampOf(now) + core::TimeStampOf(now), [](const std::wstring& n) {
+            return GetFileAttributesW(n.c_str()) != INVALID_FILE_ATTRIBUTES;
+        });
 }
 
 void TScreenCam::ThreadTerminated(forms::TThread&) {
@@ -287,32 +426,30 @@ int TScreenCam::RecordAVI(const TRecordRect& rect, const std::wstring& fileName)
 
     // A first frame that could not be grabbed ends the run like a failed file call.
     HRESULT lastResult = AVIERR_ERROR;
+    // A full disk or a write the file system refused: final, whatever the compressor.
+    bool fileSystemFailure = false;
     std::optional<TAviFileLibrary> library;
-    TAviFileHandle file;
-    TAviStreamHandle stream;
-    TAviStreamHandle compressed;
+    TAviOutput out;
 
     if (frame) {
         library.emplace();
-        lastResult = AVIFileOpenW(file.put(), fileName.c_str(), OF_WRITE | OF_CREATE, nullptr);
-        if (lastResult == 0) {
-            AVISTREAMINFOW info{};
-            info.fccType = streamtypeVIDEO;
-            info.fccHandler = 0;
-            info.dwScale = 1;
-            info.dwRate = static_cast<DWORD>(PlaybackRate.load());
-            info.dwSuggestedBufferSize = frame.get()->biSizeImage;
-            SetRect(&info.rcFrame, 0, 0, frame.get()->biWidth, frame.get()->biHeight);
-            lastResult = AVIFileCreateStreamW(file.get(), stream.put(), &info);
-        }
-        // With no compressor selected the frames go to the file stream as they are.
-        if (lastResult == 0 && compress)
-            lastResult = AVIMakeCompressedStream(compressed.put(), stream.get(), &options, nullptr);
-        const PAVISTREAM target = compress ? compressed.get() : stream.get();
-        if (lastResult == 0)
-            lastResult = AVIStreamSetFormat(target, 0, frame.get(), FormatSize(frame.get()));
-        // The first frame only gives the format; it is not written as a sample.
+        AVISTREAMINFOW header{};
+        header.fccType = streamtypeVIDEO;
+        header.fccHandler = 0;
+        header.dwScale = 1;
+        header.dwRate = static_cast<DWORD>(PlaybackRate.load());
+        header.dwSuggestedBufferSize = frame.get()->biSizeImage;
+        SetRect(&header.rcFrame, 0, 0, frame.get()->biWidth, frame.get()->biHeight);
+        // The first frame only gives the format, kept for every file of the recording; it is
+        // not written as a sample.
+        const auto* formatStart = reinterpret_cast<const BYTE*>(frame.get());
+        const std::vector<BYTE> format(formatStart, formatStart + FormatSize(frame.get()));
+        const auto formatBytes = static_cast<std::uint32_t>(format.size());
         frame.reset();
+
+        std::wstring currentFile = fileName;
+        AddRecordingFile(currentFile, false);
+        lastResult = out.Open(currentFile, header, options, compress, format);
 
         if (lastResult == 0) {
             // Every full frame stands alone, so uncompressed samples are key frames; a
@@ -323,6 +460,36 @@ int TScreenCam::RecordAVI(const TRecordRect& rect, const std::wstring& fileName)
             FramesWritten = 0;
             StartTime = Services.Clock();
             ElapsedTime = 0;
+
+            // The current file: its size as written, the slot stored at its position 0, the
+            // largest sample stored so far (a bound for the next one, whose compressed size is
+            // known only once written).
+            core::TAviSizeTracker size(formatBytes);
+            std::int32_t baseSlot = 0;
+            std::uint64_t largest = 0;
+            // The free space last read from the volume and what was written since.
+            std::uint64_t freeAtQuery = 0;
+            std::uint64_t writtenSinceQuery = 0;
+            DWORD queriedAt = 0;
+            bool queried = false;
+            auto roomFor = [&](std::uint64_t bound, std::uint32_t empty, bool newFile) {
+                if (!Services.FreeDiskBytes) return true;
+                auto query = [&] {
+                    freeAtQuery = Services.FreeDiskBytes(FolderForSpace(currentFile));
+                    writtenSinceQuery = 0;
+                    queriedAt = Services.Clock();
+                    queried = true;
+                };
+                // Asking the volume costs a system call: ask every quarter second, and at every
+                // frame once the disk is nearly full.
+                constexpr std::uint64_t kNearlyFull = std::uint64_t{64} << 20;
+                auto estimate = [&] {
+                    return freeAtQuery > writtenSinceQuery ? freeAtQuery - writtenSinceQuery : 0;
+                };
+                if (!queried || Services.Clock() - queriedAt >= 250 || estimate() < kNearlyFull)
+                    query();
+                return core::DiskHasRoom(size, bound, empty, newFile, formatBytes, estimate());
+            };
 
             while (Recording) {
                 if (Paused) {
@@ -339,15 +506,62 @@ int TScreenCam::RecordAVI(const TRecordRect& rect, const std::wstring& fileName)
                 if (frame) {
                     const std::int32_t slot = core::FrameSlot(elapsed, CaptureInterval);
                     if (core::SlotIsWritten(slot, lastSlot)) {
-                        const HRESULT hr =
-                            AVIStreamWrite(target, slot, 1, PixelRows(frame.get()),
-                                           static_cast<LONG>(frame.get()->biSizeImage), writeFlags,
-                                           nullptr, nullptr);
-                        if (hr != 0) {
-                            lastResult = hr;
+                        // Positions the writer fills with empty samples before this frame.
+                        std::uint32_t empty = size.Frames() > 0 && slot > lastSlot + 1
+                                                  ? static_cast<std::uint32_t>(slot - lastSlot - 1)
+                                                  : 0;
+                        const std::uint64_t bound =
+                            std::max<std::uint64_t>(frame.get()->biSizeImage, largest);
+                        const bool switchFile =
+                            core::NeedsNewFile(size, bound, empty, MaxFileBytes);
+                        if (!roomFor(bound, empty, switchFile)) {
+                            lastResult = AVIERR_FILEWRITE;
+                            fileSystemFailure = true;
                             frame.reset();
                             break;
                         }
+                        if (switchFile) {
+                            const std::wstring next = NewFileName(currentFile);
+                            // A recording being stopped opens no new file; its frame is dropped.
+                            if (!AddRecordingFile(next, true)) {
+                                frame.reset();
+                                break;
+                            }
+                            out.Close();
+                            currentFile = next;
+                            size = core::TAviSizeTracker(formatBytes);
+                            baseSlot = slot;
+                            empty = 0;
+                            lastResult = out.Open(currentFile, header, options, compress, format);
+                            if (lastResult != 0) {
+                                fileSystemFailure = true;
+                                frame.reset();
+                                break;
+                            }
+                        }
+                        LONG samples = 0, bytes = 0;
+                        SetLastError(0);
+                        const HRESULT hr = AVIStreamWrite(
+                            out.Target(compress), slot - baseSlot, 1, PixelRows(frame.get()),
+                            static_cast<LONG>(frame.get()->biSizeImage), writeFlags, &samples,
+                            &bytes);
+                        // Wine's writer reports success when the disk is full and drops the
+                        // data; only the thread's last error tells.
+                        const bool diskFull = IsDiskFull(GetLastError());
+                        if (hr != 0 || diskFull) {
+                            lastResult = hr != 0 ? hr : AVIERR_FILEWRITE;
+                            fileSystemFailure = diskFull || hr == AVIERR_FILEWRITE;
+                            frame.reset();
+                            break;
+                        }
+                        // Wine's compressing stream hands the two counts over swapped; the
+                        // stored size is the larger one either way.
+                        std::uint64_t stored = static_cast<std::uint64_t>(std::max(samples, bytes));
+                        if (stored <= 1) stored = frame.get()->biSizeImage;
+                        const std::uint64_t before = size.ClosedSize();
+                        size.Add(stored, empty);
+                        writtenSinceQuery += size.ClosedSize() - before;
+                        largest = std::max(largest, stored);
                         ++FramesWritten;
                         lastSlot = slot;
                     }
@@ -380,13 +594,11 @@ int TScreenCam::RecordAVI(const TRecordRect& rect, const std::wstring& fileName)
 
     // Release in this order; only then is the file complete and closed.
     AVISaveOptionsFree(1, optionList);
-    file.reset();
-    stream.reset();
-    compressed.reset();
+    out.Close();
     library.reset();
 
     if (lastResult == 0) return 1;
-    if (CompressorHandler == kMSVC) {
+    if (CompressorHandler == kMSVC || fileSystemFailure) {
         Message(kCreateError, kErrorCaption, MB_OK | MB_ICONEXCLAMATION);
         return 0;
     }

@@ -2,6 +2,7 @@
 // catalogue.
 #pragma once
 
+#include "core/FileSplit.h"
 #include "forms/Thread.h"
 
 #include <windows.h>
@@ -11,7 +12,9 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <mutex>
 #include <string>
+#include <vector>
 
 namespace engine {
 
@@ -32,6 +35,8 @@ struct TEngineServices {
     std::function<DWORD()> VideoForWindowsVersion;
     std::function<int(const std::wstring& text, const std::wstring& caption, UINT flags)>
         ShowMessage;
+    // Bytes free for this program on the volume of a folder; UINT64_MAX when unknown.
+    std::function<std::uint64_t(const std::wstring& folder)> FreeDiskBytes;
 
     static TEngineServices Platform();
 };
@@ -84,7 +89,13 @@ public:
     // Clears Recording; the worker finishes the file and ends on its own.
     void StopRecording();
     // One recording run (on the worker): 1 when stopped, 0 when it failed, -1 when the user
-    // chose to repeat it with the default compressor.
+    // chose to repeat it with the default compressor. Before a frame would take the file past
+    // MaxFileBytes, the file is closed and the recording goes on in a new one (see NextFileName)
+    // with the same rectangle, compressor and settings; that frame is the new file's first, at
+    // position 0, and later positions count from its slot. FramesWritten and ElapsedTime count
+    // the whole recording. A full disk (too little room left to close the file, or a write the
+    // file system refused) ends the run with "Error Creating AVI file" and result 0 whatever the
+    // compressor: every frame written so far stays in closed, readable files.
     int RecordAVI(const TRecordRect& rect, const std::wstring& fileName);
     // The worker's termination handler, run on the user-interface thread.
     void ThreadTerminated(forms::TThread& sender);
@@ -97,6 +108,10 @@ public:
     void CompressorConfigure(std::int32_t index, HWND owner);
 
     HWND Owner() const { return owner_; }
+
+    // Every file of the current (or last) recording, in recording order: the file it was started
+    // with and each it went on in. Safe to call from any thread.
+    std::vector<std::wstring> RecordingFiles() const;
 
     // Engine fields.
     std::uint32_t BitsPerPixel = 0;
@@ -123,13 +138,29 @@ public:
     std::atomic<std::uint32_t> ElapsedTime{0};
     std::atomic<bool> Paused{false};
 
+    // The size a recording file may reach (closed, with its index) before the recording goes on
+    // in a new file. 1 GiB unless lowered, which tests and the QUARNELBY_MAX_FILE_BYTES start-up
+    // hook do to see the switch without writing a gigabyte.
+    std::atomic<std::uint64_t> MaxFileBytes{core::kDefaultMaxFileBytes};
+    // Names the next file of a recording when it switches files; called on the worker thread.
+    // When unset (or it gives an empty name) the next file goes beside the current one, named
+    // by the local time of the switch with the "_2", "_3", ... rule, never sorting before it.
+    std::function<std::wstring()> NextFileName;
+
     // Clock, sleep, version and message boxes; the platform's unless a test replaces them.
     TEngineServices Services;
 
 private:
     int Message(const wchar_t* text, const wchar_t* caption, UINT flags);
+    // The name of the file the recording goes on in after `previous`.
+    std::wstring NewFileName(const std::wstring& previous);
+    // Adds the file to RecordingFiles unless the recording is stopping and `unlessStopping` is
+    // set; false when it was not added for that reason.
+    bool AddRecordingFile(const std::wstring& name, bool unlessStopping);
 
     HWND owner_;
+    mutable std::mutex filesLock_;
+    std::vector<std::wstring> files_;
 };
 
 } // namespace engine

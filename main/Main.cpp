@@ -152,6 +152,9 @@ void TfrmMain::FormCreate(TObject*) {
     ui::ReplaceCursor(*this, crHandPoint, 1);
     ScreenCam = new engine::TScreenCam(Handle());
     ScreenCam->OnProgress = [this](engine::TScreenCam& cam) { ShowProgress(cam); };
+    // Test hook: QUARNELBY_MAX_FILE_BYTES lowers the size at which a recording goes on in a new
+    // file, so that tests of the program see the switch without writing a gigabyte.
+    if (const std::uint64_t limit = MaxFileBytesOverride()) ScreenCam->MaxFileBytes = limit;
     BrowseDirectoryDlg1->SetParentWindow(Handle());
     formReady_ = true;
 }
@@ -175,9 +178,11 @@ void TfrmMain::FormCloseQuery(TObject*, bool& canClose) {
             canClose = false;
             return;
         }
-        const std::wstring fileName = ScreenCam->FileName;
         btnStopClick(nullptr);
-        DeleteUnfinishedRecording(fileName);
+        // Every file of the interrupted recording goes, not only the one it was started with.
+        // Once stopped, the recording opens no new file, so this list is complete.
+        for (const std::wstring& file : ScreenCam->RecordingFiles())
+            DeleteUnfinishedRecording(file);
     }
     // A settings file that cannot be written never keeps the user from closing: the error is
     // shown and only the position and size are lost.
@@ -227,6 +232,8 @@ void TfrmMain::btnRecClick(TObject*) {
     rect.Width = box.width;
     rect.Height = box.height;
     const std::wstring folder = RecordFolder(IniBaseName, Handle());
+    // A long recording goes on in further files of the same folder, named like the first.
+    ScreenCam->NextFileName = [folder] { return MakeFileName(folder); };
     ScreenCam->StartRecording(rect, MakeFileName(folder));
 }
 
@@ -333,6 +340,18 @@ LRESULT TfrmMain::WndProc(UINT msg, WPARAM wp, LPARAM lp) {
         return 0;
     }
     return TForm::WndProc(msg, wp, lp);
+}
+
+std::uint64_t MaxFileBytesOverride() {
+    wchar_t text[32] = {};
+    const DWORD n = GetEnvironmentVariableW(L"QUARNELBY_MAX_FILE_BYTES", text, 32);
+    if (n == 0 || n >= 32) return 0;
+    std::uint64_t value = 0;
+    for (const wchar_t* p = text; *p; ++p) {
+        if (*p < L'0' || *p > L'9' || value > (std::uint64_t{1} << 40)) return 0;
+        value = value * 10 + static_cast<std::uint64_t>(*p - L'0');
+    }
+    return value;
 }
 
 void GetWorkArea(int& right, int& bottom) {

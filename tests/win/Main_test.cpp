@@ -5,8 +5,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 #include <string>
+#include <vector>
 
 using namespace mainwin;
 
@@ -323,3 +325,37 @@ TEST_F(MainWindowTest, CaptureRectangleIsThePanelMovedUpTwoAndOneTaller) {
 }
 
 } // namespace
+
+TEST_F(MainWindowTest, ALongRecordingGoesOnInTheSameFolderNamedLikeTheFirst) {
+    ScreenCam->MaxFileBytes = 1200000; // a few camera frames to a file
+    Click(frmMain->btnRec);
+    ASSERT_TRUE(ScreenCam->Recording);
+    ASSERT_TRUE(PumpUntil([] { return ScreenCam->RecordingFiles().size() >= 2; }, 20000));
+    Click(frmMain->btnStop);
+    ASSERT_TRUE(PumpUntil([] { return ScreenCam->RecordThread == nullptr; }));
+    const std::vector<std::wstring> files = ScreenCam->RecordingFiles();
+    ASSERT_GE(files.size(), 2u);
+    EXPECT_EQ(files[0], ScreenCam->FileName);
+    for (const std::wstring& f : files) {
+        EXPECT_EQ(f.substr(0, folder_.size() + 1), folder_ + L"\\");
+        // YYYYMMDDHHMMSS, an optional _N, then .avi: the first file's rule.
+        const std::wstring name = f.substr(folder_.size() + 1);
+        EXPECT_GE(name.size(), 18u) << std::string(name.begin(), name.end());
+        EXPECT_EQ(name.substr(name.size() - 4), L".avi");
+        EXPECT_NE(GetFileAttributesW(f.c_str()), INVALID_FILE_ATTRIBUTES);
+    }
+    EXPECT_TRUE(std::is_sorted(files.begin(), files.end()));
+    EXPECT_TRUE(messages_.empty());
+}
+
+TEST(MaxFileBytesOverrideTest, ReadsTheTestHookOnlyWhenItIsANumber) {
+    SetEnvironmentVariableW(L"QUARNELBY_MAX_FILE_BYTES", nullptr);
+    EXPECT_EQ(MaxFileBytesOverride(), 0u);
+    SetEnvironmentVariableW(L"QUARNELBY_MAX_FILE_BYTES", L"3000000");
+    EXPECT_EQ(MaxFileBytesOverride(), 3000000u);
+    SetEnvironmentVariableW(L"QUARNELBY_MAX_FILE_BYTES", L"3 MB");
+    EXPECT_EQ(MaxFileBytesOverride(), 0u);
+    SetEnvironmentVariableW(L"QUARNELBY_MAX_FILE_BYTES", L"");
+    EXPECT_EQ(MaxFileBytesOverride(), 0u);
+    SetEnvironmentVariableW(L"QUARNELBY_MAX_FILE_BYTES", nullptr);
+}

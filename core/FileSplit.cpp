@@ -1,0 +1,88 @@
+#include "core/FileSplit.h"
+
+#include "core/RecordNaming.h"
+
+namespace core {
+
+namespace {
+
+// RIFF, LIST hdrl, avih, LIST strl, strh and strf headers with their contents, then the LIST movi
+// header; the writer pads the start of the frames to a 2048-byte boundary.
+constexpr std::uint64_t kHeaderFixedBytes = 11 * 4 + 56 + 7 * 4 + 56;
+constexpr std::uint64_t kHeaderAlign = 2048;
+constexpr std::uint64_t kIndexEntryBytes = 16;
+// The index chunk's header and the empty chunk header written after the RIFF form.
+constexpr std::uint64_t kClosingPadBytes = 8 + 20;
+constexpr std::uint64_t kEmptyChunkBytes = 8;
+
+} // namespace
+
+TAviSizeTracker::TAviSizeTracker(std::uint32_t formatBytes) {
+    const std::uint64_t raw = kHeaderFixedBytes + formatBytes + (formatBytes & 1) + 12;
+    header_ = (raw + kHeaderAlign) / kHeaderAlign * kHeaderAlign;
+}
+
+void TAviSizeTracker::Add(std::uint64_t bytes, std::uint32_t emptySlots) {
+    movie_ += emptySlots * kEmptyChunkBytes + ChunkBytes(bytes);
+    entries_ += std::uint64_t{emptySlots} + 1;
+    ++frames_;
+}
+
+std::uint64_t TAviSizeTracker::ClosingBytes() const {
+    return entries_ * kIndexEntryBytes + kClosingPadBytes;
+}
+
+std::uint64_t TAviSizeTracker::ClosedSize() const {
+    return header_ + movie_ + ClosingBytes();
+}
+
+std::uint64_t TAviSizeTracker::ClosedSizeWith(std::uint64_t bytes, std::uint32_t emptySlots) const {
+    return ClosedSize() + std::uint64_t{emptySlots} * (kEmptyChunkBytes + kIndexEntryBytes) +
+           ChunkBytes(bytes) + kIndexEntryBytes;
+}
+
+bool NeedsNewFile(const TAviSizeTracker& file, std::uint64_t boundBytes, std::uint32_t emptySlots,
+                  std::uint64_t maxBytes) {
+    if (file.Frames() == 0) return false;
+    return file.ClosedSizeWith(boundBytes, emptySlots) > maxBytes;
+}
+
+bool DiskHasRoom(const TAviSizeTracker& file, std::uint64_t boundBytes, std::uint32_t emptySlots,
+                 bool newFile, std::uint32_t formatBytes, std::uint64_t freeBytes) {
+    // What is still to come on disk: this file's next frame and everything its close writes; for
+    // a new file also the old file's close and the new one's headers, index and pad.
+    std::uint64_t needed = 0;
+    if (newFile) {
+        const TAviSizeTracker fresh(formatBytes);
+        needed = file.ClosingBytes() + fresh.ClosedSizeWith(boundBytes, 0);
+    } else {
+        needed =
+            file.ClosedSizeWith(boundBytes, emptySlots) - file.ClosedSize() + file.ClosingBytes();
+    }
+    return freeBytes >= needed + kDiskSlackBytes;
+}
+
+std::wstring FolderOf(std::wstring_view path) {
+    const auto slash = path.find_last_of(L"\\/");
+    return slash == std::wstring_view::npos ? std::wstring{} : std::wstring(path.substr(0, slash));
+}
+
+std::wstring StampOf(std::wstring_view path) {
+    const auto slash = path.find_last_of(L"\\/");
+    const std::wstring_view name = slash == std::wstring_view::npos ? path : path.substr(slash + 1);
+    if (name.size() < 14) return {};
+    for (std::size_t i = 0; i < 14; ++i)
+        if (name[i] < L'0' || name[i] > L'9') return {};
+    return std::wstring(name.substr(0, 14));
+}
+
+std::wstring NextRecordFileName(std::wstring_view previousFile, std::wstring_view nowStamp,
+                                const std::function<bool(const std::wstring&)>& exists) {
+    // Stamps have a fixed width, so comparing the text compares the times.
+    const std::wstring previous = StampOf(previousFile);
+    const std::wstring_view stamp =
+        previous.size() == nowStamp.size() && previous > nowStamp ? previous : nowStamp;
+    return RecordFileName(FolderOf(previousFile), stamp, exists);
+}
+
+} // namespace core

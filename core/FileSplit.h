@@ -1,0 +1,75 @@
+// FileSplit: how large an AVI file grows as a recording writes it, when the next frame must go to
+// a new file, how much free disk space closing the file still needs, and the new file's name.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+
+namespace core {
+
+// The size a recording file may reach before the recording goes on in a new file: 1 GiB, well
+// below the 2 GiB at which a RIFF file's 32-bit sizes break and the size some readers stop at.
+constexpr std::uint64_t kDefaultMaxFileBytes = std::uint64_t{1} << 30;
+
+// Room kept free on the volume beyond what closing the file needs: the writer's buffered bytes,
+// the headers written at close, block rounding of the file system.
+constexpr std::uint64_t kDiskSlackBytes = 256 * 1024;
+
+// Bytes an AVI file written with one video stream takes, counted as the platform's writer lays it
+// out: the headers up to the first frame, one chunk (8-byte header, data padded to an even
+// length) per frame, an empty 8-byte chunk for every position left without a frame, and at close
+// a 16-byte index entry for each of them, the index header and a closing pad.
+class TAviSizeTracker {
+public:
+    // formatBytes: the stream format (header and colour table) stored in the file's headers.
+    explicit TAviSizeTracker(std::uint32_t formatBytes);
+
+    // Adds a stored frame of `bytes` after `emptySlots` positions that got none.
+    void Add(std::uint64_t bytes, std::uint32_t emptySlots);
+
+    // The size of the file once closed, as written so far.
+    std::uint64_t ClosedSize() const;
+    // The size once closed if a frame of `bytes` were stored next after `emptySlots` empty ones.
+    std::uint64_t ClosedSizeWith(std::uint64_t bytes, std::uint32_t emptySlots) const;
+    // What closing still writes beyond the frames: the index and the closing pad.
+    std::uint64_t ClosingBytes() const;
+    // Frames stored so far.
+    std::uint64_t Frames() const { return frames_; }
+
+    // Bytes of the stored chunk of a frame of `bytes`.
+    static std::uint64_t ChunkBytes(std::uint64_t bytes) { return 8 + bytes + (bytes & 1); }
+
+private:
+    std::uint64_t header_;
+    std::uint64_t movie_ = 0;   // frame and empty chunks
+    std::uint64_t entries_ = 0; // index entries: frames and empty positions
+    std::uint64_t frames_ = 0;
+};
+
+// Whether the next frame (at most `boundBytes` stored, after `emptySlots` empty positions) must go
+// to a new file so that this one stays within `maxBytes`. A file without frames always takes its
+// first frame, so a frame larger than the limit still gets a file of its own.
+bool NeedsNewFile(const TAviSizeTracker& file, std::uint64_t boundBytes, std::uint32_t emptySlots,
+                  std::uint64_t maxBytes);
+
+// Whether `freeBytes` on the volume still hold the next frame, everything closing the file writes
+// (after the new index entries) and the slack; `newFile` adds the headers of a file to be opened.
+bool DiskHasRoom(const TAviSizeTracker& file, std::uint64_t boundBytes, std::uint32_t emptySlots,
+                 bool newFile, std::uint32_t formatBytes, std::uint64_t freeBytes);
+
+// The folder part of a path ("" when it has none).
+std::wstring FolderOf(std::wstring_view path);
+
+// The "YYYYMMDDHHMMSS" stamp at the start of a recording's file name, or "" when the name does
+// not begin with fourteen digits.
+std::wstring StampOf(std::wstring_view path);
+
+// The name of the file a recording goes on in: folder + stamp of now + ".avi" with the "_2",
+// "_3", ... rule, but never earlier than the previous file's stamp (a clock set back keeps the
+// names in recording order).
+std::wstring NextRecordFileName(std::wstring_view previousFile, std::wstring_view nowStamp,
+                                const std::function<bool(const std::wstring&)>& exists);
+
+} // namespace core
