@@ -242,12 +242,15 @@ TEST_F(BrowseDrTest, AHeldListReselectsTheLastChoice) {
     dlg.SetCaption(kCaption);
     dlg.SetSelection(video_);
     {
-        TDialogDriver driver(kCaption, IDOK, [] { return true; });
+        // OK only once the folder is selected, or the choice held is whatever the tree showed.
         std::atomic<bool> selected{false};
         dlg.OnSelChanged = [&](TBrowseDirectoryDlg&, const std::wstring& path, LPCITEMIDLIST) {
             if (SameFolder(path, video_)) selected = true;
         };
+        TDialogDriver driver(kCaption, IDOK, [&] { return selected.load(); });
         ASSERT_TRUE(dlg.Execute());
+        driver.Join();
+        ASSERT_TRUE(SameFolder(dlg.Selection(), video_));
     }
     // With the text cleared, the list of the last choice alone selects it again and gives the
     // text back.
