@@ -57,6 +57,14 @@ PacingPlan PlanPacing(std::int32_t captureInterval, std::uint32_t spentMs) {
     return p;
 }
 
+std::uint32_t SpentInSlot(std::uint32_t passMs, std::uint32_t nowMs, std::int32_t captureInterval) {
+    const std::int64_t interval = captureInterval < 1 ? 1 : captureInterval;
+    const std::int64_t slotTime = static_cast<std::int64_t>(FrameSlot(passMs, captureInterval)) * interval;
+    const std::int64_t spent = static_cast<std::int64_t>(nowMs) - slotTime;
+    if (spent <= 0) return 0;
+    return spent > UINT32_MAX ? UINT32_MAX : static_cast<std::uint32_t>(spent);
+}
+
 std::int32_t ProbeAdjustedSize(std::int32_t size, std::int32_t factor, std::int32_t screenSize) {
     if (factor < 1) return size;
     const std::int64_t s = size;

@@ -53,6 +53,12 @@ struct PacingPlan {
 // spent is the interval or more.
 PacingPlan PlanPacing(std::int32_t captureInterval, std::uint32_t spentMs);
 
+// How much of its slot a pass has used by recording time nowMs, for a pass that began at
+// passMs: counted from the slot's own time (slot x interval), not from the pass's start, so a
+// pass that began late or overslept is made up by the next one and the passes never drift off
+// their slots (a drift that would otherwise drop a slot every few seconds).
+std::uint32_t SpentInSlot(std::uint32_t passMs, std::uint32_t nowMs, std::int32_t captureInterval);
+
 // Whether a progress notification is due: last + 500 < elapsed, in unsigned 32-bit arithmetic.
 inline bool ProgressDue(std::uint32_t lastProgress, std::uint32_t elapsed) {
     return static_cast<std::uint32_t>(lastProgress + 500u) < elapsed;

@@ -579,8 +579,9 @@ int TScreenCam::RecordAVI(const TRecordRect& rect, const std::wstring& fileName)
                     }
                 }
 
-                const std::uint32_t spent = Services.Clock() - StartTime - elapsed;
-                const core::PacingPlan pace = core::PlanPacing(CaptureInterval, spent);
+                const std::uint32_t now = Services.Clock() - StartTime;
+                const core::PacingPlan pace = core::PlanPacing(
+                    CaptureInterval, core::SpentInSlot(elapsed, now, CaptureInterval));
                 if (pace.sleep) {
                     for (std::uint32_t i = 0; i < pace.slices; ++i) {
                         Services.Sleep(pace.slice);

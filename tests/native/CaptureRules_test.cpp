@@ -115,6 +115,38 @@ TEST(PacingTest, NothingIsSleptWhenThePassTookTheInterval) {
     EXPECT_EQ(PlanPacing(100, 99).slices, 0u);
 }
 
+TEST(PacingTest, PassesAimAtTheirSlotsAndNeverDrift) {
+    // A pass that began on time uses what it took.
+    EXPECT_EQ(SpentInSlot(300, 313, 100), 13u);
+    // One that began late (overslept) is charged from its slot's time and so sleeps less.
+    EXPECT_EQ(SpentInSlot(304, 313, 100), 13u);
+    // One that began early (rounded up into its slot) sleeps the whole interval and more.
+    EXPECT_EQ(SpentInSlot(296, 299, 100), 0u);
+    EXPECT_EQ(SpentInSlot(0, 0, 100), 0u);
+    // A pass past its slot's whole interval sleeps nothing.
+    EXPECT_FALSE(PlanPacing(100, SpentInSlot(340, 460, 100)).sleep);
+    EXPECT_EQ(SpentInSlot(5, 7, 0), 2u); // an interval below 1 counts as 1
+
+    // Simulated: every pass takes 13 ms and every sleep oversleeps by 1 ms. Charged from the
+    // pass's start, the passes drift by a millisecond each and skip a slot within 50 passes;
+    // charged from the slot, every slot gets its frame.
+    for (bool fromSlot : {false, true}) {
+        std::uint32_t t = 0;
+        std::int32_t last = -1;
+        int skipped = 0;
+        for (int pass = 0; pass < 200; ++pass) {
+            const std::int32_t slot = FrameSlot(t, 100);
+            if (slot > last + 1) skipped += slot - last - 1;
+            last = slot;
+            const std::uint32_t now = t + 13;
+            const PacingPlan p = PlanPacing(100, fromSlot ? SpentInSlot(t, now, 100) : now - t);
+            t = now + (p.sleep ? p.rest + 1 : 0);
+        }
+        if (fromSlot) EXPECT_EQ(skipped, 0);
+        else EXPECT_GT(skipped, 0);
+    }
+}
+
 TEST(ProgressTest, DueAfterMoreThanFiveHundredMilliseconds) {
     EXPECT_FALSE(ProgressDue(0, 500));
     EXPECT_TRUE(ProgressDue(0, 501));
