@@ -57,9 +57,21 @@ PacingPlan PlanPacing(std::int32_t captureInterval, std::uint32_t spentMs) {
     return p;
 }
 
+bool SameHandler(std::uint32_t a, std::uint32_t b) {
+    for (int shift = 0; shift < 32; shift += 8) {
+        auto upper = [shift](std::uint32_t v) {
+            const unsigned c = (v >> shift) & 0xFF;
+            return c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c;
+        };
+        if (upper(a) != upper(b)) return false;
+    }
+    return true;
+}
+
 std::uint32_t SpentInSlot(std::uint32_t passMs, std::uint32_t nowMs, std::int32_t captureInterval) {
     const std::int64_t interval = captureInterval < 1 ? 1 : captureInterval;
-    const std::int64_t slotTime = static_cast<std::int64_t>(FrameSlot(passMs, captureInterval)) * interval;
+    const std::int64_t slotTime =
+        static_cast<std::int64_t>(FrameSlot(passMs, captureInterval)) * interval;
     const std::int64_t spent = static_cast<std::int64_t>(nowMs) - slotTime;
     if (spent <= 0) return 0;
     return spent > UINT32_MAX ? UINT32_MAX : static_cast<std::uint32_t>(spent);

@@ -53,6 +53,10 @@ struct PacingPlan {
 // spent is the interval or more.
 PacingPlan PlanPacing(std::int32_t captureInterval, std::uint32_t spentMs);
 
+// Whether two compressor handlers name the same compressor: the compression manager matches
+// handlers without regard to case, so "msvc" opens the same compressor as "MSVC".
+bool SameHandler(std::uint32_t a, std::uint32_t b);
+
 // How much of its slot a pass has used by recording time nowMs, for a pass that began at
 // passMs: counted from the slot's own time (slot x interval), not from the pass's start, so a
 // pass that began late or overslept is made up by the next one and the passes never drift off

@@ -633,7 +633,14 @@ void TScreenCam::EnumCompressors() {
             // one they were opened by so the entry can be opened again.
             if (!slot.fccType) slot.fccType = type;
             if (!slot.fccHandler) slot.fccHandler = handler;
-            CompressorCount = ++count;
+            // A handler the catalogue already lists opens that same compressor again (Wine's
+            // "msvc" opens our own "MSVC"): listing it twice would offer one compressor twice.
+            bool listed = false;
+            for (std::int32_t k = 0; k < count; ++k)
+                listed =
+                    listed ||
+                    core::SameHandler(Compressors[static_cast<std::size_t>(k)].fccHandler, handler);
+            if (!listed) CompressorCount = ++count;
         }
     }
 }

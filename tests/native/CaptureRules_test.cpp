@@ -147,6 +147,13 @@ TEST(PacingTest, PassesAimAtTheirSlotsAndNeverDrift) {
     }
 }
 
+TEST(CatalogueTest, HandlersMatchWithoutRegardToCase) {
+    EXPECT_TRUE(SameHandler(FourCC('M', 'S', 'V', 'C'), FourCC('m', 's', 'v', 'c')));
+    EXPECT_TRUE(SameHandler(FourCC('c', 'v', 'i', 'd'), FourCC('C', 'V', 'I', 'D')));
+    EXPECT_FALSE(SameHandler(FourCC('M', 'S', 'V', 'C'), FourCC('M', 'R', 'L', 'E')));
+    EXPECT_FALSE(SameHandler(FourCC('I', 'V', '5', '0'), FourCC('I', 'V', '4', '1')));
+}
+
 TEST(ProgressTest, DueAfterMoreThanFiveHundredMilliseconds) {
     EXPECT_FALSE(ProgressDue(0, 500));
     EXPECT_TRUE(ProgressDue(0, 501));
