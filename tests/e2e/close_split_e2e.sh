@@ -3,23 +3,11 @@
 # QUARNELBY_MAX_FILE_BYTES (the program's test hook) lowers the file size limit to 3 MB, about a
 # second of the camera panel's full frames.
 source "$(dirname "$0")/lib.sh" "$@"
-e2e_start_display
-e2e_install_app
-rec=$E2E_WORK/rec
-mkdir -p "$rec"
-e2e_ini_set "$E2E_INI" SETTING PATH "$(e2e_winpath "$rec")"
+export QUARNELBY_MAX_FILE_BYTES=3000000
+e2e_open_over_pattern
+rec=$E2E_REC
 # An earlier recording in the folder is not part of this one and stays.
 touch "$rec/20000101000000.avi"
-export QUARNELBY_MAX_FILE_BYTES=3000000
-
-e2e_wine "$E2E_PATTERN" 250 100 400 330
-sleep 2
-e2e_screenshot "$E2E_WORK/before.png"
-e2e_wine "$E2E_APP/quarnelby.exe"
-e2e_wait_window "Zo/quarnelby" >/dev/null || fail "the main window did not appear"
-sleep 1
-e2e_screenshot "$E2E_WORK/idle.png"
-e2e_find_camera "$E2E_WORK/before.png" "$E2E_WORK/idle.png"
 
 e2e_click_tool 1                     # Record
 for ((i = 0; i < 60; i++)); do
