@@ -4,6 +4,7 @@
 
 #include "engine/msvc1drv.h"
 
+#include "EngineFixture.h"
 #include "EngineTestSupport.h"
 #include "TestCompressors.h"
 #include "core/CaptureRules.h"
@@ -96,19 +97,8 @@ std::string FirstFrameKeyByFfprobe(const std::wstring& file) {
     return out;
 }
 
-class LongRecordingTest : public ::testing::Test {
+class LongRecordingTest : public TEngineFixture {
 protected:
-    void SetUp() override {
-        cam = std::make_unique<TScreenCam>();
-        messages.Attach(*cam);
-    }
-    void TearDown() override {
-        if (cam->RecordThread) {
-            cam->StopRecording();
-            WaitForWorker(*cam);
-        }
-        cam.reset();
-    }
     // Records until the recording has `files` files, then stops at once.
     void RecordUntilFiles(const TRecordRect& rect, const std::wstring& first, std::size_t files) {
         cam->StartRecording(rect, first);
@@ -118,11 +108,6 @@ protected:
         cam->StopRecording();
         ASSERT_TRUE(WaitForWorker(*cam));
         ASSERT_TRUE(reached);
-    }
-    int CatalogueIndex(DWORD fcc) {
-        for (int i = 0; i < cam->CompressorCount; ++i)
-            if (cam->Compressors[static_cast<std::size_t>(i)].fccHandler == fcc) return i;
-        return -1;
     }
     // Every file reads back without error, starts at position 0 with a key frame, stays within
     // the limit; returns the frames of all of them.
@@ -148,9 +133,6 @@ protected:
         return total;
     }
 
-    std::unique_ptr<TScreenCam> cam;
-    TMessageLog messages;
-    TTempDir dir;
 };
 
 } // namespace

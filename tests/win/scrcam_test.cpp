@@ -4,6 +4,7 @@
 
 #include "engine/msvc1drv.h"
 
+#include "EngineFixture.h"
 #include "EngineTestSupport.h"
 #include "TestCompressors.h"
 #include "core/CaptureRules.h"
@@ -88,19 +89,8 @@ TMark FindMarks(const BITMAPINFOHEADER* f, TColor background) {
     return m;
 }
 
-class EngineTest : public ::testing::Test {
+class EngineTest : public TEngineFixture {
 protected:
-    void SetUp() override {
-        cam = std::make_unique<TScreenCam>();
-        messages.Attach(*cam);
-    }
-    void TearDown() override {
-        if (cam->RecordThread) {
-            cam->StopRecording();
-            WaitForWorker(*cam);
-        }
-        cam.reset();
-    }
     // Records for about `ms` of wall time, then stops and waits for the worker's end.
     void Record(const TRecordRect& rect, const std::wstring& file, DWORD ms) {
         cam->StartRecording(rect, file);
@@ -111,16 +101,7 @@ protected:
         ASSERT_TRUE(WaitForWorker(*cam));
         EXPECT_FALSE(cam->Recording);
     }
-    // The catalogue index of a handler, or -1.
-    int CatalogueIndex(DWORD fcc) {
-        for (int i = 0; i < cam->CompressorCount; ++i)
-            if (cam->Compressors[static_cast<std::size_t>(i)].fccHandler == fcc) return i;
-        return -1;
-    }
 
-    std::unique_ptr<TScreenCam> cam;
-    TMessageLog messages;
-    TTempDir dir;
 };
 
 } // namespace
