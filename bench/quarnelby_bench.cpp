@@ -12,7 +12,7 @@
 #include "core/Msvc1Encoder.h"
 #include "engine/msvc1drv.h"
 #include "engine/scrcam.h"
-#include "forms/Thread.h"
+#include "base/Thread.h"
 #include "tests/common/Msvc1Decode.h"
 
 #include <windows.h>
@@ -111,7 +111,7 @@ volatile unsigned copySink = 0;
 
 void Emit(TFigure& figure) {
     char region[32];
-    std::snprintf(region, sizeof(region), "%dx%d", options.rect.Width, options.rect.Height);
+    std::snprintf(region, sizeof(region), "%dx%d", options.rect.width, options.rect.height);
     figure.Add("region", std::string(region)).Add("bpp", screenBitsPerPixel);
     const std::string line = figure.Text();
     std::fprintf(jsonFile, "%s\n", line.c_str());
@@ -258,7 +258,7 @@ void MeasureGrabs(engine::TScreenCam& cam) {
     std::vector<double> grab;
     for (int i = -1; i < n; ++i) {
         const double t0 = NowMs();
-        BITMAPINFOHEADER* frame = cam.GrabFrame(r.Left, r.Top, r.Width, r.Height);
+        BITMAPINFOHEADER* frame = cam.GrabFrame(r.left, r.top, r.width, r.height);
         const double dt = NowMs() - t0;
         if (!frame) {
             TFigure f("grab");
@@ -270,7 +270,7 @@ void MeasureGrabs(engine::TScreenCam& cam) {
         if (i >= 0) grab.push_back(dt);
     }
     TFigure g("grab");
-    g.Add("frame_bytes", static_cast<long long>(FrameBytes(r.Width, r.Height, bpp)));
+    g.Add("frame_bytes", static_cast<long long>(FrameBytes(r.width, r.height, bpp)));
     AddStats(g, grab);
     Emit(g);
 
@@ -279,21 +279,21 @@ void MeasureGrabs(engine::TScreenCam& cam) {
     {
         HDC screen = GetDC(nullptr);
         HDC mem = CreateCompatibleDC(screen);
-        HBITMAP bmp = CreateCompatibleBitmap(screen, r.Width, r.Height);
+        HBITMAP bmp = CreateCompatibleBitmap(screen, r.width, r.height);
         BITMAPINFO bi{};
         bi.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
-        bi.bmiHeader.biWidth = r.Width;
-        bi.bmiHeader.biHeight = r.Height;
+        bi.bmiHeader.biWidth = r.width;
+        bi.bmiHeader.biHeight = r.height;
         bi.bmiHeader.biPlanes = 1;
         bi.bmiHeader.biBitCount = static_cast<WORD>(bpp);
         bi.bmiHeader.biCompression = BI_RGB;
-        std::vector<std::uint8_t> bits(FrameBytes(r.Width, r.Height, bpp));
+        std::vector<std::uint8_t> bits(FrameBytes(r.width, r.height, bpp));
         for (int i = -1; i < n; ++i) {
             const double t0 = NowMs();
             HGDIOBJ old = SelectObject(mem, bmp);
-            BitBlt(mem, 0, 0, r.Width, r.Height, screen, r.Left, r.Top, SRCCOPY);
+            BitBlt(mem, 0, 0, r.width, r.height, screen, r.left, r.top, SRCCOPY);
             SelectObject(mem, old);
-            GetDIBits(mem, bmp, 0, static_cast<UINT>(r.Height), bits.data(), &bi, DIB_RGB_COLORS);
+            GetDIBits(mem, bmp, 0, static_cast<UINT>(r.height), bits.data(), &bi, DIB_RGB_COLORS);
             const double dt = NowMs() - t0;
             if (i >= 0) bare.push_back(dt);
         }
@@ -308,7 +308,7 @@ void MeasureGrabs(engine::TScreenCam& cam) {
     // The memory-bandwidth floor: copying a frame-sized block between two buffers.
     std::vector<double> copy;
     {
-        const std::size_t size = FrameBytes(r.Width, r.Height, bpp);
+        const std::size_t size = FrameBytes(r.width, r.height, bpp);
         std::vector<std::uint8_t> from(size, 0x5A), to(size, 0);
         unsigned checksum = 0;
         for (int i = -1; i < std::max(n, 50); ++i) {
@@ -331,9 +331,9 @@ bool Record(engine::TScreenCam& cam, const std::wstring& file, int ms) {
     DeleteFileW(file.c_str());
     cam.StartRecording(options.rect, file);
     if (!cam.RecordThread) return false;
-    forms::TThread::ServeUntil([] { return false; }, static_cast<DWORD>(ms));
+    base::TThread::ServeUntil([] { return false; }, static_cast<DWORD>(ms));
     cam.StopRecording();
-    return forms::TThread::ServeUntil([&] { return cam.RecordThread == nullptr; }, 120000);
+    return base::TThread::ServeUntil([&] { return cam.RecordThread == nullptr; }, 120000);
 }
 
 std::string CompressorName(const engine::TScreenCam& cam, int index) {
@@ -391,7 +391,7 @@ void MeasureThroughput(engine::TScreenCam& cam) {
             .Add("bytes_per_frame", frames ? static_cast<double>(bytes) / frames : NAN)
             .Add("uncompressed_bytes_per_frame",
                  static_cast<long long>(
-                     FrameBytes(options.rect.Width, options.rect.Height, cam.BitsPerPixel)))
+                     FrameBytes(options.rect.width, options.rect.height, cam.BitsPerPixel)))
             .Add("format_bpp", static_cast<int>(avi.format.biBitCount))
             .Add("format_fourcc", avi.format.biCompression == BI_RGB
                                       ? std::string("BI_RGB")
@@ -565,7 +565,7 @@ bool ParseArgs(int argc, wchar_t** argv) {
             return false;
         }
     }
-    return options.rect.Width > 0 && options.rect.Height > 0 && !options.json.empty() &&
+    return options.rect.width > 0 && options.rect.height > 0 && !options.json.empty() &&
            !options.dir.empty() && options.grabFrames > 0 && options.recordMs > 0 &&
            options.pacingMs > 0 && options.codecFrames > 0;
 }

@@ -204,7 +204,7 @@ int wmain(int argc, wchar_t** argv) {
     };
     for (int next = 10; next <= seconds; next += 10) {
         while (static_cast<int>(GetTickCount() - t0) < next * 1000)
-            forms::TThread::ServeUntil([] { return false; }, 200);
+            base::TThread::ServeUntil([] { return false; }, 200);
         sample();
         // Closed files are done with: delete them so a long run does not fill the disk.
         const std::vector<std::wstring> files = cam.RecordingFiles();
@@ -212,7 +212,7 @@ int wmain(int argc, wchar_t** argv) {
             DeleteFileW(files[i].c_str());
     }
     cam.StopRecording();
-    forms::TThread::ServeUntil([&] { return cam.RecordThread == nullptr; }, 15000);
+    base::TThread::ServeUntil([&] { return cam.RecordThread == nullptr; }, 15000);
     for (const std::wstring& f : cam.RecordingFiles())
         DeleteFileW(f.c_str());
 

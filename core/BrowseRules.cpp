@@ -127,8 +127,4 @@ std::optional<int> DriveRootNumber(std::wstring_view s) {
     return number;
 }
 
-int CenteredOrigin(int screenExtent, int windowExtent) {
-    return (screenExtent - windowExtent) / 2;
-}
-
 } // namespace core

@@ -43,8 +43,4 @@ std::wstring FitPath(const TextWidthFn& width, int available, std::wstring_view 
 // other text and for numbers outside 0..31, the bits of the logical-drive mask.
 std::optional<int> DriveRootNumber(std::wstring_view s);
 
-// Origin that centres a window of the given extent on a screen of the given extent; truncated
-// toward zero, so a window wider than the screen gets a negative origin.
-int CenteredOrigin(int screenExtent, int windowExtent);
-
 } // namespace core

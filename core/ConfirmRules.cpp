@@ -39,14 +39,14 @@ int ConfirmButtonSet(const std::wstring& buttons) {
     return 1;
 }
 
-ConfirmLayout LayoutConfirm(const ConfirmBox& label, const ConfirmBox& parent, int buttonSet) {
+ConfirmLayout LayoutConfirm(const Rect& label, const Rect& parent, int buttonSet) {
     ConfirmLayout l;
     const int right = label.left + label.width + 20;
     l.dialog.width = right > 310 ? right + 16 : 330;
     l.dialog.height = label.top + label.height + 90;
-    // Integer division truncates toward zero, also for a parent narrower than the dialog.
-    l.dialog.left = parent.left + (parent.width - l.dialog.width) / 2;
-    l.dialog.top = parent.top + (parent.height - l.dialog.height) / 2;
+    const Point corner = CenteredIn(l.dialog.Extent(), parent);
+    l.dialog.left = corner.x;
+    l.dialog.top = corner.y;
 
     const int h = l.dialog.width / 2;
     // Three 76-pixel buttons with 4-pixel gaps centred on h; fewer buttons close up.

@@ -2,6 +2,8 @@
 // answer keys and the result of closing it.
 #pragma once
 
+#include "core/Geometry.h"
+
 #include <string>
 
 namespace core {
@@ -19,19 +21,15 @@ ConfirmIcon ConfirmIconFor(const std::wstring& icon);
 // By the whole buttons argument, lower-cased: "y" 1, "yn" 2, "yc" 3, "ync" 4, anything else 1.
 int ConfirmButtonSet(const std::wstring& buttons);
 
-struct ConfirmBox {
-    int left = 0, top = 0, width = 0, height = 0;
-};
-
 struct ConfirmLayout {
-    ConfirmBox dialog;        // outer bounds on the screen
+    Rect dialog;              // outer bounds on the screen
     int buttonLeft[3] = {};   // left edges of buttons 1..3 inside the button panel
     bool buttonShown[3] = {}; // which of buttons 1..3 are shown
 };
 
 // Lays the dialog out around its message label (position and size inside the dialog, as the
 // label sized itself to the text) and centres it on the parent's outer bounds.
-ConfirmLayout LayoutConfirm(const ConfirmBox& label, const ConfirmBox& parent, int buttonSet);
+ConfirmLayout LayoutConfirm(const Rect& label, const Rect& parent, int buttonSet);
 
 // The button that gets the focus: 1 and 2 name buttons 1 and 2, anything else button 3.
 int ConfirmFocusButton(int defaultButton);

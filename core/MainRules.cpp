@@ -2,14 +2,13 @@
 
 namespace core {
 
-WindowBox CaptureRectangle(int panelScreenLeft, int panelScreenTop, int panelWidth,
-                           int panelHeight) {
-    return WindowBox{panelScreenLeft, panelScreenTop - 2, panelWidth, panelHeight + 1};
+Rect CaptureRectangle(Point panelScreenOrigin, Size panelSize) {
+    return {panelScreenOrigin.x, panelScreenOrigin.y - 2, panelSize.width, panelSize.height + 1};
 }
 
-WindowBox ApplyArrowKey(const WindowBox& box, int virtualKey, bool shiftAlone, int workRight,
-                        int workBottom) {
-    WindowBox r = box;
+Rect ApplyArrowKey(const Rect& box, int virtualKey, bool shiftAlone, int workRight,
+                   int workBottom) {
+    Rect r = box;
     if (shiftAlone) {
         switch (virtualKey) {
         case 37:
@@ -28,10 +27,18 @@ WindowBox ApplyArrowKey(const WindowBox& box, int virtualKey, bool shiftAlone, i
         return r;
     }
     switch (virtualKey) {
-    case 37: --r.left; break;
-    case 39: ++r.left; break;
-    case 38: --r.top; break;
-    case 40: ++r.top; break;
+    case 37:
+        --r.left;
+        break;
+    case 39:
+        ++r.left;
+        break;
+    case 38:
+        --r.top;
+        break;
+    case 40:
+        ++r.top;
+        break;
     }
     return r;
 }

@@ -2,14 +2,9 @@
 // close button and the minimum size.
 #pragma once
 
-#include <cstdint>
+#include "core/Geometry.h"
 
 namespace core {
-
-struct WindowBox {
-    int left = 0, top = 0, width = 0, height = 0;
-    bool operator==(const WindowBox&) const = default;
-};
 
 // The smallest outer size the mouse can give the main window, and the smallest the keyboard
 // shrinks it to.
@@ -19,11 +14,12 @@ inline constexpr int kMainKeyMinSize = 140;
 
 // The screen rectangle a recording captures: the camera panel's top-left pixel moved up by 2,
 // the panel's width and its height plus 1 (left, top, width, height).
-WindowBox CaptureRectangle(int panelScreenLeft, int panelScreenTop, int panelWidth,
-                           int panelHeight);
+Rect CaptureRectangle(Point panelScreenOrigin, Size panelSize);
 
 // The close button shows only on windows at least 166 pixels wide (outer).
-constexpr bool CloseButtonVisible(int outerWidth) { return outerWidth >= 166; }
+constexpr bool CloseButtonVisible(int outerWidth) {
+    return outerWidth >= 166;
+}
 
 enum class ArrowKey { Left = 37, Up = 38, Right = 39, Down = 40 };
 
@@ -31,7 +27,6 @@ enum class ArrowKey { Left = 37, Up = 38, Right = 39, Down = 40 };
 // shrinks down to 140 x 140 and grows up to the work area's right and bottom edge coordinates;
 // with no modifier or any other combination it moves the window by one pixel, without bounds.
 // Keys other than the four arrows change nothing.
-WindowBox ApplyArrowKey(const WindowBox& box, int virtualKey, bool shiftAlone, int workRight,
-                        int workBottom);
+Rect ApplyArrowKey(const Rect& box, int virtualKey, bool shiftAlone, int workRight, int workBottom);
 
 } // namespace core

@@ -1,5 +1,7 @@
 #include "engine/msvc1drv.h"
 
+#include "base/Handles.h"
+
 #include "core/Msvc1Encoder.h"
 
 #include <vfw.h>
@@ -249,10 +251,7 @@ LRESULT HandleMessage(DWORD_PTR id, HDRVR driver, UINT message, LPARAM lParam1, 
 // Whether the system's own "MSVC" compressor (ours not installed) takes uncompressed frames of
 // this depth.
 bool SystemMsvcAccepts(unsigned bitsPerPixel) {
-    struct THicClose {
-        void operator()(HIC__* hic) const { ICClose(hic); }
-    };
-    const std::unique_ptr<HIC__, THicClose> hic(ICOpen(ICTYPE_VIDEO, kFccMsvc, ICMODE_QUERY));
+    const base::TCompressorHandle hic(ICOpen(ICTYPE_VIDEO, kFccMsvc, ICMODE_QUERY));
     if (!hic) return false;
     struct {
         BITMAPINFOHEADER header;

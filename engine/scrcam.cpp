@@ -3,7 +3,7 @@
 #include "core/CaptureRules.h"
 #include "core/FileSplit.h"
 #include "core/RecordNaming.h"
-#include "engine/Handles.h"
+#include "base/Handles.h"
 
 #include <mmsystem.h>
 
@@ -14,6 +14,8 @@
 #include <vector>
 
 namespace engine {
+
+using namespace base;
 
 namespace {
 
@@ -198,7 +200,7 @@ TScreenCam::~TScreenCam() {
         Recording = false;
         // The worker may be writing the file or waiting for the user to answer a message box;
         // its end is delivered to this thread, so keep serving that while waiting.
-        forms::TThread::ServeUntil([this] { return RecordThread == nullptr; });
+        base::TThread::ServeUntil([this] { return RecordThread == nullptr; });
     }
 }
 
@@ -228,8 +230,7 @@ BITMAPINFOHEADER* TScreenCam::GrabFrame(std::int32_t Left, std::int32_t Top, std
             if (GetIconInfo(shown, &info)) {
                 x -= static_cast<int>(info.xHotspot);
                 y -= static_cast<int>(info.yHotspot);
-                if (info.hbmMask) DeleteObject(info.hbmMask);
-                if (info.hbmColor) DeleteObject(info.hbmColor);
+                const TBitmapHandle mask(info.hbmMask), color(info.hbmColor);
             }
             DrawIcon(memDC.get(), x, y, ArrowCursor);
         }
@@ -286,11 +287,7 @@ HGLOBAL TScreenCam::PackBitmap(HBITMAP bitmap, std::uint32_t bits) {
 
 void TScreenCam::FreeFrame(BITMAPINFOHEADER*& frame) {
     if (!frame) return;
-    const HGLOBAL block = GlobalHandle(frame);
-    if (block) {
-        GlobalUnlock(block);
-        GlobalFree(block);
-    }
+    if (const TGlobalHandle block{GlobalHandle(frame)}) GlobalUnlock(block.get());
     frame = nullptr;
 }
 
@@ -315,7 +312,7 @@ void TScreenCam::StartRecording(const TRecordRect& rect, const std::wstring& fil
                             : kMSVC;
     Recording = true;
     RecordThread = thread;
-    thread->OnTerminate = [this](forms::TThread& sender) { ThreadTerminated(sender); };
+    thread->OnTerminate = [this](base::TThread& sender) { ThreadTerminated(sender); };
     thread->Start();
 }
 
@@ -360,7 +357,7 @@ std::wstring TScreenCam::NewFileName(const std::wstring& previous) {
         });
 }
 
-void TScreenCam::ThreadTerminated(forms::TThread&) {
+void TScreenCam::ThreadTerminated(base::TThread&) {
     Recording = false;
     RecordThread = nullptr;
 }
@@ -377,7 +374,7 @@ int TScreenCam::RecordAVI(const TRecordRect& rect, const std::wstring& fileName)
     const std::int32_t index = CompressorIndex;
     const bool compress = core::IndexInCatalogue(index, CompressorCount);
 
-    TFrame frame(GrabFrame(rr.Left, rr.Top, rr.Width, rr.Height));
+    TFrame frame(GrabFrame(rr.left, rr.top, rr.width, rr.height));
 
     if (compress) {
         const ICINFO entry = Compressors[static_cast<std::size_t>(index)];
@@ -396,11 +393,11 @@ int TScreenCam::RecordAVI(const TRecordRect& rect, const std::wstring& fileName)
             while (!ok) {
                 f *= 2;
                 if (f > 8) break;
-                adjusted.Width = core::ProbeAdjustedSize(rect.Width, f, ScreenWidth);
-                adjusted.Height = core::ProbeAdjustedSize(rect.Height, f, ScreenHeight);
+                adjusted.width = core::ProbeAdjustedSize(rect.width, f, ScreenWidth);
+                adjusted.height = core::ProbeAdjustedSize(rect.height, f, ScreenHeight);
                 frame.reset();
                 frame.reset(
-                    GrabFrame(adjusted.Left, adjusted.Top, adjusted.Width, adjusted.Height));
+                    GrabFrame(adjusted.left, adjusted.top, adjusted.width, adjusted.height));
                 ok = accepted();
             }
             if (ok) {
@@ -408,7 +405,7 @@ int TScreenCam::RecordAVI(const TRecordRect& rect, const std::wstring& fileName)
             } else {
                 CompressorHandler = kMSVC;
                 frame.reset();
-                frame.reset(GrabFrame(rect.Left, rect.Top, rect.Width, rect.Height));
+                frame.reset(GrabFrame(rect.left, rect.top, rect.width, rect.height));
             }
         }
     }
@@ -501,7 +498,7 @@ int TScreenCam::RecordAVI(const TRecordRect& rect, const std::wstring& fileName)
                 const std::uint32_t elapsed = Services.Clock() - StartTime;
                 ElapsedTime = elapsed;
 
-                frame.reset(GrabFrame(rr.Left, rr.Top, rr.Width, rr.Height));
+                frame.reset(GrabFrame(rr.left, rr.top, rr.width, rr.height));
                 // A pass whose grab failed writes nothing; its message has been shown.
                 if (frame) {
                     const std::int32_t slot = core::FrameSlot(elapsed, CaptureInterval);

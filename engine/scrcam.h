@@ -2,8 +2,9 @@
 // catalogue.
 #pragma once
 
+#include "base/Thread.h"
 #include "core/FileSplit.h"
-#include "forms/Thread.h"
+#include "core/Geometry.h"
 
 #include <windows.h>
 #include <vfw.h>
@@ -18,13 +19,8 @@
 
 namespace engine {
 
-// A screen area: left, top, width and height in screen pixels (not right and bottom).
-struct TRecordRect {
-    std::int32_t Left = 0;
-    std::int32_t Top = 0;
-    std::int32_t Width = 0;
-    std::int32_t Height = 0;
-};
+// The recording rectangle: left, top, width and height in screen pixels (not right and bottom).
+using TRecordRect = core::Rect;
 
 // What a test cannot control on the real platform: the millisecond clock, sleeping, the Video
 // for Windows version and message boxes (ShowMessage: text, caption, MB_ flags -> IDOK/IDYES/IDNO).
@@ -46,7 +42,7 @@ class TScreenCam;
 // The worker of one recording: runs RecordAVI, again as long as it returns -1 (the user chose
 // the default compressor), and frees itself when it has ended and its termination handler ran.
 // Created suspended; StartRecording starts it once the engine is set up for it.
-class TRecordAVIThread : public forms::TThread {
+class TRecordAVIThread : public base::TThread {
 public:
     TRecordAVIThread(TScreenCam& engine, std::wstring fileName, const TRecordRect& rect);
 
@@ -98,7 +94,7 @@ public:
     // compressor: every frame written so far stays in closed, readable files.
     int RecordAVI(const TRecordRect& rect, const std::wstring& fileName);
     // The worker's termination handler, run on the user-interface thread.
-    void ThreadTerminated(forms::TThread& sender);
+    void ThreadTerminated(base::TThread& sender);
 
     // Rebuilds the catalogue from the installed compressors that accept a 320 x 200 screen frame.
     void EnumCompressors();

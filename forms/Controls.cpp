@@ -2,6 +2,7 @@
 
 #include "forms/Forms.h"
 
+#include "base/WinUtil.h"
 #include "core/Exception.h"
 
 #include <commctrl.h>
@@ -114,7 +115,14 @@ LRESULT CALLBACK ControlSubclassProc(HWND wnd, UINT msg, WPARAM wp, LPARAM lp, U
 
 // --- TWinControl --------------------------------------------------------------------------
 
-TWinControl::TWinControl(TForm* owner) : TComponent(owner) {}
+TWinControl::TWinControl(TWinControl* parent, const core::Rect& bounds)
+    : TComponent(parent ? parent->ParentForm() : nullptr), bounds_(bounds) {
+    if (parent) {
+        parent_ = parent;
+        tabOrder_ = static_cast<int>(parent->children_.size());
+        parent->children_.push_back(this);
+    }
+}
 
 TWinControl::~TWinControl() {
     if (TForm* form = Owner()) form->ControlDestroyed(this);
@@ -168,10 +176,10 @@ void TWinControl::CreateHandle() {
     }
     systemClass_ = p.system;
     const wchar_t* cls = p.className ? p.className : kControlClass;
-    HWND wnd =
-        CreateWindowExW(p.exStyle, cls, caption_.c_str(), p.style, left_, top_, width_, height_,
-                        parentWnd, nullptr, GetModuleHandleW(nullptr), p.system ? nullptr : this);
-    if (!wnd) throw core::Exception(L"Error creating window");
+    HWND wnd = CreateWindowExW(p.exStyle, cls, caption_.c_str(), p.style, bounds_.left, bounds_.top,
+                               bounds_.width, bounds_.height, parentWnd, nullptr,
+                               GetModuleHandleW(nullptr), p.system ? nullptr : this);
+    if (!wnd) throw core::Exception(L"Error creating window: " + base::LastErrorText());
     handle_ = wnd;
     if (p.system) {
         SetWindowSubclass(wnd, ControlSubclassProc, 1, reinterpret_cast<DWORD_PTR>(this));
@@ -189,22 +197,11 @@ TForm* TWinControl::ParentForm() {
     return Owner();
 }
 
-void TWinControl::SetParent(TWinControl* parent) {
-    if (parent_ == parent) return;
-    if (parent_) std::erase(parent_->children_, this);
-    parent_ = parent;
-    if (parent_) {
-        tabOrder_ = static_cast<int>(parent_->children_.size());
-        parent_->children_.push_back(this);
-        if (handle_) ::SetParent(handle_, parent_->Handle());
-    }
-}
-
-void TWinControl::SetBounds(int left, int top, int width, int height) {
-    if (left == left_ && top == top_ && width == width_ && height == height_) return;
-    left_ = left, top_ = top, width_ = width, height_ = height;
+void TWinControl::SetBounds(const core::Rect& r) {
+    if (r == bounds_) return;
+    bounds_ = r;
     if (handle_) {
-        SetWindowPos(handle_, nullptr, left, top, width, height,
+        SetWindowPos(handle_, nullptr, r.left, r.top, r.width, r.height,
                      SWP_NOZORDER | SWP_NOACTIVATE | SWP_NOOWNERZORDER);
         UpdateBoundsFromWindow(); // the window may have refused or adjusted the change
     }
@@ -219,27 +216,27 @@ void TWinControl::UpdateBoundsFromWindow() {
         HWND parentWnd = GetParent(handle_);
         MapWindowPoints(HWND_DESKTOP, parentWnd, reinterpret_cast<POINT*>(&rc), 2);
     }
-    left_ = rc.left, top_ = rc.top, width_ = rc.right - rc.left, height_ = rc.bottom - rc.top;
+    bounds_ = base::FromRECT(rc);
 }
 
 int TWinControl::ClientWidth() {
-    if (!handle_) return width_;
+    if (!handle_) return bounds_.width;
     RECT rc;
     GetClientRect(handle_, &rc);
     return rc.right;
 }
 
 int TWinControl::ClientHeight() {
-    if (!handle_) return height_;
+    if (!handle_) return bounds_.height;
     RECT rc;
     GetClientRect(handle_, &rc);
     return rc.bottom;
 }
 
-POINT TWinControl::ClientOrigin() {
+core::Point TWinControl::ClientOrigin() {
     POINT pt{0, 0};
     ClientToScreen(Handle(), &pt);
-    return pt;
+    return {pt.x, pt.y};
 }
 
 void TWinControl::SetVisible(bool v) {
@@ -256,21 +253,15 @@ void TWinControl::SetEnabled(bool v) {
     EnabledChanged();
 }
 
-void TWinControl::SetAlign(TAlign v) {
-    if (v == align_) return;
-    align_ = v;
-    if (parent_) parent_->AlignControls();
-}
-
-void TWinControl::SetAnchors(TAnchors v) {
-    anchors_ = v;
+void TWinControl::Added() {
+    Handle();
     RememberAnchors();
 }
 
 void TWinControl::RememberAnchors() {
     if (!parent_) return;
-    anchorRight_ = parent_->ClientWidth() - (left_ + width_);
-    anchorBottom_ = parent_->ClientHeight() - (top_ + height_);
+    anchorRight_ = parent_->ClientWidth() - bounds_.Right();
+    anchorBottom_ = parent_->ClientHeight() - bounds_.Bottom();
 }
 
 void TWinControl::AlignControls() {
@@ -278,53 +269,47 @@ void TWinControl::AlignControls() {
     if (TForm* f = ParentForm(); f && f->loading_) return;
     aligning_ = true;
     const int cw = ClientWidth(), ch = ClientHeight();
-    RECT rc{0, 0, cw, ch};
+    core::Rect free{0, 0, cw, ch};
     auto ofKind = [&](TAlign a) {
         std::vector<TWinControl*> v;
         for (TWinControl* c : children_)
             if (c->align_ == a && c->visible_) v.push_back(c);
         return v;
     };
+    // Top rows in their order from the top, bottom rows from the bottom, by design position.
     auto tops = ofKind(alTop);
-    std::stable_sort(tops.begin(), tops.end(), [](auto* a, auto* b) { return a->top_ < b->top_; });
+    std::stable_sort(tops.begin(), tops.end(),
+                     [](auto* a, auto* b) { return a->Top() < b->Top(); });
     for (TWinControl* c : tops) {
-        c->SetBounds(rc.left, rc.top, rc.right - rc.left, c->height_);
-        rc.top += c->height_;
+        c->SetBounds({free.left, free.top, free.width, c->Height()});
+        free.top += c->Height();
+        free.height -= c->Height();
     }
     auto bottoms = ofKind(alBottom);
     std::stable_sort(bottoms.begin(), bottoms.end(),
-                     [](auto* a, auto* b) { return a->top_ + a->height_ > b->top_ + b->height_; });
+                     [](auto* a, auto* b) { return a->bounds_.Bottom() > b->bounds_.Bottom(); });
     for (TWinControl* c : bottoms) {
-        c->SetBounds(rc.left, rc.bottom - c->height_, rc.right - rc.left, c->height_);
-        rc.bottom -= c->height_;
-    }
-    for (TWinControl* c : ofKind(alLeft)) {
-        c->SetBounds(rc.left, rc.top, c->width_, rc.bottom - rc.top);
-        rc.left += c->width_;
-    }
-    for (TWinControl* c : ofKind(alRight)) {
-        c->SetBounds(rc.right - c->width_, rc.top, c->width_, rc.bottom - rc.top);
-        rc.right -= c->width_;
+        free.height -= c->Height();
+        c->SetBounds({free.left, free.Bottom(), free.width, c->Height()});
     }
     for (TWinControl* c : ofKind(alClient))
-        c->SetBounds(rc.left, rc.top, std::max(0L, rc.right - rc.left),
-                     std::max(0L, rc.bottom - rc.top));
+        c->SetBounds({free.left, free.top, std::max(0, free.width), std::max(0, free.height)});
     for (TWinControl* c : children_) {
         if (c->align_ != alNone) continue;
-        int l = c->left_, t = c->top_, w = c->width_, h = c->height_;
+        core::Rect r = c->bounds_;
         if (c->anchors_ & akRight) {
             if (c->anchors_ & akLeft)
-                w = cw - c->anchorRight_ - l;
+                r.width = cw - c->anchorRight_ - r.left;
             else
-                l = cw - c->anchorRight_ - w;
+                r.left = cw - c->anchorRight_ - r.width;
         }
         if (c->anchors_ & akBottom) {
             if (c->anchors_ & akTop)
-                h = ch - c->anchorBottom_ - t;
+                r.height = ch - c->anchorBottom_ - r.top;
             else
-                t = ch - c->anchorBottom_ - h;
+                r.top = ch - c->anchorBottom_ - r.height;
         }
-        c->SetBounds(l, t, w, h);
+        c->SetBounds(r);
     }
     aligning_ = false;
 }
@@ -359,6 +344,10 @@ void TWinControl::SetFont(const TFont& f) {
         c->ParentFontChanged();
 }
 
+void TWinControl::SetFont(const std::optional<TFont>& f) {
+    if (f) SetFont(*f);
+}
+
 void TWinControl::ParentFontChanged() {
     if (!parentFont_) return;
     FontChanged();
@@ -373,8 +362,8 @@ void TWinControl::SetCaption(std::wstring v) {
     Invalidate();
 }
 
-void TWinControl::SetTabOrder(int v) {
-    tabOrder_ = v;
+void TWinControl::SetTabOrder(std::optional<int> v) {
+    if (v) tabOrder_ = *v;
 }
 
 bool TWinControl::Focused() const {
@@ -405,41 +394,8 @@ void TWinControl::Repaint() {
     }
 }
 
-void TWinControl::BringToFront() {
-    SetWindowPos(Handle(), HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
-}
-
 void TWinControl::SendToBack() {
     SetWindowPos(Handle(), HWND_BOTTOM, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
-}
-
-LRESULT TWinControl::Perform(UINT msg, WPARAM wp, LPARAM lp) {
-    return SendMessageW(Handle(), msg, wp, lp);
-}
-
-void TWinControl::ApplyProps(const TProps& p) {
-    if (p.align) align_ = *p.align;
-    if (p.anchors) anchors_ = *p.anchors;
-    if (p.color) color_ = *p.color;
-    if (p.font) font_ = *p.font, parentFont_ = false;
-    if (p.visible) visible_ = *p.visible;
-    if (p.enabled) enabled_ = *p.enabled;
-    if (p.cursor) cursor_ = *p.cursor;
-    if (!p.hint.empty()) hint_ = p.hint;
-    if (p.tag) SetTag(*p.tag);
-    if (p.tabOrder) tabOrder_ = *p.tabOrder;
-    if (p.tabStop) tabStop_ = *p.tabStop;
-}
-
-void TWinControl::ApplyEvents(const TEvents& e) {
-    if (e.onClick) OnClick = e.onClick;
-    if (e.onDblClick) OnDblClick = e.onDblClick;
-    if (e.onKeyDown) OnKeyDown = e.onKeyDown;
-    if (e.onKeyUp) OnKeyUp = e.onKeyUp;
-    if (e.onEnter) OnEnter = e.onEnter;
-    if (e.onExit) OnExit = e.onExit;
-    if (e.onMouseEnter) OnMouseEnter = e.onMouseEnter;
-    if (e.onMouseLeave) OnMouseLeave = e.onMouseLeave;
 }
 
 bool TWinControl::DialogKey(WORD, TShiftState) {
@@ -454,10 +410,6 @@ void TWinControl::Click() {
     if (OnClick) OnClick(this);
 }
 
-void TWinControl::DblClick() {
-    if (OnDblClick) OnDblClick(this);
-}
-
 void TWinControl::MouseEnter() {
     if (OnMouseEnter) OnMouseEnter(this);
 }
@@ -468,10 +420,6 @@ void TWinControl::MouseLeave() {
 
 void TWinControl::DoKeyDown(WORD& key, TShiftState shift) {
     if (OnKeyDown) OnKeyDown(this, key, shift);
-}
-
-void TWinControl::DoKeyUp(WORD& key, TShiftState shift) {
-    if (OnKeyUp) OnKeyUp(this, key, shift);
 }
 
 void TWinControl::DoEnter() {
@@ -595,15 +543,7 @@ LRESULT TWinControl::WndProc(UINT msg, WPARAM wp, LPARAM lp) {
     case WM_KEYUP:
     case WM_SYSKEYUP: {
         WORD key = static_cast<WORD>(wp);
-        const TShiftState shift = KeyboardShiftState();
-        TForm* form = ParentForm();
-        if (form && form != this && form->KeyPreview()) {
-            form->DoKeyUp(key, shift);
-            if (key == 0) return 0;
-        }
-        DoKeyUp(key, shift);
-        if (key == 0) return 0;
-        KeyUp(key, shift);
+        KeyUp(key, KeyboardShiftState());
         if (key == 0) return 0;
         return DefaultHandler(msg, key, lp);
     }
@@ -675,20 +615,17 @@ LRESULT TCustomControl::WndProc(UINT msg, WPARAM wp, LPARAM lp) {
     case WM_ERASEBKGND:
         return 1;
     case WM_PAINT: {
-        PAINTSTRUCT ps;
-        HDC dc = BeginPaint(handle_, &ps);
+        const base::TPaintDC paint(handle_);
+        const HDC dc = paint.get();
         RECT rc;
         GetClientRect(handle_, &rc);
-        if (rc.right > 0 && rc.bottom > 0) {
+        if (dc && rc.right > 0 && rc.bottom > 0) {
             TMemoryDC mem(CreateCompatibleDC(dc));
             TBitmapHandle bmp(CreateCompatibleBitmap(dc, rc.right, rc.bottom));
-            {
-                TSelectObject sel(mem.get(), bmp.get());
-                PaintTo(mem.get());
-                BitBlt(dc, 0, 0, rc.right, rc.bottom, mem.get(), 0, 0, SRCCOPY);
-            }
+            TSelectObject sel(mem.get(), bmp.get());
+            PaintTo(mem.get());
+            BitBlt(dc, 0, 0, rc.right, rc.bottom, mem.get(), 0, 0, SRCCOPY);
         }
-        EndPaint(handle_, &ps);
         return 0;
     }
     case WM_PRINTCLIENT:
@@ -700,20 +637,12 @@ LRESULT TCustomControl::WndProc(UINT msg, WPARAM wp, LPARAM lp) {
 
 // --- TPanel -------------------------------------------------------------------------------
 
-TPanel::TPanel(TForm* owner) : TCustomControl(owner) {}
-
-void TPanel::SetBevelOuter(TBevelCut v) {
-    if (v != bevelOuter_) bevelOuter_ = v, Invalidate();
-}
-
-void TPanel::SetAlignment(TAlignment v) {
-    if (v != alignment_) alignment_ = v, Invalidate();
-}
-
-void TPanel::ApplyProps(const TProps& p) {
-    TCustomControl::ApplyProps(p);
-    if (p.bevelOuter) bevelOuter_ = *p.bevelOuter;
-    if (p.alignment) alignment_ = *p.alignment;
+TPanel::TPanel(TWinControl* parent, const TPanelArgs& a)
+    : TCustomControl(parent, a.bounds), bevelOuter_(a.bevelOuter), alignment_(a.alignment) {
+    SetAlign(a.align);
+    SetColor(a.color);
+    SetFont(a.font);
+    SetTabOrder(a.tabOrder);
 }
 
 void TPanel::Paint(TCanvas& canvas) {
@@ -725,7 +654,7 @@ void TPanel::Paint(TCanvas& canvas) {
                  BF_RECT | BF_ADJUST);
     }
     if (Caption().empty()) return;
-    TRectI r{rc.left, rc.top, rc.right, rc.bottom};
+    core::Rect r = base::FromRECT(rc);
     UINT align = alignment_ == taLeftJustify ? DT_LEFT
                  : alignment_ == taCenter    ? DT_CENTER
                                              : DT_RIGHT;
@@ -736,11 +665,9 @@ void TPanel::Paint(TCanvas& canvas) {
 
 // --- TLabel -------------------------------------------------------------------------------
 
-TLabel::TLabel(TForm* owner) : TCustomControl(owner) {}
-
-void TLabel::SetAutoSize(bool v) {
-    if (v == autoSize_) return;
-    autoSize_ = v;
+TLabel::TLabel(TWinControl* parent, const TLabelArgs& a) : TCustomControl(parent, a.bounds) {
+    SetFont(a.font);
+    SetCaption(a.caption);
     AdjustSize();
 }
 
@@ -749,28 +676,22 @@ void TLabel::SetCaption(std::wstring v) {
     AdjustSize();
 }
 
-void TLabel::ApplyProps(const TProps& p) {
-    TCustomControl::ApplyProps(p);
-    if (p.autoSize) autoSize_ = *p.autoSize;
-}
-
 void TLabel::FontChanged() {
     TCustomControl::FontChanged();
     AdjustSize();
 }
 
 void TLabel::AdjustSize() {
-    if (!autoSize_) return;
     // An empty text keeps the height of a line.
     std::wstring text = Caption().empty() ? L" " : Caption();
     TWindowDC screen(nullptr);
-    TRectI r;
+    core::Rect r;
     {
         TCanvas canvas(screen.get());
         canvas.SetFont(Font());
         canvas.DrawText(text, r, DT_CALCRECT | DT_EXPANDTABS | DT_LEFT);
     }
-    SetBounds(Left(), Top(), r.right, r.bottom);
+    SetBounds({Left(), Top(), r.width, r.height});
 }
 
 void TLabel::Paint(TCanvas& canvas) {
@@ -778,35 +699,27 @@ void TLabel::Paint(TCanvas& canvas) {
     canvas.FillRect({0, 0, Width(), Height()});
     canvas.SetFont(Font());
     canvas.SetBrushStyle(bsClear);
-    TRectI r{0, 0, Width(), Height()};
+    core::Rect r{0, 0, Width(), Height()};
     canvas.DrawText(Caption(), r, DT_EXPANDTABS | DT_LEFT);
 }
 
 // --- TImage -------------------------------------------------------------------------------
 
-TImage::TImage(TForm* owner) : TCustomControl(owner) {}
+TImage::TImage(TWinControl* parent, const TImageArgs& a)
+    : TCustomControl(parent, a.bounds), autoSize_(a.autoSize) {
+    SetVisible(a.visible);
+    if (a.picture) {
+        TPicture pic;
+        if (!pic.LoadIcon(a.picture)) pic.LoadBitmap(a.picture);
+        SetPicture(pic);
+    }
+}
 
 void TImage::SetPicture(const TPicture& p) {
     picture_.Assign(p);
     if (autoSize_ && !picture_.Empty())
-        SetBounds(Left(), Top(), picture_.Width(), picture_.Height());
+        SetBounds({Left(), Top(), picture_.Width(), picture_.Height()});
     Invalidate();
-}
-
-void TImage::SetAutoSize(bool v) {
-    autoSize_ = v;
-    if (autoSize_ && !picture_.Empty())
-        SetBounds(Left(), Top(), picture_.Width(), picture_.Height());
-}
-
-void TImage::ApplyProps(const TProps& p) {
-    TCustomControl::ApplyProps(p);
-    if (p.autoSize) autoSize_ = *p.autoSize;
-    if (p.picture) {
-        TPicture pic;
-        if (!pic.LoadIcon(p.picture)) pic.LoadBitmap(p.picture);
-        SetPicture(pic);
-    }
 }
 
 void TImage::Paint(TCanvas& canvas) {
@@ -817,20 +730,14 @@ void TImage::Paint(TCanvas& canvas) {
 
 // --- TSpeedButton -------------------------------------------------------------------------
 
-TSpeedButton::TSpeedButton(TForm* owner) : TCustomControl(owner) {}
-
-void TSpeedButton::SetGlyph(const TPicture& p) {
-    glyph_.Assign(p);
-    Invalidate();
-}
-
-void TSpeedButton::SetGroupIndex(int v) {
-    groupIndex_ = v;
-    UpdateExclusive();
-}
-
-void TSpeedButton::SetAllowAllUp(bool v) {
-    allowAllUp_ = v;
+TSpeedButton::TSpeedButton(TWinControl* parent, const TSpeedButtonArgs& a)
+    : TCustomControl(parent, a.bounds), groupIndex_(a.groupIndex), allowAllUp_(a.allowAllUp),
+      transparent_(a.transparent) {
+    SetAnchors(a.anchors);
+    SetCursor(a.cursor);
+    SetHint(a.hint);
+    if (a.glyph) glyph_.LoadBitmap(a.glyph);
+    OnClick = a.onClick;
 }
 
 void TSpeedButton::SetDown(bool v) {
@@ -839,15 +746,7 @@ void TSpeedButton::SetDown(bool v) {
     if (down_ && !allowAllUp_) return; // one button of the group stays down
     down_ = v;
     Invalidate();
-    if (v) UpdateExclusive();
-}
-
-void TSpeedButton::SetTransparent(bool v) {
-    if (v != transparent_) transparent_ = v, Invalidate();
-}
-
-void TSpeedButton::UpdateExclusive() {
-    if (groupIndex_ == 0 || !down_ || !Parent()) return;
+    if (!v || !Parent()) return;
     for (TWinControl* c : Parent()->Controls()) {
         auto* b = dynamic_cast<TSpeedButton*>(c);
         if (b && b != this && b->groupIndex_ == groupIndex_ && b->down_) {
@@ -855,23 +754,6 @@ void TSpeedButton::UpdateExclusive() {
             b->Invalidate();
         }
     }
-}
-
-void TSpeedButton::ApplyProps(const TProps& p) {
-    TCustomControl::ApplyProps(p);
-    if (p.groupIndex) groupIndex_ = *p.groupIndex;
-    if (p.allowAllUp) allowAllUp_ = *p.allowAllUp;
-    if (p.down) SetDown(*p.down);
-    if (p.transparent) transparent_ = *p.transparent;
-    if (p.glyph) {
-        TPicture pic;
-        pic.LoadBitmap(p.glyph);
-        SetGlyph(pic);
-    }
-}
-
-void TSpeedButton::Click() {
-    TCustomControl::Click();
 }
 
 LRESULT TSpeedButton::WndProc(UINT msg, WPARAM wp, LPARAM lp) {
@@ -948,8 +830,6 @@ void TSpeedButton::Paint(TCanvas& canvas) {
 
 // --- TBevel -------------------------------------------------------------------------------
 
-TBevel::TBevel(TForm* owner) : TCustomControl(owner) {}
-
 void TBevel::Paint(TCanvas& canvas) {
     canvas.SetBrushColor(BackgroundColor());
     canvas.FillRect({0, 0, Width(), Height()});
@@ -961,9 +841,14 @@ void TBevel::Paint(TCanvas& canvas) {
 
 // --- TListBox -----------------------------------------------------------------------------
 
-TListBox::TListBox(TForm* owner) : TWinControl(owner) {
+TListBox::TListBox(TWinControl* parent, const TListBoxArgs& a)
+    : TWinControl(parent, a.bounds), border_(a.border) {
     SetTabStop(true);
-    SetColor(clWindow);
+    SetColor(a.color);
+    SetTabOrder(a.tabOrder);
+    OnKeyDown = a.onKeyDown;
+    OnEnter = a.onEnter;
+    OnExit = a.onExit;
 }
 
 void TListBox::CreateParams(TCreateParams& p) {
@@ -973,43 +858,6 @@ void TListBox::CreateParams(TCreateParams& p) {
     p.style |= WS_VSCROLL | LBS_NOTIFY | LBS_HASSTRINGS | LBS_NOINTEGRALHEIGHT;
     p.style &= ~WS_CLIPCHILDREN;
     if (border_ == cbSingle) p.exStyle |= WS_EX_CLIENTEDGE;
-}
-
-void TListBox::SetBorderStyle(TControlBorder v) {
-    if (v == border_) return;
-    border_ = v;
-    if (handle_) {
-        LONG_PTR ex = GetWindowLongPtrW(handle_, GWL_EXSTYLE);
-        ex = v == cbSingle ? (ex | WS_EX_CLIENTEDGE) : (ex & ~WS_EX_CLIENTEDGE);
-        SetWindowLongPtrW(handle_, GWL_EXSTYLE, ex);
-        SetWindowPos(handle_, nullptr, 0, 0, 0, 0,
-                     SWP_NOMOVE | SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE | SWP_FRAMECHANGED);
-    }
-}
-
-void TListBox::AddItem(const std::wstring& text) {
-    SendMessageW(Handle(), LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(text.c_str()));
-}
-
-void TListBox::Clear() {
-    SendMessageW(Handle(), LB_RESETCONTENT, 0, 0);
-}
-
-int TListBox::Count() {
-    return static_cast<int>(SendMessageW(Handle(), LB_GETCOUNT, 0, 0));
-}
-
-int TListBox::ItemIndex() {
-    return static_cast<int>(SendMessageW(Handle(), LB_GETCURSEL, 0, 0));
-}
-
-void TListBox::SetItemIndex(int v) {
-    SendMessageW(Handle(), LB_SETCURSEL, v, 0);
-}
-
-void TListBox::ApplyProps(const TProps& p) {
-    TWinControl::ApplyProps(p);
-    if (p.border) border_ = *p.border;
 }
 
 HBRUSH TListBox::CtlColor(HDC dc) {

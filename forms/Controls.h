@@ -1,6 +1,8 @@
-// Controls: the component and control classes of the form framework and its standard controls.
+// Controls: the component and control classes of the form framework, its standard controls and
+// the arguments each kind of control is declared with.
 #pragma once
 
+#include "core/Geometry.h"
 #include "forms/Graphics.h"
 
 #include <windows.h>
@@ -45,7 +47,7 @@ constexpr TCursor crIBeam = -4;
 constexpr TCursor crHourGlass = -11;
 constexpr TCursor crHandPoint = -21;
 
-enum TAlign { alNone, alTop, alBottom, alLeft, alRight, alClient };
+enum TAlign { alNone, alTop, alBottom, alClient };
 enum TAnchor : unsigned { akLeft = 1, akTop = 2, akRight = 4, akBottom = 8 };
 using TAnchors = unsigned;
 enum TBevelCut { bvNone, bvLowered, bvRaised };
@@ -58,67 +60,22 @@ constexpr int mrCancel = 2;
 constexpr int mrYes = 6;
 constexpr int mrNo = 7;
 
-struct TBounds {
-    int left = 0, top = 0, width = 0, height = 0;
-};
-
-// Properties a layout table may give a control; a control takes those that apply to its kind
-// and ignores the rest. Unset fields keep the control's own defaults.
-struct TProps {
-    std::wstring parent{}; // name of the containing control; empty = the form
-    std::optional<TAlign> align{};
-    std::optional<TAnchors> anchors{};
-    std::optional<TColor> color{};
-    std::optional<TFont> font{};
-    std::optional<bool> visible{};
-    std::optional<bool> enabled{};
-    std::optional<TCursor> cursor{};
-    std::wstring hint{};
-    std::optional<int> tag{};
-    std::optional<int> tabOrder{};
-    std::optional<bool> tabStop{};
-    std::optional<TBevelCut> bevelOuter{};
-    std::optional<TAlignment> alignment{};
-    std::optional<TControlBorder> border{};
-    std::optional<bool> autoSize{};
-    std::optional<bool> transparent{};
-    const wchar_t* glyph = nullptr;   // bitmap resource name
-    const wchar_t* picture = nullptr; // icon resource name (32 x 32)
-    std::optional<int> groupIndex{};
-    std::optional<bool> allowAllUp{};
-    std::optional<bool> down{};
-    std::optional<int> modalResult{};
-    std::optional<bool> isDefault{};
-    std::optional<bool> cancel{};
-};
-
-struct TEvents {
-    TNotifyEvent onClick{};
-    TNotifyEvent onDblClick{};
-    TKeyEvent onKeyDown{};
-    TKeyEvent onKeyUp{};
-    TNotifyEvent onEnter{};
-    TNotifyEvent onExit{};
-    TNotifyEvent onMouseEnter{};
-    TNotifyEvent onMouseLeave{};
-};
-
-// Something a form owns and can find by name.
+// Something a form owns: its controls and its non-visual components.
 class TComponent : public TObject {
 public:
     explicit TComponent(TForm* owner) : owner_(owner) {}
     TForm* Owner() const { return owner_; }
-    const std::wstring& Name() const { return name_; }
-    void SetName(std::wstring v) { name_ = std::move(v); }
-    int Tag() const { return tag_; }
-    void SetTag(int v) { tag_ = v; }
     // The class name the program's helpers compare ("TListBox", "TEdit", ...).
     virtual std::wstring ClassName() const { return L"TComponent"; }
 
+protected:
+    friend class TForm;
+    // Called by the form that added the component, once it is fully made, so that what it does
+    // reaches the overrides of derived classes.
+    virtual void Added() {}
+
 private:
     TForm* owner_;
-    std::wstring name_;
-    int tag_ = 0;
 };
 
 enum TMouseButton { mbLeft, mbRight, mbMiddle };
@@ -131,50 +88,48 @@ struct TCreateParams {
     bool system = false; // a system class, subclassed after creation
 };
 
-// A control: every control of this framework has its own window. Bounds are relative to the
-// parent's client area (screen coordinates for forms, whose size is the outer size).
+// A control: every control of this framework has its own window, made below its parent's when
+// the owning form adds it. Bounds are relative to the parent's client area (screen coordinates
+// for forms, whose size is the outer size).
 class TWinControl : public TComponent {
 public:
-    explicit TWinControl(TForm* owner);
+    TWinControl(TWinControl* parent, const core::Rect& bounds);
     ~TWinControl() override;
     std::wstring ClassName() const override { return L"TWinControl"; }
 
-    // The control's window; made on first use, below the parent's window.
+    // The control's window; made on first use.
     HWND Handle();
     bool HandleAllocated() const { return handle_ != nullptr; }
     // The control whose window this is, or nullptr for a window of another kind.
     static TWinControl* FromHandle(HWND wnd);
 
     TWinControl* Parent() const { return parent_; }
-    void SetParent(TWinControl* parent);
     const std::vector<TWinControl*>& Controls() const { return children_; }
     // The form this control lies on (the form itself for a form).
     TForm* ParentForm();
 
-    int Left() const { return left_; }
-    int Top() const { return top_; }
-    int Width() const { return width_; }
-    int Height() const { return height_; }
-    void SetLeft(int v) { SetBounds(v, top_, width_, height_); }
-    void SetTop(int v) { SetBounds(left_, v, width_, height_); }
-    void SetWidth(int v) { SetBounds(left_, top_, v, height_); }
-    void SetHeight(int v) { SetBounds(left_, top_, width_, v); }
-    virtual void SetBounds(int left, int top, int width, int height);
+    int Left() const { return bounds_.left; }
+    int Top() const { return bounds_.top; }
+    int Width() const { return bounds_.width; }
+    int Height() const { return bounds_.height; }
+    const core::Rect& BoundsRect() const { return bounds_; }
+    void SetLeft(int v) { SetBounds({v, Top(), Width(), Height()}); }
+    void SetTop(int v) { SetBounds({Left(), v, Width(), Height()}); }
+    void SetWidth(int v) { SetBounds({Left(), Top(), v, Height()}); }
+    void SetHeight(int v) { SetBounds({Left(), Top(), Width(), v}); }
+    virtual void SetBounds(const core::Rect& r);
     int ClientWidth();
     int ClientHeight();
     // The top-left corner of the client area on the screen.
-    POINT ClientOrigin();
+    core::Point ClientOrigin();
 
     bool Visible() const { return visible_; }
     virtual void SetVisible(bool v);
     void Show() { SetVisible(true); }
     void Hide() { SetVisible(false); }
     bool Enabled() const { return enabled_; }
-    virtual void SetEnabled(bool v);
+    void SetEnabled(bool v);
     TAlign Align() const { return align_; }
-    void SetAlign(TAlign v);
-    TAnchors Anchors() const { return anchors_; }
-    void SetAnchors(TAnchors v);
     TCursor Cursor() const { return cursor_; }
     void SetCursor(TCursor v) { cursor_ = v; }
     const std::wstring& Hint() const { return hint_; }
@@ -184,33 +139,23 @@ public:
     // The font: the parent's until one is set.
     const TFont& Font() const;
     void SetFont(const TFont& f);
-    bool ParentFont() const { return parentFont_; }
     const std::wstring& Caption() const { return caption_; }
     virtual void SetCaption(std::wstring v);
     // The input method the control asks for when it gets the focus (empty: none).
     const std::wstring& ImeName() const { return imeName_; }
     void SetImeName(std::wstring v) { imeName_ = std::move(v); }
     bool TabStop() const { return tabStop_; }
-    void SetTabStop(bool v) { tabStop_ = v; }
     int TabOrder() const { return tabOrder_; }
-    void SetTabOrder(int v);
 
     bool Focused() const;
     bool CanFocus() const;
     void SetFocus();
     void Invalidate();
     void Repaint();
-    void BringToFront();
     void SendToBack();
-    // Sends a message to the control's window.
-    LRESULT Perform(UINT msg, WPARAM wp = 0, LPARAM lp = 0);
 
-    TNotifyEvent OnClick, OnDblClick, OnEnter, OnExit, OnMouseEnter, OnMouseLeave;
-    TKeyEvent OnKeyDown, OnKeyUp;
-
-    // Takes the layout table's properties and events that apply to this kind of control.
-    virtual void ApplyProps(const TProps& p);
-    void ApplyEvents(const TEvents& e);
+    TNotifyEvent OnClick, OnEnter, OnExit, OnMouseEnter, OnMouseLeave;
+    TKeyEvent OnKeyDown;
 
     // Offered Enter and Escape (and other dialog keys) by the form; true = handled.
     virtual bool DialogKey(WORD key, TShiftState shift);
@@ -222,6 +167,15 @@ public:
     void AlignControls();
 
 protected:
+    // Makes the window below the parent's.
+    void Added() override;
+    // Set-up steps of a kind's constructor, before the window exists.
+    void SetAlign(TAlign v) { align_ = v; }
+    void SetAnchors(TAnchors v) { anchors_ = v; }
+    void SetTabStop(bool v) { tabStop_ = v; }
+    void SetTabOrder(std::optional<int> v);
+    void SetFont(const std::optional<TFont>& f);
+
     virtual void CreateParams(TCreateParams& params);
     void CreateHandle();
     virtual void HandleCreated() {}
@@ -229,7 +183,7 @@ protected:
     LRESULT DefaultHandler(UINT msg, WPARAM wp, LPARAM lp);
 
     virtual void Click();
-    virtual void DblClick();
+    virtual void DblClick() {}
     virtual void MouseDown(TMouseButton, TShiftState, int, int) {}
     virtual void MouseUp(TMouseButton, TShiftState, int, int) {}
     virtual void MouseMove(TShiftState, int, int) {}
@@ -238,9 +192,8 @@ protected:
     // Key handling of the control itself, after the form's preview and the dialog keys.
     virtual void KeyDown(WORD&, TShiftState) {}
     virtual void KeyUp(WORD&, TShiftState) {}
-    // Raise OnKeyDown / OnKeyUp; a control may choose not to.
+    // Raises OnKeyDown; a control may choose not to.
     virtual void DoKeyDown(WORD& key, TShiftState shift);
-    virtual void DoKeyUp(WORD& key, TShiftState shift);
     virtual void DoEnter();
     virtual void DoExit();
     virtual void FocusReceived() {}
@@ -274,8 +227,7 @@ private:
     TWinControl* parent_ = nullptr;
     std::vector<TWinControl*> children_;
     bool systemClass_ = false;
-    int left_ = 0, top_ = 0, width_ = 0, height_ = 0;
-    int designTop_ = 0;
+    core::Rect bounds_;
     bool visible_ = true;
     bool enabled_ = true;
     TAlign align_ = alNone;
@@ -308,35 +260,46 @@ protected:
     LRESULT WndProc(UINT msg, WPARAM wp, LPARAM lp) override;
 };
 
+// Designated initialisers name the fields in the order declared here.
+struct TPanelArgs {
+    core::Rect bounds{};
+    TAlign align = alNone;
+    TColor color = clBtnFace;
+    std::optional<TFont> font{};
+    TBevelCut bevelOuter = bvRaised;
+    TAlignment alignment = taCenter; // of the caption
+    std::optional<int> tabOrder{};
+};
+
 // A coloured area that holds other controls and may show one line of text.
 class TPanel : public TCustomControl {
 public:
-    explicit TPanel(TForm* owner);
+    using Args = TPanelArgs;
+    TPanel(TWinControl* parent, const TPanelArgs& a);
     std::wstring ClassName() const override { return L"TPanel"; }
-    TBevelCut BevelOuter() const { return bevelOuter_; }
-    void SetBevelOuter(TBevelCut v);
-    TAlignment Alignment() const { return alignment_; }
-    void SetAlignment(TAlignment v);
-    void ApplyProps(const TProps& p) override;
 
 protected:
     void Paint(TCanvas& canvas) override;
 
 private:
-    TBevelCut bevelOuter_ = bvRaised;
-    TAlignment alignment_ = taCenter;
+    TBevelCut bevelOuter_;
+    TAlignment alignment_;
 };
 
-// Text on its parent's background; with AutoSize it takes the size of its text (lines break
-// at carriage returns and line feeds).
+struct TLabelArgs {
+    core::Rect bounds{}; // the label takes the size of its text
+    std::wstring caption{};
+    std::optional<TFont> font{};
+};
+
+// Text on its parent's background, sized to its text (lines break at carriage returns and line
+// feeds).
 class TLabel : public TCustomControl {
 public:
-    explicit TLabel(TForm* owner);
+    using Args = TLabelArgs;
+    TLabel(TWinControl* parent, const TLabelArgs& a);
     std::wstring ClassName() const override { return L"TLabel"; }
-    bool AutoSize() const { return autoSize_; }
-    void SetAutoSize(bool v);
     void SetCaption(std::wstring v) override;
-    void ApplyProps(const TProps& p) override;
 
 protected:
     void Paint(TCanvas& canvas) override;
@@ -344,26 +307,42 @@ protected:
 
 private:
     void AdjustSize();
-    bool autoSize_ = true;
+};
+
+struct TImageArgs {
+    core::Rect bounds{};
+    const wchar_t* picture = nullptr; // icon (32 x 32) or bitmap resource
+    bool autoSize = false;            // take the picture's size
+    bool visible = true;
 };
 
 // A picture (icon or bitmap) drawn at its top-left corner.
 class TImage : public TCustomControl {
 public:
-    explicit TImage(TForm* owner);
+    using Args = TImageArgs;
+    TImage(TWinControl* parent, const TImageArgs& a);
     std::wstring ClassName() const override { return L"TImage"; }
     const TPicture& Picture() const { return picture_; }
     void SetPicture(const TPicture& p);
-    bool AutoSize() const { return autoSize_; }
-    void SetAutoSize(bool v);
-    void ApplyProps(const TProps& p) override;
 
 protected:
     void Paint(TCanvas& canvas) override;
 
 private:
     TPicture picture_;
-    bool autoSize_ = false;
+    bool autoSize_;
+};
+
+struct TSpeedButtonArgs {
+    core::Rect bounds{};
+    TAnchors anchors = akLeft | akTop;
+    TCursor cursor = crDefault;
+    std::wstring hint{};
+    const wchar_t* glyph = nullptr; // bitmap resource; its bottom-left colour is left out
+    int groupIndex = 0;
+    bool allowAllUp = false;
+    bool transparent = true; // paint the parent's colour, not the button's own
+    TNotifyEvent onClick{};
 };
 
 // A flat tool-bar button with a glyph. It never takes the focus. With a GroupIndex it stays
@@ -371,21 +350,12 @@ private:
 // lets a click release the button that is down.
 class TSpeedButton : public TCustomControl {
 public:
-    explicit TSpeedButton(TForm* owner);
+    using Args = TSpeedButtonArgs;
+    TSpeedButton(TWinControl* parent, const TSpeedButtonArgs& a);
     std::wstring ClassName() const override { return L"TSpeedButton"; }
     const TPicture& Glyph() const { return glyph_; }
-    void SetGlyph(const TPicture& p);
-    int GroupIndex() const { return groupIndex_; }
-    void SetGroupIndex(int v);
-    bool AllowAllUp() const { return allowAllUp_; }
-    void SetAllowAllUp(bool v);
     bool Down() const { return down_; }
     void SetDown(bool v);
-    // Opaque buttons paint their own Color, transparent ones their parent's.
-    bool Transparent() const { return transparent_; }
-    void SetTransparent(bool v);
-    void ApplyProps(const TProps& p) override;
-    void Click() override;
 
 protected:
     void Paint(TCanvas& canvas) override;
@@ -397,45 +367,52 @@ protected:
     void MouseLeave() override;
 
 private:
-    void UpdateExclusive();
     TPicture glyph_;
-    int groupIndex_ = 0;
-    bool allowAllUp_ = false;
+    int groupIndex_;
+    bool allowAllUp_;
+    bool transparent_;
     bool down_ = false;
-    bool transparent_ = true;
     bool pressing_ = false;
+};
+
+struct TBevelArgs {
+    core::Rect bounds{};
 };
 
 // A vertical separator line (a lowered left edge).
 class TBevel : public TCustomControl {
 public:
-    explicit TBevel(TForm* owner);
+    using Args = TBevelArgs;
+    TBevel(TWinControl* parent, const TBevelArgs& a) : TCustomControl(parent, a.bounds) {}
     std::wstring ClassName() const override { return L"TBevel"; }
 
 protected:
     void Paint(TCanvas& canvas) override;
 };
 
+struct TListBoxArgs {
+    core::Rect bounds{};
+    TColor color = clWindow;
+    TControlBorder border = cbSingle;
+    std::optional<int> tabOrder{};
+    TKeyEvent onKeyDown{};
+    TNotifyEvent onEnter{};
+    TNotifyEvent onExit{};
+};
+
 // The system list box.
 class TListBox : public TWinControl {
 public:
-    explicit TListBox(TForm* owner);
+    using Args = TListBoxArgs;
+    TListBox(TWinControl* parent, const TListBoxArgs& a);
     std::wstring ClassName() const override { return L"TListBox"; }
-    TControlBorder BorderStyle() const { return border_; }
-    void SetBorderStyle(TControlBorder v);
-    void AddItem(const std::wstring& text);
-    void Clear();
-    int Count();
-    int ItemIndex();
-    void SetItemIndex(int v);
-    void ApplyProps(const TProps& p) override;
 
 protected:
     void CreateParams(TCreateParams& params) override;
     HBRUSH CtlColor(HDC dc) override;
 
 private:
-    TControlBorder border_ = cbSingle;
+    TControlBorder border_;
     TBrushHandle brush_;
     TColor brushColor_ = 0xFFFFFFFF;
 };

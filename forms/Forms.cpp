@@ -45,9 +45,20 @@ BOOL CALLBACK DisableOtherWindow(HWND w, LPARAM lp) {
 
 // --- TForm --------------------------------------------------------------------------------
 
-TForm::TForm() : TWinControl(nullptr) {
+TForm::TForm(const TFormArgs& a)
+    : TWinControl(nullptr, a.bounds), clientSize_(a.clientSize), borderStyle_(a.borderStyle),
+      borderIcons_(a.borderIcons), formStyle_(a.formStyle), iconName_(a.icon),
+      keyPreview_(a.keyPreview) {
     visible_ = false;
-    SetBounds(0, 0, 320, 240);
+    TWinControl::SetCaption(a.caption);
+    SetColor(a.color);
+    SetFont(a.font);
+    OnCreate = a.onCreate;
+    OnShow = a.onShow;
+    OnResize = a.onResize;
+    OnDestroy = a.onDestroy;
+    OnCloseQuery = a.onCloseQuery;
+    OnKeyDown = a.onKeyDown;
 }
 
 TForm::~TForm() {
@@ -88,61 +99,31 @@ void TForm::CreateParams(TCreateParams& p) {
     if (formStyle_ == fsStayOnTop) p.exStyle |= WS_EX_TOPMOST;
 }
 
-void TForm::Layout(const TFormDesc& d, std::vector<TLayoutItem> items) {
-    loading_ = true;
-    SetName(d.name);
-    borderStyle_ = d.borderStyle;
-    borderIcons_ = d.borderIcons;
-    formStyle_ = d.formStyle;
-    keyPreview_ = d.keyPreview;
-    TWinControl::SetCaption(d.caption);
-    SetColor(d.color);
-    SetFont(d.font);
-    OnCreate = d.onCreate;
-    OnShow = d.onShow;
-    OnResize = d.onResize;
-    OnDestroy = d.onDestroy;
-    OnCloseQuery = d.onCloseQuery;
-    OnKeyDown = d.onKeyDown;
-    OnKeyUp = d.onKeyUp;
-    TWinControl::SetBounds(d.bounds.left, d.bounds.top, d.bounds.width, d.bounds.height);
-    Handle();
-    if (d.clientWidth) SetClientWidth(*d.clientWidth);
-    if (d.clientHeight) SetClientHeight(*d.clientHeight);
-    if (d.icon) {
+void TForm::HandleCreated() {
+    if (clientSize_) {
+        SetClientWidth(clientSize_->width);
+        SetClientHeight(clientSize_->height);
+    }
+    if (iconName_) {
         icon_.reset(static_cast<HICON>(
-            LoadImageW(GetModuleHandleW(nullptr), d.icon, IMAGE_ICON, 16, 16, 0)));
+            LoadImageW(GetModuleHandleW(nullptr), iconName_, IMAGE_ICON, 16, 16, 0)));
         if (icon_) {
             SendMessageW(handle_, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(icon_.get()));
             SendMessageW(handle_, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon_.get()));
         }
     }
+}
 
-    for (TLayoutItem& item : items) {
-        TComponent* c = item.create(*this);
-        components_.emplace_back(c);
-        c->SetName(item.name);
-        if (auto* w = dynamic_cast<TWinControl*>(c)) {
-            TWinControl* parent = this;
-            if (!item.props.parent.empty()) {
-                parent = dynamic_cast<TWinControl*>(FindComponent(item.props.parent));
-                if (!parent) throw core::Exception(L"Unknown parent " + item.props.parent);
-            }
-            w->SetParent(parent);
-            w->left_ = item.bounds.left, w->top_ = item.bounds.top;
-            w->width_ = item.bounds.width, w->height_ = item.bounds.height;
-            w->ApplyProps(item.props);
-            w->ApplyEvents(item.events);
-            w->Handle();
-            if (!item.text.empty()) w->SetCaption(item.text);
-            w->RememberAnchors();
-        } else if (item.props.tag) {
-            c->SetTag(*item.props.tag);
-        }
-        if (item.init) item.init(*c);
-    }
+void TForm::Adopt(TComponent& c) {
+    if (c.Owner() != this) throw core::Exception(L"A control must be added by the form it is on");
+    c.Added();
+    if (auto* w = dynamic_cast<TWinControl*>(&c); w && !loading_ && w->Parent())
+        w->Parent()->AlignControls();
+}
+
+void TForm::Loaded() {
+    Handle();
     loading_ = false;
-
     // Align once all sizes are known, containers before their contents.
     std::vector<TWinControl*> pending{this};
     while (!pending.empty()) {
@@ -153,12 +134,6 @@ void TForm::Layout(const TFormDesc& d, std::vector<TLayoutItem> items) {
             pending.push_back(k);
     }
     if (OnCreate) OnCreate(this);
-}
-
-TComponent* TForm::FindComponent(const std::wstring& name) const {
-    for (const auto& c : components_)
-        if (c->Name() == name) return c.get();
-    return nullptr;
 }
 
 void TForm::SetVisible(bool v) {
@@ -180,43 +155,6 @@ void TForm::SetClientWidth(int v) {
 
 void TForm::SetClientHeight(int v) {
     SetHeight(Height() - ClientHeight() + v);
-}
-
-void TForm::UpdateWindowStyle() {
-    if (!handle_) return;
-    TCreateParams p;
-    CreateParams(p);
-    LONG_PTR style = GetWindowLongPtrW(handle_, GWL_STYLE);
-    const LONG_PTR frameBits = WS_POPUP | WS_CAPTION | WS_BORDER | WS_THICKFRAME | WS_SYSMENU |
-                               WS_MINIMIZEBOX | WS_MAXIMIZEBOX;
-    style = (style & ~frameBits) | (p.style & frameBits);
-    SetWindowLongPtrW(handle_, GWL_STYLE, style);
-    LONG_PTR ex = GetWindowLongPtrW(handle_, GWL_EXSTYLE);
-    ex = (ex & ~(WS_EX_DLGMODALFRAME | WS_EX_WINDOWEDGE)) |
-         (p.exStyle & (WS_EX_DLGMODALFRAME | WS_EX_WINDOWEDGE));
-    SetWindowLongPtrW(handle_, GWL_EXSTYLE, ex);
-    SetWindowPos(handle_, nullptr, 0, 0, 0, 0,
-                 SWP_NOMOVE | SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE | SWP_FRAMECHANGED);
-}
-
-void TForm::SetBorderStyle(TBorderStyle v) {
-    if (v == borderStyle_) return;
-    borderStyle_ = v;
-    UpdateWindowStyle();
-}
-
-void TForm::SetBorderIcons(TBorderIcons v) {
-    if (v == borderIcons_) return;
-    borderIcons_ = v;
-    UpdateWindowStyle();
-}
-
-void TForm::SetFormStyle(TFormStyle v) {
-    if (v == formStyle_) return;
-    formStyle_ = v;
-    if (handle_)
-        SetWindowPos(handle_, v == fsStayOnTop ? HWND_TOPMOST : HWND_NOTOPMOST, 0, 0, 0, 0,
-                     SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
 }
 
 void TForm::SetActiveControl(TWinControl* c) {
@@ -285,7 +223,7 @@ bool TForm::DispatchDialogChar(wchar_t ch) {
 }
 
 void TForm::AddHint(TWinControl* c) {
-    if (!Application.ShowHint() || c->Hint().empty() || !c->HandleAllocated()) return;
+    if (c->Hint().empty() || !c->HandleAllocated()) return;
     if (!tooltip_) {
         tooltip_.reset(CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr,
                                        WS_POPUP | TTS_ALWAYSTIP | TTS_NOPREFIX, CW_USEDEFAULT,

@@ -1,4 +1,4 @@
-// Forms: top-level windows built from a layout table, modal dialogs, and the application object
+// Forms: top-level windows declared by their components, modal dialogs, and the application object
 // with its message loop, cursor table, hints and default exception handler.
 #pragma once
 
@@ -11,6 +11,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <type_traits>
 #include <vector>
@@ -22,12 +23,11 @@ enum TBorderIcon : unsigned { biSystemMenu = 1, biMinimize = 2, biMaximize = 4 }
 using TBorderIcons = unsigned;
 enum TFormStyle { fsNormal, fsStayOnTop };
 
-// The form's own row of its layout table.
-struct TFormDesc {
-    std::wstring name{};
-    TBounds bounds{}; // outer size; the client size follows from the border
+// What a form is declared with (designated initialisers name the fields in this order).
+struct TFormArgs {
+    core::Rect bounds{0, 0, 320, 240}; // outer size; the client size follows from the border
     std::wstring caption{};
-    std::optional<int> clientWidth{}, clientHeight{}; // replace the outer size when given
+    std::optional<core::Size> clientSize{}; // replaces the outer size when given
     TBorderStyle borderStyle = bsSizeable;
     TBorderIcons borderIcons = biSystemMenu | biMinimize | biMaximize;
     TFormStyle formStyle = fsNormal;
@@ -37,69 +37,37 @@ struct TFormDesc {
     const wchar_t* icon = nullptr; // icon resource name for the caption bar
     TNotifyEvent onCreate{}, onShow{}, onResize{}, onDestroy{};
     TCloseQueryEvent onCloseQuery{};
-    TKeyEvent onKeyDown{}, onKeyUp{};
+    TKeyEvent onKeyDown{};
 };
 
-// One row of a layout table: which component to make (its kind is the type of the member it is
-// stored in), its name, bounds, text, properties, events and, for what the generic properties
-// do not cover, a typed set-up step.
-struct TLayoutItem {
-    std::function<TComponent*(TForm&)> create;
-    std::wstring name;
-    TBounds bounds;
-    std::wstring text;
-    TProps props;
-    TEvents events;
-    std::function<void(TComponent&)> init;
-};
-
-template <class T>
-TLayoutItem Item(T*& member, std::wstring name, TBounds bounds = {}, std::wstring text = {},
-                 TProps props = {}, TEvents events = {},
-                 std::type_identity_t<std::function<void(T&)>> init = {}) {
-    static_assert(std::is_base_of_v<TComponent, T>);
-    TLayoutItem item;
-    item.create = [&member](TForm& form) -> TComponent* {
-        member = new T(&form);
-        return member;
-    };
-    item.name = std::move(name);
-    item.bounds = bounds;
-    item.text = std::move(text);
-    item.props = std::move(props);
-    item.events = std::move(events);
-    if (init) item.init = [init](TComponent& c) { init(static_cast<T&>(c)); };
-    return item;
-}
-
-// A top-level window. Derived forms build themselves in their constructor by calling Layout
-// last; Layout raises OnCreate at its end. A form is ended with Free (which raises OnDestroy),
-// Release (Free once the messages already posted have been handled) or by the application.
+// A top-level window. A derived form's constructor is its description: the form's own
+// arguments to the base, one Add per component in the described order, then Loaded, which
+// lays out the docked controls and raises OnCreate. A form is ended with Free (which raises
+// OnDestroy), Release (Free once the messages already posted have been handled) or by the
+// application.
 class TForm : public TWinControl {
 public:
-    TForm();
+    explicit TForm(const TFormArgs& args = {});
     ~TForm() override;
     std::wstring ClassName() const override { return L"TForm"; }
 
-    void Layout(const TFormDesc& desc, std::vector<TLayoutItem> items);
-    TComponent* FindComponent(const std::wstring& name) const;
-    const std::vector<std::unique_ptr<TComponent>>& Components() const { return components_; }
-    // Takes ownership of a component made outside the layout table.
-    template <class T> T* Add(std::unique_ptr<T> c) {
-        T* raw = c.get();
-        components_.push_back(std::move(c));
-        return raw;
+    // Makes a component of kind T on parent (the form itself or one of its controls) from the
+    // kind's own arguments; the form owns it.
+    template <class T, class P> T* Add(P* parent, const typename T::Args& args) {
+        static_assert(std::is_base_of_v<TComponent, T>);
+        auto owned = std::make_unique<T>(parent, args);
+        T* c = owned.get();
+        components_.push_back(std::move(owned));
+        Adopt(*c);
+        return c;
     }
+    // Ends the description: see the class comment.
+    void Loaded();
+    const std::vector<std::unique_ptr<TComponent>>& Components() const { return components_; }
 
     void SetVisible(bool v) override;
     void SetClientWidth(int v);
     void SetClientHeight(int v);
-    TBorderStyle BorderStyle() const { return borderStyle_; }
-    void SetBorderStyle(TBorderStyle v);
-    TBorderIcons BorderIcons() const { return borderIcons_; }
-    void SetBorderIcons(TBorderIcons v);
-    TFormStyle FormStyle() const { return formStyle_; }
-    void SetFormStyle(TFormStyle v);
     bool KeyPreview() const { return keyPreview_; }
     void SetKeyPreview(bool v) { keyPreview_ = v; }
     TWinControl* ActiveControl() const { return activeControl_; }
@@ -130,32 +98,35 @@ public:
 
 protected:
     void CreateParams(TCreateParams& params) override;
+    void HandleCreated() override;
     LRESULT WndProc(UINT msg, WPARAM wp, LPARAM lp) override;
     void Resized() override;
 
 private:
     friend class TWinControl;
+    void Adopt(TComponent& c);
     void ControlFocused(TWinControl* c);
     void ControlDestroyed(TWinControl* c);
     void AddHint(TWinControl* c);
     void RemoveHint(TWinControl* c);
-    void UpdateWindowStyle();
     void FocusActiveControl();
 
     std::vector<std::unique_ptr<TComponent>> components_;
-    TBorderStyle borderStyle_ = bsSizeable;
-    TBorderIcons borderIcons_ = biSystemMenu | biMinimize | biMaximize;
-    TFormStyle formStyle_ = fsNormal;
-    bool keyPreview_ = false;
+    std::optional<core::Size> clientSize_;
+    TBorderStyle borderStyle_;
+    TBorderIcons borderIcons_;
+    TFormStyle formStyle_;
+    const wchar_t* iconName_;
+    bool keyPreview_;
     TWinControl* activeControl_ = nullptr;
     TWinControl* focused_ = nullptr;
     bool destroying_ = false;
     int modalResult_ = mrNone;
     bool modal_ = false;
-    bool loading_ = false;
+    bool loading_ = true;
     bool freed_ = false;
     TIconHandle icon_;
-    TWindowHandle tooltip_;
+    base::TWindowHandle tooltip_;
 };
 
 // Ends a form with Free when the pointer goes.
@@ -203,11 +174,8 @@ public:
     void Queue(std::function<void()> task);
 
     TForm* MainForm() const { return mainForm_; }
-    void SetMainForm(TForm* f) { mainForm_ = f; }
     const std::wstring& Title() const { return title_; }
     void SetTitle(std::wstring v) { title_ = std::move(v); }
-    bool ShowHint() const { return showHint_; }
-    void SetShowHint(bool v) { showHint_ = v; }
 
     TCursorTable Cursors;
 
@@ -227,7 +195,6 @@ private:
     std::vector<TForm*> forms_;
     TForm* mainForm_ = nullptr;
     bool terminated_ = false;
-    bool showHint_ = true;
     std::wstring title_;
     HWND taskWindow_ = nullptr;
     std::mutex taskMutex_;

@@ -1,5 +1,7 @@
 #include "forms/Graphics.h"
 
+#include "base/WinUtil.h"
+
 namespace forms {
 
 COLORREF ColorToRGB(TColor c) {
@@ -141,9 +143,9 @@ void TCanvas::UseFont() {
     }
 }
 
-void TCanvas::FillRect(const TRectI& r) {
+void TCanvas::FillRect(const core::Rect& r) {
     if (brushStyle_ == bsClear) return;
-    RECT rc{r.left, r.top, r.right, r.bottom};
+    const RECT rc = base::ToRECT(r);
     TBrushHandle brush(CreateSolidBrush(ColorToRGB(brushColor_)));
     ::FillRect(dc_, &rc, brush.get());
 }
@@ -173,12 +175,8 @@ void TCanvas::SetPixel(int x, int y, TColor c) {
     ::SetPixelV(dc_, x, y, ColorToRGB(c));
 }
 
-TColor TCanvas::Pixel(int x, int y) const {
-    return ::GetPixel(dc_, x, y);
-}
-
-void TCanvas::DrawFocusRect(const TRectI& r) {
-    RECT rc{r.left, r.top, r.right, r.bottom};
+void TCanvas::DrawFocusRect(const core::Rect& r) {
+    const RECT rc = base::ToRECT(r);
     // The dotted rectangle is drawn in XOR with the text and background colours.
     SetTextColor(dc_, RGB(0, 0, 0));
     SetBkColor(dc_, RGB(255, 255, 255));
@@ -192,23 +190,18 @@ SIZE TCanvas::TextExtent(const std::wstring& s) {
     return size;
 }
 
-void TCanvas::TextOut(int x, int y, const std::wstring& s) {
+void TCanvas::TextRect(const core::Rect& clip, int x, int y, const std::wstring& s) {
     UseFont();
-    ExtTextOutW(dc_, x, y, 0, nullptr, s.c_str(), static_cast<UINT>(s.size()), nullptr);
-}
-
-void TCanvas::TextRect(const TRectI& clip, int x, int y, const std::wstring& s) {
-    UseFont();
-    RECT rc{clip.left, clip.top, clip.right, clip.bottom};
+    const RECT rc = base::ToRECT(clip);
     UINT opts = ETO_CLIPPED | (brushStyle_ == bsClear ? 0 : ETO_OPAQUE);
     ExtTextOutW(dc_, x, y, opts, &rc, s.c_str(), static_cast<UINT>(s.size()), nullptr);
 }
 
-int TCanvas::DrawText(const std::wstring& s, TRectI& r, UINT flags) {
+int TCanvas::DrawText(const std::wstring& s, core::Rect& r, UINT flags) {
     UseFont();
-    RECT rc{r.left, r.top, r.right, r.bottom};
+    RECT rc = base::ToRECT(r);
     int h = ::DrawTextW(dc_, s.c_str(), static_cast<int>(s.size()), &rc, flags);
-    r = {rc.left, rc.top, rc.right, rc.bottom};
+    r = base::FromRECT(rc);
     return h;
 }
 

@@ -1,7 +1,8 @@
 // Graphics: colours, fonts, pictures and the canvas that controls paint on.
 #pragma once
 
-#include "forms/WinHandle.h"
+#include "base/Handles.h"
+#include "core/Geometry.h"
 
 #include <windows.h>
 
@@ -10,6 +11,15 @@
 #include <string>
 
 namespace forms {
+
+using base::TBitmapHandle;
+using base::TBrushHandle;
+using base::TFontHandle;
+using base::TIconHandle;
+using base::TMemoryDC;
+using base::TPenHandle;
+using base::TSelectObject;
+using base::TWindowDC;
 
 // 0x00BBGGRR; a value with the top byte 0x80 is a system colour index resolved when drawn.
 using TColor = std::uint32_t;
@@ -49,11 +59,7 @@ public:
     int Charset() const { return charset_; }
     TColor Color() const { return color_; }
     unsigned Style() const { return style_; }
-    void SetName(std::wstring v) { name_ = std::move(v), handle_.reset(); }
-    void SetHeight(int v) { height_ = v, handle_.reset(); }
-    void SetCharset(int v) { charset_ = v, handle_.reset(); }
     void SetColor(TColor v) { color_ = v; }
-    void SetStyle(unsigned v) { style_ = v, handle_.reset(); }
 
     HFONT Handle() const;
     bool operator==(const TFont& o) const {
@@ -109,12 +115,6 @@ private:
 enum TPenStyle { psSolid, psDot, psClear };
 enum TBrushStyle { bsSolid, bsClear };
 
-struct TRectI {
-    int left = 0, top = 0, right = 0, bottom = 0;
-    int Width() const { return right - left; }
-    int Height() const { return bottom - top; }
-};
-
 // Drawing on a device context with a current pen, brush and font. The objects are made when
 // first needed and the context's own objects are selected back when the canvas ends.
 class TCanvas {
@@ -137,25 +137,23 @@ public:
     TColor BrushColor() const { return brushColor_; }
     const TFont& Font() const { return font_; }
 
-    void FillRect(const TRectI& r);
+    void FillRect(const core::Rect& r);
     void Rectangle(int x1, int y1, int x2, int y2);
     void RoundRect(int x1, int y1, int x2, int y2, int w, int h);
     void MoveTo(int x, int y);
     void LineTo(int x, int y);
     void Line(int x1, int y1, int x2, int y2) { MoveTo(x1, y1), LineTo(x2, y2); }
     void SetPixel(int x, int y, TColor c);
-    TColor Pixel(int x, int y) const;
-    void DrawFocusRect(const TRectI& r);
+    void DrawFocusRect(const core::Rect& r);
 
     // Text in the current font and font colour, with a transparent background when the brush
     // is clear, otherwise on the brush colour.
     SIZE TextExtent(const std::wstring& s);
     int TextWidth(const std::wstring& s) { return TextExtent(s).cx; }
     int TextHeight(const std::wstring& s) { return TextExtent(s).cy; }
-    void TextOut(int x, int y, const std::wstring& s);
-    void TextRect(const TRectI& clip, int x, int y, const std::wstring& s);
+    void TextRect(const core::Rect& clip, int x, int y, const std::wstring& s);
     // DrawTextW with the given flags; with DT_CALCRECT the rectangle is updated.
-    int DrawText(const std::wstring& s, TRectI& r, UINT flags);
+    int DrawText(const std::wstring& s, core::Rect& r, UINT flags);
 
     // Draws a picture at (x, y): icons with their mask; bitmaps opaque, or with the colour of
     // their bottom-left pixel left out when transparent.

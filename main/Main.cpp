@@ -1,5 +1,6 @@
 #include "main/Main.h"
 
+#include "base/WinUtil.h"
 #include "core/Exception.h"
 #include "core/MainRules.h"
 #include "main/RecordFolder.h"
@@ -17,129 +18,96 @@ TfrmMain* frmMain = nullptr;
 engine::TScreenCam* ScreenCam = nullptr;
 std::wstring IniBaseName;
 
-const wchar_t kCloseWhileRecordingMessage[] =
-    L"録画が完了していません！！\r\r　　終了してもよろしいですか？";
-
 namespace {
 
 // Progress values handed from the worker to the user-interface thread.
 constexpr UINT kProgressMessage = WM_APP + 1;
 
-const TFont kMainFont(kJapaneseFontName, -12, SHIFTJIS_CHARSET, clWindowText);
-
-TProps ToolButton(const wchar_t* hint, const wchar_t* glyph) {
-    TProps p;
-    p.parent = L"pnlMenu";
-    p.hint = hint;
-    p.glyph = glyph;
-    p.cursor = crHandPoint;
-    return p;
-}
-
-TProps ToggleButton(const wchar_t* hint, const wchar_t* glyph, int group) {
-    TProps p = ToolButton(hint, glyph);
-    p.groupIndex = group;
-    p.allowAllUp = true;
-    return p;
-}
-
 } // namespace
 
-TfrmMain::TfrmMain() {
-    TFormDesc desc;
-    desc.name = L"frmMain";
-    desc.bounds = {274, 122, 328, 290};
-    desc.caption = L"Zo/quarnelby";
-    desc.borderStyle = bsSizeable;
-    desc.borderIcons = biSystemMenu;
-    desc.formStyle = fsStayOnTop;
-    desc.color = clFuchsia;
-    desc.font = kMainFont;
-    desc.icon = resources::kProgramIcon;
-    desc.onCreate = [this](TObject* s) { FormCreate(s); };
-    desc.onShow = [this](TObject* s) { FormShow(s); };
-    desc.onResize = [this](TObject* s) { FormResize(s); };
-    desc.onCloseQuery = [this](TObject* s, bool& canClose) { FormCloseQuery(s, canClose); };
-    desc.onDestroy = [this](TObject* s) { FormDestroy(s); };
-
-    TProps menu;
-    menu.align = alBottom;
-    menu.color = RGBColor(205, 204, 251);
-    menu.bevelOuter = bvNone;
-    menu.tabOrder = 0;
-
-    TProps msg;
-    msg.align = alBottom;
-    msg.color = RGBColor(219, 243, 218);
-    msg.bevelOuter = bvNone;
-    msg.alignment = taLeftJustify;
-    msg.font = TFont(kJapaneseFontName, -11, SHIFTJIS_CHARSET, clWindowText);
-    msg.tabOrder = 1;
-
-    TProps cam;
-    cam.align = alClient;
-    cam.color = clFuchsia;
-    cam.bevelOuter = bvNone;
-    cam.tabOrder = 2;
-
-    TProps focus;
-    focus.border = cbNone;
-    focus.color = clWhite;
-    focus.tabOrder = 3;
-
-    TProps bevel;
-    bevel.parent = L"pnlMenu";
-
-    TProps close = ToolButton(L"Close", resources::kGlyphClose);
-    close.anchors = akTop | akRight;
-    close.transparent = false;
-
+TfrmMain::TfrmMain()
+    : TForm({.bounds = {274, 122, 328, 290},
+             .caption = L"Zo/quarnelby",
+             .borderIcons = biSystemMenu,
+             .formStyle = fsStayOnTop,
+             .color = clFuchsia,
+             .font = JapaneseFont(-12),
+             .icon = resources::kProgramIcon,
+             .onCreate = [this](TObject* s) { FormCreate(s); },
+             .onShow = [this](TObject* s) { FormShow(s); },
+             .onResize = [this](TObject* s) { FormResize(s); },
+             .onDestroy = [this](TObject* s) { FormDestroy(s); },
+             .onCloseQuery = [this](TObject* s, bool& canClose) { FormCloseQuery(s, canClose); }}) {
+    using namespace resources;
     auto click = [this](void (TfrmMain::*handler)(TObject*)) {
-        TEvents e;
-        e.onClick = [this, handler](TObject* s) { (this->*handler)(s); };
-        return e;
+        return [this, handler](TObject* s) { (this->*handler)(s); };
     };
-    TEvents focusKeys;
-    focusKeys.onKeyDown = [this](TObject* s, WORD& key, TShiftState shift) {
-        lstFocusKeyDown(s, key, shift);
-    };
-
+    Blend1 = Add<ui::TBlend>(
+        this,
+        {.alpha = 255, .active = true, .blendMode = ui::bmBoth, .transparentColor = clFuchsia});
+    pnlMenu = Add<TPanel>(this, {.bounds = {0, 215, 320, 24},
+                                 .align = alBottom,
+                                 .color = RGBColor(205, 204, 251),
+                                 .bevelOuter = bvNone});
+    btnPause = Add<TSpeedButton>(pnlMenu, {.bounds = {21, 1, 20, 21},
+                                           .cursor = crHandPoint,
+                                           .hint = L"Pause",
+                                           .glyph = kGlyphPause,
+                                           .groupIndex = 2,
+                                           .allowAllUp = true,
+                                           .onClick = click(&TfrmMain::btnPauseClick)});
+    btnRec = Add<TSpeedButton>(pnlMenu, {.bounds = {1, 1, 20, 21},
+                                         .cursor = crHandPoint,
+                                         .hint = L"Record",
+                                         .glyph = kGlyphRec,
+                                         .groupIndex = 1,
+                                         .allowAllUp = true,
+                                         .onClick = click(&TfrmMain::btnRecClick)});
+    btnStop = Add<TSpeedButton>(pnlMenu, {.bounds = {41, 1, 20, 21},
+                                          .cursor = crHandPoint,
+                                          .hint = L"Stop",
+                                          .glyph = kGlyphStop,
+                                          .onClick = click(&TfrmMain::btnStopClick)});
+    spdDir = Add<TSpeedButton>(pnlMenu, {.bounds = {113, 1, 22, 21},
+                                         .cursor = crHandPoint,
+                                         .hint = L"Select Recording Folder",
+                                         .glyph = kGlyphDir,
+                                         .onClick = click(&TfrmMain::spdDirClick)});
+    pnlMsg = Add<TPanel>(this, {.bounds = {0, 239, 320, 17},
+                                .align = alBottom,
+                                .color = RGBColor(219, 243, 218),
+                                .font = JapaneseFont(-11),
+                                .bevelOuter = bvNone,
+                                .alignment = taLeftJustify});
+    pnlCam = Add<TPanel>(
+        this,
+        {.bounds = {0, 0, 320, 215}, .align = alClient, .color = clFuchsia, .bevelOuter = bvNone});
+    lstFocus = Add<TListBox>(this, {.bounds = {2, 3, 20, 4},
+                                    .color = clWhite,
+                                    .border = cbNone,
+                                    .onKeyDown = [this](TObject* s, WORD& key, TShiftState shift) {
+                                        lstFocusKeyDown(s, key, shift);
+                                    }});
+    SpeedButton4 = Add<TSpeedButton>(pnlMenu, {.bounds = {92, 1, 22, 21},
+                                               .cursor = crHandPoint,
+                                               .hint = L"Options",
+                                               .glyph = kGlyphOptions,
+                                               .onClick = click(&TfrmMain::SpeedButton4Click)});
+    Bevel1 = Add<TBevel>(pnlMenu, {.bounds = {65, 1, 2, 21}});
+    spdWindow = Add<TSpeedButton>(pnlMenu, {.bounds = {70, 1, 22, 21},
+                                            .cursor = crHandPoint,
+                                            .hint = L"Select Target Window",
+                                            .glyph = kGlyphWindow,
+                                            .onClick = click(&TfrmMain::spdWindowClick)});
+    btnClose = Add<TSpeedButton>(pnlMenu, {.bounds = {297, 1, 22, 21},
+                                           .anchors = akTop | akRight,
+                                           .cursor = crHandPoint,
+                                           .hint = L"Close",
+                                           .glyph = kGlyphClose,
+                                           .transparent = false,
+                                           .onClick = click(&TfrmMain::btnCloseClick)});
     BrowseDirectoryDlg1 = std::make_unique<ui::TBrowseDirectoryDlg>();
-
-    Layout(desc,
-           {
-               Item(Blend1, L"Blend1", {}, {}, {}, {},
-                    std::function<void(ui::TBlend&)>([](ui::TBlend& b) {
-                        b.SetAlpha(255);
-                        b.SetActive(true);
-                        b.SetBlendMode(ui::bmBoth);
-                        b.SetDesignActive(false);
-                        b.SetTransparentColor(clFuchsia);
-                    })),
-               Item(pnlMenu, L"pnlMenu", {0, 215, 320, 24}, L"", menu),
-               Item(btnPause, L"btnPause", {21, 1, 20, 21}, L"",
-                    ToggleButton(L"Pause", resources::kGlyphPause, 2),
-                    click(&TfrmMain::btnPauseClick)),
-               Item(btnRec, L"btnRec", {1, 1, 20, 21}, L"",
-                    ToggleButton(L"Record", resources::kGlyphRec, 1), click(&TfrmMain::btnRecClick)),
-               Item(btnStop, L"btnStop", {41, 1, 20, 21}, L"",
-                    ToolButton(L"Stop", resources::kGlyphStop), click(&TfrmMain::btnStopClick)),
-               Item(spdDir, L"spdDir", {113, 1, 22, 21}, L"",
-                    ToolButton(L"Select Recording Folder", resources::kGlyphDir),
-                    click(&TfrmMain::spdDirClick)),
-               Item(pnlMsg, L"pnlMsg", {0, 239, 320, 17}, L"", msg),
-               Item(pnlCam, L"pnlCam", {0, 0, 320, 215}, L"", cam),
-               Item(lstFocus, L"lstFocus", {2, 3, 20, 4}, L"", focus, focusKeys),
-               Item(SpeedButton4, L"SpeedButton4", {92, 1, 22, 21}, L"",
-                    ToolButton(L"Options", resources::kGlyphOptions),
-                    click(&TfrmMain::SpeedButton4Click)),
-               Item(Bevel1, L"Bevel1", {65, 1, 2, 21}, L"", bevel),
-               Item(spdWindow, L"spdWindow", {70, 1, 22, 21}, L"",
-                    ToolButton(L"Select Target Window", resources::kGlyphWindow),
-                    click(&TfrmMain::spdWindowClick)),
-               Item(btnClose, L"btnClose", {297, 1, 22, 21}, L"", close,
-                    click(&TfrmMain::btnCloseClick)),
-           });
+    Loaded();
 }
 
 TfrmMain::~TfrmMain() = default;
@@ -147,7 +115,7 @@ TfrmMain::~TfrmMain() = default;
 void TfrmMain::FormCreate(TObject*) {
     IniBaseName = settings::GetAppDir() + L"\\Quarnelby";
     settings::LoadFormPos(IniBaseName, L"FORM", L"Main", *this);
-    settings::LoadFormSize(IniBaseName, L"FORM", L"Main", POINT{328, 290}, *this);
+    settings::LoadFormSize(IniBaseName, L"FORM", L"Main", core::Size{328, 290}, *this);
     ui::AssignImeName(*this);
     ui::ReplaceCursor(*this, crHandPoint, 1);
     ScreenCam = new engine::TScreenCam(Handle());
@@ -213,7 +181,9 @@ void TfrmMain::FormDestroy(TObject*) {
     ScreenCam = nullptr;
 }
 
-void TfrmMain::btnCloseClick(TObject*) { Close(); }
+void TfrmMain::btnCloseClick(TObject*) {
+    Close();
+}
 
 void TfrmMain::btnRecClick(TObject*) {
     if (ScreenCam->Recording) {
@@ -225,12 +195,8 @@ void TfrmMain::btnRecClick(TObject*) {
     btnPause->SetDown(false);
     POINT p{pnlCam->Left(), pnlCam->Top()};
     ClientToScreen(pnlCam->Handle(), &p);
-    const core::WindowBox box = core::CaptureRectangle(p.x, p.y, pnlCam->Width(), pnlCam->Height());
-    engine::TRecordRect rect;
-    rect.Left = box.left;
-    rect.Top = box.top;
-    rect.Width = box.width;
-    rect.Height = box.height;
+    const engine::TRecordRect rect =
+        core::CaptureRectangle({p.x, p.y}, pnlCam->BoundsRect().Extent());
     const std::wstring folder = RecordFolder(IniBaseName, Handle());
     // A long recording goes on in further files of the same folder, named like the first.
     ScreenCam->NextFileName = [folder] { return MakeFileName(folder); };
@@ -280,22 +246,24 @@ void TfrmMain::SpeedButton4Click(TObject*) {
 
 void TfrmMain::lstFocusKeyDown(TObject*, WORD& key, TShiftState shift) {
     if (ScreenCam->Recording) return;
-    const core::WindowBox box{Left(), Top(), Width(), Height()};
+    const core::Rect box = BoundsRect();
     if (shift == ssShift) {
         // Without a readable work area the screen bounds growth.
-        int right = GetSystemMetrics(SM_CXSCREEN), bottom = GetSystemMetrics(SM_CYSCREEN);
+        const core::Rect screen = base::ScreenRect();
+        int right = screen.Right(), bottom = screen.Bottom();
         GetWorkArea(right, bottom);
-        const core::WindowBox sized = core::ApplyArrowKey(box, key, true, right, bottom);
-        if (!(sized == box)) SetBounds(sized.left, sized.top, sized.width, sized.height);
+        const core::Rect sized = core::ApplyArrowKey(box, key, true, right, bottom);
+        if (sized != box) SetBounds(sized);
         Application.ProcessMessages();
         return;
     }
-    const core::WindowBox moved = core::ApplyArrowKey(box, key, false, 0, 0);
-    if (!(moved == box)) SetBounds(moved.left, moved.top, moved.width, moved.height);
+    const core::Rect moved = core::ApplyArrowKey(box, key, false, 0, 0);
+    if (moved != box) SetBounds(moved);
 }
 
 int TfrmMain::ShowConfirm(TForm* parent, const std::wstring& caption, const std::wstring& message,
-                          const std::wstring& icon, const std::wstring& buttons, int defaultButton) {
+                          const std::wstring& icon, const std::wstring& buttons,
+                          int defaultButton) {
     return ui::ShowConfirm(parent, caption, message, icon, buttons, defaultButton);
 }
 
@@ -311,10 +279,10 @@ LRESULT TfrmMain::WndProc(UINT msg, WPARAM wp, LPARAM lp) {
         // While recording, the frame stays exactly over what is being captured.
         if (formReady_ && ScreenCam && ScreenCam->Recording) {
             auto* pos = reinterpret_cast<WINDOWPOS*>(lp);
-            pos->x = lastWindowPos_.x;
-            pos->y = lastWindowPos_.y;
-            pos->cx = lastWindowPos_.cx;
-            pos->cy = lastWindowPos_.cy;
+            pos->x = lastWindowPos_.left;
+            pos->y = lastWindowPos_.top;
+            pos->cx = lastWindowPos_.width;
+            pos->cy = lastWindowPos_.height;
         }
         return r;
     }
@@ -323,12 +291,12 @@ LRESULT TfrmMain::WndProc(UINT msg, WPARAM wp, LPARAM lp) {
         // Only the parts the change reports: a pure z-order change carries no position.
         const auto* pos = reinterpret_cast<const WINDOWPOS*>(lp);
         if (!(pos->flags & SWP_NOMOVE)) {
-            lastWindowPos_.x = pos->x;
-            lastWindowPos_.y = pos->y;
+            lastWindowPos_.left = pos->x;
+            lastWindowPos_.top = pos->y;
         }
         if (!(pos->flags & SWP_NOSIZE)) {
-            lastWindowPos_.cx = pos->cx;
-            lastWindowPos_.cy = pos->cy;
+            lastWindowPos_.width = pos->cx;
+            lastWindowPos_.height = pos->cy;
         }
         return r;
     }
@@ -355,10 +323,9 @@ std::uint64_t MaxFileBytesOverride() {
 }
 
 void GetWorkArea(int& right, int& bottom) {
-    RECT rc;
-    if (SystemParametersInfoW(SPI_GETWORKAREA, 0, &rc, 0)) {
-        right = rc.right;
-        bottom = rc.bottom;
+    if (const std::optional<core::Rect> work = base::WorkArea()) {
+        right = work->Right();
+        bottom = work->Bottom();
     }
 }
 

@@ -13,9 +13,7 @@
 namespace mainwin {
 
 // A window's outer position and size as WINDOWPOS reports them.
-struct TWindowPos {
-    int x = 0, y = 0, cx = 0, cy = 0;
-};
+using TWindowPos = core::Rect;
 
 class TfrmMain : public forms::TForm {
 public:
@@ -91,6 +89,7 @@ extern engine::TScreenCam* ScreenCam;
 extern std::wstring IniBaseName;
 
 // The message the main window asks when it is closed during a recording.
-extern const wchar_t kCloseWhileRecordingMessage[];
+inline constexpr wchar_t kCloseWhileRecordingMessage[] =
+    L"録画が完了していません！！\r\r　　終了してもよろしいですか？";
 
 } // namespace mainwin

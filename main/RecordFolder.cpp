@@ -1,5 +1,6 @@
 #include "main/RecordFolder.h"
 
+#include "base/Handles.h"
 #include "core/RecordNaming.h"
 #include "settings/libIniFile.h"
 #include "ui/BrowseDr.h"
@@ -38,36 +39,16 @@ void ProcessPendingMessages() {
     }
 }
 
-// A memory DC on the screen with a font selected for measuring, both given back at the end.
-class TMeasureDC {
-public:
-    explicit TMeasureDC(HFONT font) : dc_(CreateCompatibleDC(nullptr)) {
-        if (dc_ && font) old_ = SelectObject(dc_, font);
-    }
-    ~TMeasureDC() {
-        if (!dc_) return;
-        if (old_) SelectObject(dc_, old_);
-        DeleteDC(dc_);
-    }
-    TMeasureDC(const TMeasureDC&) = delete;
-    TMeasureDC& operator=(const TMeasureDC&) = delete;
-    HDC Get() const { return dc_; }
-
-private:
-    HDC dc_;
-    HGDIOBJ old_ = nullptr;
-};
-
 } // namespace
 
 std::wstring GetSpecialFolder(std::uint32_t index, HWND owner) {
-    LPITEMIDLIST list = nullptr;
-    if (FAILED(SHGetSpecialFolderLocation(owner, core::SpecialFolderNumber(index), &list)) || !list)
+    // The shell's allocator is the COM task allocator.
+    base::TTaskMemory<ITEMIDLIST> list;
+    if (FAILED(SHGetSpecialFolderLocation(owner, core::SpecialFolderNumber(index), list.put())) ||
+        !list)
         return std::wstring();
     wchar_t buffer[MAX_PATH + 1] = L"";
-    const bool ok = SHGetPathFromIDListW(list, buffer);
-    CoTaskMemFree(list); // the shell's allocator is the COM task allocator
-    return ok ? std::wstring(buffer) : std::wstring();
+    return SHGetPathFromIDListW(list.get(), buffer) ? std::wstring(buffer) : std::wstring();
 }
 
 std::wstring DateStamp() {
@@ -105,9 +86,10 @@ std::wstring RecordFolderTextIn(HDC dc, int width, const std::wstring& folder) {
 
 std::wstring RecordFolderText(const std::wstring& iniBase, int width, HFONT font, HWND owner) {
     const std::wstring folder = DisplayedRecordFolder(iniBase, owner);
-    TMeasureDC dc(font);
-    if (!dc.Get()) return L" " + folder;
-    return RecordFolderTextIn(dc.Get(), width, folder);
+    const base::TMemoryDC dc(CreateCompatibleDC(nullptr));
+    if (!dc) return L" " + folder;
+    const base::TSelectObject select(dc.get(), font);
+    return RecordFolderTextIn(dc.get(), width, folder);
 }
 
 bool ChooseRecordFolder(ui::TBrowseDirectoryDlg& dlg, const std::wstring& iniBase, HWND owner) {

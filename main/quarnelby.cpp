@@ -1,4 +1,5 @@
 // quarnelby: program start-up.
+#include "base/Handles.h"
 #include "engine/msvc1drv.h"
 #include "forms/Forms.h"
 #include "main/Main.h"
@@ -11,10 +12,8 @@
 namespace {
 
 unsigned ScreenBitsPerPixel() {
-    HDC screen = GetDC(nullptr);
-    const unsigned bits = GetDeviceCaps(screen, BITSPIXEL) * GetDeviceCaps(screen, PLANES);
-    ReleaseDC(nullptr, screen);
-    return bits;
+    const base::TWindowDC screen(nullptr);
+    return GetDeviceCaps(screen.get(), BITSPIXEL) * GetDeviceCaps(screen.get(), PLANES);
 }
 
 } // namespace

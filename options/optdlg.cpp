@@ -4,12 +4,8 @@ namespace options {
 
 TOptionDlg* OptionDlg = nullptr;
 
-TOptionDlg::TOptionDlg() {
-    forms::TFormDesc desc;
-    desc.name = L"OptionDlg";
-    desc.caption = L"Options";
-    desc.borderStyle = forms::bsDialog;
-    Layout(desc, {});
+TOptionDlg::TOptionDlg() : TForm({.caption = L"Options", .borderStyle = forms::bsDialog}) {
+    Loaded();
 }
 
 void TOptionDlg::EditOptions() {}

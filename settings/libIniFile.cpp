@@ -1,5 +1,6 @@
 #include "settings/libIniFile.h"
 
+#include "base/Handles.h"
 #include "core/Exception.h"
 #include "core/IniValue.h"
 
@@ -9,19 +10,20 @@ namespace settings {
 
 namespace {
 
-std::wstring IniPath(const std::wstring& base) { return base + L".ini"; }
+std::wstring IniPath(const std::wstring& base) {
+    return base + L".ini";
+}
 
 // A new settings file starts as UTF-16 with a byte-order mark: the private-profile functions
 // then keep it in Unicode, so a folder name outside the ANSI code page survives. An existing
 // file, whatever its encoding, is left as it is.
 void CreateUnicodeFileIfMissing(const std::wstring& path) {
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return; // exists already, or cannot be made: the write reports it
+    const base::TKernelHandle file = base::FileHandle(CreateFileW(
+        path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) return; // exists already, or cannot be made: the write reports it
     const unsigned char bom[2] = {0xFF, 0xFE};
     DWORD written = 0;
-    (void)WriteFile(file, bom, sizeof bom, &written, nullptr);
-    CloseHandle(file);
+    (void)WriteFile(file.get(), bom, sizeof bom, &written, nullptr);
 }
 
 } // namespace
@@ -43,8 +45,8 @@ std::wstring ReadIniString(const std::wstring& base, const std::wstring& section
     return std::wstring(buffer, n);
 }
 
-void WriteIniString(const std::wstring& base, const std::wstring& section,
-                    const std::wstring& key, const std::wstring& value) {
+void WriteIniString(const std::wstring& base, const std::wstring& section, const std::wstring& key,
+                    const std::wstring& value) {
     const std::wstring path = IniPath(base);
     CreateUnicodeFileIfMissing(path);
     if (!WritePrivateProfileStringW(section.c_str(), key.c_str(), value.c_str(), path.c_str()))
@@ -56,8 +58,8 @@ std::int32_t ReadIniInteger(const std::wstring& base, const std::wstring& sectio
     return core::ParseIniInteger(ReadIniString(base, section, key, L"")).value_or(def);
 }
 
-void WriteIniInteger(const std::wstring& base, const std::wstring& section,
-                     const std::wstring& key, std::int32_t value) {
+void WriteIniInteger(const std::wstring& base, const std::wstring& section, const std::wstring& key,
+                     std::int32_t value) {
     WriteIniString(base, section, key, core::FormatIniInteger(value));
 }
 
@@ -74,9 +76,9 @@ void SaveFormPos(const std::wstring& base, const std::wstring& section, const st
 }
 
 void LoadFormSize(const std::wstring& base, const std::wstring& section, const std::wstring& prefix,
-                  POINT defaultSize, forms::TForm& form) {
-    form.SetWidth(ReadIniInteger(base, section, prefix + L"Width", defaultSize.x));
-    form.SetHeight(ReadIniInteger(base, section, prefix + L"Height", defaultSize.y));
+                  core::Size defaultSize, forms::TForm& form) {
+    form.SetWidth(ReadIniInteger(base, section, prefix + L"Width", defaultSize.width));
+    form.SetHeight(ReadIniInteger(base, section, prefix + L"Height", defaultSize.height));
 }
 
 void SaveFormSize(const std::wstring& base, const std::wstring& section, const std::wstring& prefix,

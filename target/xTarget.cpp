@@ -4,12 +4,8 @@ namespace target {
 
 TfrmTarget* frmTarget = nullptr;
 
-TfrmTarget::TfrmTarget() {
-    forms::TFormDesc desc;
-    desc.name = L"frmTarget";
-    desc.borderStyle = forms::bsNone;
-    desc.color = forms::clFuchsia;
-    Layout(desc, {});
+TfrmTarget::TfrmTarget() : TForm({.borderStyle = forms::bsNone, .color = forms::clFuchsia}) {
+    Loaded();
 }
 
 } // namespace target

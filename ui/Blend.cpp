@@ -24,7 +24,16 @@ bool IsLayered(HWND wnd) {
     return (GetWindowLongPtrW(wnd, GWL_EXSTYLE) & WS_EX_LAYERED) != 0;
 }
 
-TBlend::TBlend(forms::TForm* owner) : forms::TComponent(owner), form_(owner) {}
+TBlend::TBlend(forms::TForm* owner, const TBlendArgs& a)
+    : forms::TComponent(owner), form_(owner), args_(a) {}
+
+void TBlend::Added() {
+    SetAlpha(args_.alpha);
+    SetActive(args_.active);
+    SetBlendMode(args_.blendMode);
+    SetDesignActive(args_.designActive);
+    SetTransparentColor(args_.transparentColor);
+}
 
 TBlend::~TBlend() {
     // In a designer the form ends opaque and unlayered; at run time neither setter changes

@@ -17,13 +17,23 @@ DWORD BlendFlags(TBlendMode mode);
 void SetLayered(HWND wnd, bool on);
 bool IsLayered(HWND wnd);
 
+struct TBlendArgs {
+    BYTE alpha = 0;
+    bool active = false;
+    TBlendMode blendMode = bmLWA_COLORKEY;
+    bool designActive = false;
+    forms::TColor transparentColor = 0;
+};
+
 // A non-visual component of a form. Every property starts at zero; each setter stores a
 // changed value and re-applies the layered state at once, so setting a property to the value
 // it holds calls the system not at all. At run time the effect follows Active and DesignActive
 // is ignored (never stored); in design mode only DesignActive switches it.
 class TBlend : public forms::TComponent {
 public:
-    explicit TBlend(forms::TForm* owner);
+    using Args = TBlendArgs;
+    // Once added, the arguments are applied through the setters, in the order of their fields.
+    explicit TBlend(forms::TForm* owner, const TBlendArgs& a = {});
     ~TBlend() override;
     std::wstring ClassName() const override { return L"TBlend"; }
 
@@ -43,6 +53,7 @@ public:
     void SetDesigning(bool v) { designing_ = v; }
 
 protected:
+    void Added() override;
     // The system calls, one place each, so that tests can watch them.
     virtual LONG_PTR GetExStyle(HWND wnd);
     virtual void SetExStyle(HWND wnd, LONG_PTR style);
@@ -58,6 +69,7 @@ private:
     bool designActive_ = false;
     forms::TColor color_ = 0;
     bool designing_ = false;
+    TBlendArgs args_;
 };
 
 } // namespace ui

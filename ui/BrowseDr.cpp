@@ -1,8 +1,10 @@
 #include "ui/BrowseDr.h"
 
+#include "base/Handles.h"
+#include "base/ScopeGuard.h"
+#include "base/WinUtil.h"
 #include "core/BrowseRules.h"
 
-#include <memory>
 #include <vector>
 
 namespace ui {
@@ -11,72 +13,6 @@ namespace {
 
 // Control identifier of the status line in the shell's folder picker.
 constexpr int kStatusLineId = 14147;
-
-// Keeps COM initialised on this thread for the picker's lifetime. SHBrowseForFolder needs a
-// single-threaded apartment; a thread that already has one gets S_FALSE and is balanced the same
-// way. A thread already in the multithreaded apartment (RPC_E_CHANGED_MODE) keeps it: the classic
-// picker used here (no BIF_NEWDIALOGSTYLE) still works there.
-class TComScope {
-public:
-    TComScope() : hr_(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)) {}
-    ~TComScope() {
-        if (SUCCEEDED(hr_)) CoUninitialize();
-    }
-    TComScope(const TComScope&) = delete;
-    TComScope& operator=(const TComScope&) = delete;
-
-private:
-    HRESULT hr_;
-};
-
-// One reference to a COM object, released at the end of the scope.
-template <class T> class TComRef {
-public:
-    TComRef() = default;
-    ~TComRef() {
-        if (p_) p_->Release();
-    }
-    TComRef(const TComRef&) = delete;
-    TComRef& operator=(const TComRef&) = delete;
-    T** Put() { return &p_; }
-    T* operator->() const { return p_; }
-    explicit operator bool() const { return p_ != nullptr; }
-
-private:
-    T* p_ = nullptr;
-};
-
-// A window's device context with the window's own font selected, both given back at the end.
-class TWindowFontDC {
-public:
-    explicit TWindowFontDC(HWND wnd) : wnd_(wnd), dc_(GetDC(wnd)) {
-        if (!dc_) return;
-        auto font = reinterpret_cast<HFONT>(SendMessageW(wnd, WM_GETFONT, 0, 0));
-        if (font) old_ = SelectObject(dc_, font);
-    }
-    ~TWindowFontDC() {
-        if (!dc_) return;
-        if (old_) SelectObject(dc_, old_);
-        ReleaseDC(wnd_, dc_);
-    }
-    TWindowFontDC(const TWindowFontDC&) = delete;
-    TWindowFontDC& operator=(const TWindowFontDC&) = delete;
-    HDC Get() const { return dc_; }
-
-private:
-    HWND wnd_;
-    HDC dc_;
-    HGDIOBJ old_ = nullptr;
-};
-
-// Memory from the shell's allocator, given back to it.
-struct TShellFree {
-    IMalloc* malloc;
-    void operator()(void* p) const {
-        if (p) malloc->Free(p);
-    }
-};
-template <class T> using TShellPtr = std::unique_ptr<T, TShellFree>;
 
 bool IsNtFamily() {
     OSVERSIONINFOW info{};
@@ -106,23 +42,13 @@ UINT TBrowseFlags::ShellFlags() const {
 }
 
 TBrowseDirectoryDlg::TBrowseDirectoryDlg(HWND parent) : parent_(parent) {
-    if (FAILED(SHGetMalloc(&shellMalloc_))) shellMalloc_ = nullptr;
+    if (FAILED(SHGetMalloc(shellMalloc_.put()))) shellMalloc_.release();
 }
 
-TBrowseDirectoryDlg::~TBrowseDirectoryDlg() {
-    SetSelectionPIDL(nullptr);
-    if (shellMalloc_) shellMalloc_->Release();
-}
+TBrowseDirectoryDlg::~TBrowseDirectoryDlg() = default;
 
 void TBrowseDirectoryDlg::SetSelectionPIDL(LPITEMIDLIST list) {
-    if (list == selectionPIDL_) return;
-    if (selectionPIDL_) {
-        if (shellMalloc_)
-            shellMalloc_->Free(selectionPIDL_);
-        else
-            CoTaskMemFree(selectionPIDL_);
-    }
-    selectionPIDL_ = list;
+    if (list != selectionPIDL_.get()) selectionPIDL_.reset(list);
 }
 
 void TBrowseDirectoryDlg::SetSelection(const std::wstring& value) {
@@ -171,17 +97,24 @@ void TBrowseDirectoryDlg::SetCaption(const std::wstring& value) {
 }
 
 bool TBrowseDirectoryDlg::Execute() {
-    TComScope com;
+    // COM stays initialised on this thread while the picker is up. SHBrowseForFolder needs a
+    // single-threaded apartment; a thread that already has one gets S_FALSE and is balanced the
+    // same way. A thread already in the multithreaded apartment (RPC_E_CHANGED_MODE) keeps it:
+    // the classic picker used here (no BIF_NEWDIALOGSTYLE) still works there.
+    const HRESULT com = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    const auto uninitialize = base::ScopeExit([com] {
+        if (SUCCEEDED(com)) CoUninitialize();
+    });
     callbackError_ = nullptr;
     const bool wantStatus = !statusText_.empty() || showSelectionInStatus_;
     bool result = false;
     std::wstring path;
-    TShellPtr<ITEMIDLIST> item(nullptr, TShellFree{shellMalloc_});
+    // The shell's allocator is the COM task allocator: its blocks go back through CoTaskMemFree.
+    base::TTaskMemory<ITEMIDLIST> item;
 
     if (shellMalloc_) {
-        TShellPtr<wchar_t> buffer(
-            static_cast<wchar_t*>(shellMalloc_->Alloc(MAX_PATH * sizeof(wchar_t))),
-            TShellFree{shellMalloc_});
+        base::TTaskMemory<wchar_t> buffer(
+            static_cast<wchar_t*>(shellMalloc_.get()->Alloc(MAX_PATH * sizeof(wchar_t))));
         if (buffer) {
             buffer.get()[0] = L'\0';
             // A root the shell cannot resolve leaves the list empty: the tree then starts at the
@@ -190,7 +123,7 @@ bool TBrowseDirectoryDlg::Execute() {
             if (FAILED(SHGetSpecialFolderLocation(
                     parent_, core::BrowseRootFolderNumber(root_, IsNtFamily()), &rootList)))
                 rootList = nullptr;
-            TShellPtr<ITEMIDLIST> root(rootList, TShellFree{shellMalloc_});
+            base::TTaskMemory<ITEMIDLIST> root(rootList);
 
             BROWSEINFOW info{};
             info.hwndOwner = parent_;
@@ -255,14 +188,7 @@ int CALLBACK TBrowseDirectoryDlg::BrowseCallback(HWND wnd, UINT msg, LPARAM para
 
 void TBrowseDirectoryDlg::DoInitialized(HWND dialog) {
     dialogHandle_ = dialog;
-    if (center_) {
-        RECT r{};
-        if (GetWindowRect(dialog, &r)) {
-            const int x = core::CenteredOrigin(GetSystemMetrics(SM_CXSCREEN), r.right - r.left);
-            const int y = core::CenteredOrigin(GetSystemMetrics(SM_CYSCREEN), r.bottom - r.top);
-            SetWindowPos(dialog, nullptr, x, y, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
-        }
-    }
+    if (center_) base::CenterWindow(dialog, base::ScreenRect());
     SendMessageW(dialog, BFFM_ENABLEOK, 0, enableOKButton_ ? 1 : 0);
     if (!statusText_.empty()) {
         const std::wstring text = FittedStatusText();
@@ -282,12 +208,12 @@ void TBrowseDirectoryDlg::DoSelChanged(HWND, LPCITEMIDLIST list) {
 
 bool TBrowseDirectoryDlg::ParseSelection(LPITEMIDLIST& list) const {
     list = nullptr;
-    TComRef<IShellFolder> desktop;
-    if (FAILED(SHGetDesktopFolder(desktop.Put())) || !desktop) return false;
+    base::TComRef<IShellFolder> desktop;
+    if (FAILED(SHGetDesktopFolder(desktop.put())) || !desktop) return false;
     std::vector<wchar_t> name(selection_.begin(), selection_.end());
     name.push_back(L'\0');
-    if (FAILED(desktop->ParseDisplayName(dialogHandle_, nullptr, name.data(), nullptr, &list,
-                                         nullptr)))
+    if (FAILED(desktop.get()->ParseDisplayName(dialogHandle_, nullptr, name.data(), nullptr, &list,
+                                               nullptr)))
         list = nullptr;
     return true;
 }
@@ -296,9 +222,9 @@ void TBrowseDirectoryDlg::ShowSelection() {
     if (!dialogHandle_) return;
     if (selection_.empty()) {
         if (!selectionPIDL_) return;
-        selection_ = PathOf(selectionPIDL_);
+        selection_ = PathOf(selectionPIDL_.get());
         SendMessageW(dialogHandle_, BFFM_SETSELECTIONW, FALSE,
-                     reinterpret_cast<LPARAM>(selectionPIDL_));
+                     reinterpret_cast<LPARAM>(selectionPIDL_.get()));
         return;
     }
     if (selection_.starts_with(L"\\\\")) {
@@ -330,14 +256,16 @@ std::wstring TBrowseDirectoryDlg::FittedStatusText() const {
     if (!fitStatusText_ || !dialogHandle_ || statusText_.empty()) return statusText_;
     HWND line = StatusLine();
     if (!line) return statusText_;
-    TWindowFontDC dc(line);
-    if (!dc.Get()) return statusText_;
+    const base::TWindowDC dc(line);
+    if (!dc) return statusText_;
+    const base::TSelectObject font(dc.get(),
+                                   reinterpret_cast<HFONT>(SendMessageW(line, WM_GETFONT, 0, 0)));
     RECT r{};
     GetWindowRect(line, &r);
     const int available = r.right - r.left;
     auto width = [&dc](std::wstring_view text) {
         SIZE size{};
-        if (!GetTextExtentPoint32W(dc.Get(), text.data(), static_cast<int>(text.size()), &size))
+        if (!GetTextExtentPoint32W(dc.get(), text.data(), static_cast<int>(text.size()), &size))
             return 0;
         return static_cast<int>(size.cx);
     };

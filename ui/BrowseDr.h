@@ -2,6 +2,8 @@
 // status line, centring, a caption and a notification on every selection change.
 #pragma once
 
+#include "base/Handles.h"
+
 #include <windows.h>
 #include <shlobj.h>
 
@@ -133,7 +135,7 @@ public:
     void SetShowSelectionInStatus(bool value) { showSelectionInStatus_ = value; }
 
     // The chosen item's identifier list, owned by the component.
-    LPCITEMIDLIST SelectionPIDL() const { return selectionPIDL_; }
+    LPCITEMIDLIST SelectionPIDL() const { return selectionPIDL_.get(); }
     // The open dialog; none outside Execute.
     HWND DialogHandle() const { return dialogHandle_; }
 
@@ -175,8 +177,8 @@ private:
     bool showSelectionInStatus_ = false;
 
     HWND dialogHandle_ = nullptr;
-    LPITEMIDLIST selectionPIDL_ = nullptr;
-    IMalloc* shellMalloc_ = nullptr;
+    base::TTaskMemory<ITEMIDLIST> selectionPIDL_;
+    base::TComRef<IMalloc> shellMalloc_;
     std::exception_ptr callbackError_;
 };
 

@@ -1,5 +1,6 @@
 #include "ui/xConfirm.h"
 
+#include "base/WinUtil.h"
 #include "core/ConfirmRules.h"
 #include "resources/Resources.h"
 #include "ui/IMECtrl.h"
@@ -8,58 +9,52 @@ namespace ui {
 
 using namespace forms;
 
-TfrmConfirm::TfrmConfirm() {
+TfrmConfirm::TfrmConfirm()
+    : TForm({.bounds = {0, 0, 330, 140},
+             .caption = L"Confirm",
+             .clientSize = core::Size{322, 106},
+             .borderStyle = bsDialog,
+             .font = TFont(L"MS Sans Serif", -11),
+             .keyPreview = true,
+             .onCreate = [this](TObject* s) { FormCreate(s); },
+             .onShow = [this](TObject* s) { FormShow(s); },
+             .onCloseQuery = [this](TObject* s, bool& canClose) { FormCloseQuery(s, canClose); },
+             .onKeyDown = [this](TObject* s, WORD& key,
+                                 TShiftState sh) { FormKeyDown(s, key, sh); }}) {
+    using namespace resources;
+    Image1 = Add<TImage>(
+        this, {.bounds = {14, 14, 32, 32}, .picture = kDefaultInformationIcon, .autoSize = true});
+    lblMsg = Add<TLabel>(this, {.bounds = {63, 18, 0, 0}, .font = JapaneseFont(-12, clBlack)});
+    img0 = Add<TImage>(this,
+                       {.bounds = {14, 60, 32, 32}, .picture = kInformationIcon, .visible = false});
+    img1 =
+        Add<TImage>(this, {.bounds = {50, 60, 32, 32}, .picture = kQuestionIcon, .visible = false});
+    img2 =
+        Add<TImage>(this, {.bounds = {86, 60, 32, 32}, .picture = kWarningIcon, .visible = false});
+    img4 =
+        Add<TImage>(this, {.bounds = {122, 60, 32, 32}, .picture = kErrorIcon, .visible = false});
+    pnlButton =
+        Add<TPanel>(this, {.bounds = {0, 65, 322, 41}, .align = alBottom, .bevelOuter = bvNone});
     const TFont buttonFont = JapaneseFont(-12, clBlack);
-    Layout(
-        {.name = L"frmConfirm",
-         .bounds = {0, 0, 330, 140},
-         .caption = L"Confirm",
-         .clientWidth = 322,
-         .clientHeight = 106,
-         .borderStyle = bsDialog,
-         .color = clBtnFace,
-         .font = TFont(L"MS Sans Serif", -11),
-         .keyPreview = true,
-         .onCreate = [this](TObject* s) { FormCreate(s); },
-         .onShow = [this](TObject* s) { FormShow(s); },
-         .onCloseQuery = [this](TObject* s, bool& canClose) { FormCloseQuery(s, canClose); },
-         .onKeyDown = [this](TObject* s, WORD& key, TShiftState sh) { FormKeyDown(s, key, sh); }},
-        {
-            Item(Image1, L"Image1", {14, 14, 32, 32}, L"",
-                 {.autoSize = true, .picture = resources::kDefaultInformationIcon}),
-            Item(lblMsg, L"lblMsg", {63, 18, 0, 0}, L"", {.font = JapaneseFont(-12, clBlack)}),
-            Item(img0, L"img0", {14, 60, 32, 32}, L"",
-                 {.visible = false, .picture = resources::kInformationIcon}),
-            Item(img1, L"img1", {50, 60, 32, 32}, L"",
-                 {.visible = false, .picture = resources::kQuestionIcon}),
-            Item(img2, L"img2", {86, 60, 32, 32}, L"",
-                 {.visible = false, .picture = resources::kWarningIcon}),
-            Item(img4, L"img4", {122, 60, 32, 32}, L"",
-                 {.visible = false, .picture = resources::kErrorIcon}),
-            Item(pnlButton, L"pnlButton", {0, 65, 322, 41}, L"",
-                 {.align = alBottom, .bevelOuter = bvNone}),
-            Item(btnMode1, L"btnMode1", {43, 4, 76, 25}, L"はい",
-                 {.parent = L"pnlButton",
-                  .font = buttonFont,
-                  .cursor = crHandPoint,
-                  .tag = 1,
-                  .tabOrder = 0},
-                 {.onClick = [this](TObject*) { SetModalResult(core::kConfirmYes); }}),
-            Item(btnMode2, L"btnMode2", {123, 4, 76, 25}, L"いいえ",
-                 {.parent = L"pnlButton",
-                  .font = buttonFont,
-                  .cursor = crHandPoint,
-                  .tag = 2,
-                  .tabOrder = 1},
-                 {.onClick = [this](TObject*) { SetModalResult(core::kConfirmNo); }}),
-            Item(btnMode3, L"btnMode3", {203, 4, 76, 25}, L"ｷｬﾝｾﾙ",
-                 {.parent = L"pnlButton",
-                  .font = buttonFont,
-                  .cursor = crHandPoint,
-                  .tag = 3,
-                  .tabOrder = 2},
-                 {.onClick = [this](TObject*) { SetModalResult(core::kConfirmCancel); }}),
-        });
+    btnMode1 = Add<TxpButtonEx>(
+        pnlButton, {.bounds = {43, 4, 76, 25},
+                    .caption = L"はい",
+                    .font = buttonFont,
+                    .cursor = crHandPoint,
+                    .onClick = [this](TObject*) { SetModalResult(core::kConfirmYes); }});
+    btnMode2 = Add<TxpButtonEx>(
+        pnlButton, {.bounds = {123, 4, 76, 25},
+                    .caption = L"いいえ",
+                    .font = buttonFont,
+                    .cursor = crHandPoint,
+                    .onClick = [this](TObject*) { SetModalResult(core::kConfirmNo); }});
+    btnMode3 = Add<TxpButtonEx>(
+        pnlButton, {.bounds = {203, 4, 76, 25},
+                    .caption = L"ｷｬﾝｾﾙ",
+                    .font = buttonFont,
+                    .cursor = crHandPoint,
+                    .onClick = [this](TObject*) { SetModalResult(core::kConfirmCancel); }});
+    Loaded();
 }
 
 void TfrmConfirm::Prepare(TForm* parent, const std::wstring& caption, const std::wstring& message,
@@ -84,18 +79,10 @@ void TfrmConfirm::Prepare(TForm* parent, const std::wstring& caption, const std:
     case core::ConfirmIcon::Keep:
         break;
     }
-    core::ConfirmBox around;
-    if (parent) {
-        around = {parent->Left(), parent->Top(), parent->Width(), parent->Height()};
-    } else {
-        RECT work{0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)};
-        SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
-        around = {work.left, work.top, work.right - work.left, work.bottom - work.top};
-    }
+    const core::Rect around = parent ? parent->BoundsRect() : base::WorkAreaOrScreen();
     buttonSet_ = core::ConfirmButtonSet(buttons);
-    const core::ConfirmLayout l = core::LayoutConfirm(
-        {lblMsg->Left(), lblMsg->Top(), lblMsg->Width(), lblMsg->Height()}, around, buttonSet_);
-    SetBounds(l.dialog.left, l.dialog.top, l.dialog.width, l.dialog.height);
+    const core::ConfirmLayout l = core::LayoutConfirm(lblMsg->BoundsRect(), around, buttonSet_);
+    SetBounds(l.dialog);
     TxpButtonEx* row[3] = {btnMode1, btnMode2, btnMode3};
     for (int i = 0; i < 3; ++i) {
         row[i]->SetLeft(l.buttonLeft[i]);

@@ -7,7 +7,6 @@ namespace ui {
 using forms::RGBColor;
 using forms::TCanvas;
 using forms::TColor;
-using forms::TRectI;
 
 namespace {
 
@@ -18,37 +17,35 @@ core::Rgb ToRgb(TColor c) {
 
 } // namespace
 
-void FillGradient(TCanvas& canvas, const TRectI& r, TColor from, TColor to, int direction,
+void FillGradient(TCanvas& canvas, const core::Rect& r, TColor from, TColor to, int direction,
                   int bands) {
     const bool vertical = core::GradientIsVertical(direction) || direction < 0 || direction > 3;
     for (const core::GradientBand& b :
-         core::GradientBands(r.Width(), r.Height(), ToRgb(from), ToRgb(to), direction, bands)) {
+         core::GradientBands(r.width, r.height, ToRgb(from), ToRgb(to), direction, bands)) {
         canvas.SetBrushColor(RGBColor(b.color.r, b.color.g, b.color.b));
         if (vertical)
-            canvas.FillRect({r.left, r.top + b.offset, r.right, r.top + b.offset + b.length});
+            canvas.FillRect({r.left, r.top + b.offset, r.width, b.length});
         else
-            canvas.FillRect({r.left + b.offset, r.top, r.left + b.offset + b.length, r.bottom});
+            canvas.FillRect({r.left + b.offset, r.top, b.length, r.height});
     }
     canvas.SetPenStyle(forms::psSolid);
 }
 
-TxpButtonEx::TxpButtonEx(forms::TForm* owner) : forms::TCustomControl(owner) {
-    SetBounds(Left(), Top(), 75, 25);
-    TCustomControl::SetCaption(L"XP Button");
+TxpButtonEx::TxpButtonEx(forms::TWinControl* parent, const TxpButtonExArgs& a)
+    : forms::TCustomControl(parent, a.bounds), cancel_(a.cancel), default_(a.isDefault),
+      modalResult_(a.modalResult) {
+    TCustomControl::SetCaption(a.caption);
+    SetFont(a.font);
+    SetCursor(a.cursor);
     SetTabStop(true);
+    SetTabOrder(a.tabOrder);
+    OnClick = a.onClick;
 }
 
 void TxpButtonEx::SetCaption(std::wstring v) {
     if (v == Caption()) return;
     TCustomControl::SetCaption(std::move(v));
     Repaint();
-}
-
-void TxpButtonEx::ApplyProps(const forms::TProps& p) {
-    TCustomControl::ApplyProps(p);
-    if (p.modalResult) modalResult_ = *p.modalResult;
-    if (p.isDefault) default_ = *p.isDefault;
-    if (p.cancel) cancel_ = *p.cancel;
 }
 
 void TxpButtonEx::Click() {
@@ -147,6 +144,7 @@ void TxpButtonEx::FocusLost() {
 
 void TxpButtonEx::PaintCaption(TCanvas& canvas, TColor color, int offset, int underlineOffset) {
     const int w = Width(), h = Height();
+    const core::Rect face{4, 4, w - 8, h - 8};
     const core::CaptionParts parts = core::SplitCaption(Caption());
     forms::TFont font = Font();
     font.SetColor(color);
@@ -154,8 +152,8 @@ void TxpButtonEx::PaintCaption(TCanvas& canvas, TColor color, int offset, int un
     canvas.SetBrushStyle(forms::bsClear);
     const SIZE size = canvas.TextExtent(parts.text);
     const int x = (w - size.cx) / 2, y = (h - size.cy) / 2;
-    canvas.TextRect({4, 4, w - 4, h - 4}, x + offset, y + offset, parts.text);
-    if (hasFocus_ && Enabled()) canvas.DrawFocusRect({4, 4, w - 4, h - 4});
+    canvas.TextRect(face, x + offset, y + offset, parts.text);
+    if (hasFocus_ && Enabled()) canvas.DrawFocusRect(face);
     if (parts.accelerator) {
         const std::size_t at = *parts.accelerator;
         const int from = canvas.TextWidth(parts.text.substr(0, at));
@@ -170,6 +168,7 @@ void TxpButtonEx::PaintCaption(TCanvas& canvas, TColor color, int offset, int un
 
 void TxpButtonEx::Paint(TCanvas& canvas) {
     const int w = Width(), h = Height();
+    const core::Rect face{4, 4, w - 8, h - 8};
     const int p = pressed_ ? 1 : 0;
     canvas.SetPenStyle(forms::psSolid);
     canvas.SetPenWidth(1);
@@ -193,11 +192,11 @@ void TxpButtonEx::Paint(TCanvas& canvas) {
     canvas.SetPenColor(RGBColor(0, 60, 116));
     canvas.RoundRect(1, 1, w - 1, h - 1, 5, 5);
     if (pressed_ && hot_)
-        FillGradient(canvas, {4, 4, w - 4, h - 4}, RGBColor(253, 253, 253), RGBColor(205, 204, 223),
-                     1, ClientHeight() / 2);
+        FillGradient(canvas, face, RGBColor(253, 253, 253), RGBColor(205, 204, 223), 1,
+                     ClientHeight() / 2);
     else
-        FillGradient(canvas, {4, 4, w - 4, h - 4}, RGBColor(253, 253, 253), RGBColor(205, 204, 223),
-                     0, ClientHeight() / 3);
+        FillGradient(canvas, face, RGBColor(253, 253, 253), RGBColor(205, 204, 223), 0,
+                     ClientHeight() / 3);
     canvas.SetPenColor(RGBColor(206, 231, 255));
     canvas.Line(3, 2, w - 3, 2);
     canvas.SetPenColor(RGBColor(105, 130, 238));

@@ -7,8 +7,20 @@ namespace ui {
 
 // Fills a rectangle with a banded gradient: direction 0 top to bottom, 1 bottom to top,
 // 2 left to right, 3 right to left; fewer than 2 bands fill it with `from`.
-void FillGradient(forms::TCanvas& canvas, const forms::TRectI& r, forms::TColor from,
-                  forms::TColor to, int direction, int bands);
+void FillGradient(forms::TCanvas& canvas, const core::Rect& r, forms::TColor from, forms::TColor to,
+                  int direction, int bands);
+
+struct TxpButtonExArgs {
+    core::Rect bounds{0, 0, 75, 25};
+    std::wstring caption = L"XP Button";
+    std::optional<forms::TFont> font{};
+    forms::TCursor cursor = forms::crDefault;
+    std::optional<int> tabOrder{};
+    bool isDefault = false;
+    bool cancel = false;
+    int modalResult = 0; // given to the form when clicked, unless 0
+    forms::TNotifyEvent onClick{};
+};
 
 // A push button with a light gradient face, a dark blue rounded border and an orange frame
 // while the mouse is over it. One "&" in the caption marks its accelerator. Clicks come from a
@@ -16,7 +28,8 @@ void FillGradient(forms::TCanvas& canvas, const forms::TRectI& r, forms::TColor 
 // key after Enter or Space, Enter when Default, Escape when Cancel, and the accelerator.
 class TxpButtonEx : public forms::TCustomControl {
 public:
-    explicit TxpButtonEx(forms::TForm* owner);
+    using Args = TxpButtonExArgs;
+    TxpButtonEx(forms::TWinControl* parent, const TxpButtonExArgs& a);
     std::wstring ClassName() const override { return L"TxpButtonEx"; }
 
     bool Cancel() const { return cancel_; }
@@ -31,7 +44,6 @@ public:
 
     void SetCaption(std::wstring v) override;
     void Click() override;
-    void ApplyProps(const forms::TProps& p) override;
     bool DialogKey(WORD key, forms::TShiftState shift) override;
     bool DialogChar(wchar_t ch) override;
 
@@ -45,9 +57,8 @@ protected:
     void DblClick() override;
     void KeyDown(WORD& key, forms::TShiftState shift) override;
     void KeyUp(WORD& key, forms::TShiftState shift) override;
-    // The button keeps OnKeyDown and OnKeyUp but never raises them.
+    // The button keeps OnKeyDown but never raises it.
     void DoKeyDown(WORD&, forms::TShiftState) override {}
-    void DoKeyUp(WORD&, forms::TShiftState) override {}
     void FontChanged() override;
     void FocusReceived() override;
     void FocusLost() override;

@@ -147,10 +147,3 @@ TEST(BrowseRules, DriveRootsAreRecognisedByTheirLetter) {
     EXPECT_EQ(DriveRootNumber(L"C:\\x"), std::nullopt);
     EXPECT_EQ(DriveRootNumber(L"C;\\"), std::nullopt);
 }
-
-TEST(BrowseRules, CentringTruncatesTowardZero) {
-    EXPECT_EQ(CenteredOrigin(1280, 400), 440);
-    EXPECT_EQ(CenteredOrigin(1280, 401), 439);
-    EXPECT_EQ(CenteredOrigin(1280, 1301), -10); // wider than the screen: negative, not -11
-    EXPECT_EQ(CenteredOrigin(1280, 1300), -10);
-}

@@ -26,7 +26,7 @@ TEST(ConfirmRules, ButtonSetByWholeArgumentIgnoringCase) {
 }
 
 TEST(ConfirmRules, ShortMessageGivesTheMinimumWidth) {
-    ConfirmBox parent{274, 122, 328, 290};
+    Rect parent{274, 122, 328, 290};
     auto l = LayoutConfirm({63, 18, 150, 12}, parent, 1);
     EXPECT_EQ(l.dialog.width, 330);
     EXPECT_EQ(l.dialog.height, 18 + 12 + 90);
@@ -51,7 +51,7 @@ TEST(ConfirmRules, LongMessageWidensTheDialog) {
 }
 
 TEST(ConfirmRules, ButtonRowPerSet) {
-    ConfirmBox label{63, 18, 150, 12}, parent{0, 0, 330, 300};
+    Rect label{63, 18, 150, 12}, parent{0, 0, 330, 300};
     auto yn = LayoutConfirm(label, parent, 2);
     EXPECT_EQ(yn.buttonLeft[0], 165 - 78);
     EXPECT_EQ(yn.buttonLeft[1], 165 + 2);
@@ -69,7 +69,7 @@ TEST(ConfirmRules, ButtonRowPerSet) {
 }
 
 TEST(ConfirmRules, CentresOnTheParentEvenWhenNarrower) {
-    ConfirmBox label{63, 18, 150, 12};
+    Rect label{63, 18, 150, 12};
     auto wide = LayoutConfirm(label, {100, 50, 500, 400}, 1);
     EXPECT_EQ(wide.dialog.left, 100 + 85);
     EXPECT_EQ(wide.dialog.top, 50 + (400 - 120) / 2);

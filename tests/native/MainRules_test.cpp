@@ -3,10 +3,10 @@
 #include <gtest/gtest.h>
 
 using core::ApplyArrowKey;
-using core::WindowBox;
+using core::Rect;
 
 TEST(MainRules, CaptureRectangleStartsTwoPixelsAboveThePanelAndIsOneTaller) {
-    EXPECT_EQ(core::CaptureRectangle(100, 200, 320, 215), (WindowBox{100, 198, 320, 216}));
+    EXPECT_EQ(core::CaptureRectangle({100, 200}, {320, 215}), (Rect{100, 198, 320, 216}));
 }
 
 TEST(MainRules, CloseButtonNeedsAtLeast166Pixels) {
@@ -16,14 +16,14 @@ TEST(MainRules, CloseButtonNeedsAtLeast166Pixels) {
 }
 
 TEST(MainRules, ShiftArrowsSizeWithinKeyboardAndWorkAreaBounds) {
-    const WindowBox box{10, 20, 141, 141};
+    const Rect box{10, 20, 141, 141};
     EXPECT_EQ(ApplyArrowKey(box, 37, true, 1280, 1024).width, 140);
     EXPECT_EQ(ApplyArrowKey(box, 38, true, 1280, 1024).height, 140);
-    const WindowBox smallest{10, 20, 140, 140};
+    const Rect smallest{10, 20, 140, 140};
     EXPECT_EQ(ApplyArrowKey(smallest, 37, true, 1280, 1024), smallest);
     EXPECT_EQ(ApplyArrowKey(smallest, 38, true, 1280, 1024), smallest);
 
-    const WindowBox wide{0, 0, 1280, 1024};
+    const Rect wide{0, 0, 1280, 1024};
     EXPECT_EQ(ApplyArrowKey(wide, 39, true, 1280, 1024), wide); // already at the work area's edge
     EXPECT_EQ(ApplyArrowKey(wide, 40, true, 1280, 1024), wide);
     EXPECT_EQ(ApplyArrowKey(box, 39, true, 1280, 1024).width, 142);
@@ -31,16 +31,16 @@ TEST(MainRules, ShiftArrowsSizeWithinKeyboardAndWorkAreaBounds) {
     // Sizing never moves the window.
     EXPECT_EQ(ApplyArrowKey(box, 39, true, 1280, 1024).left, 10);
     // The mouse may have made the window smaller than the keyboard limit: keys don't shrink it.
-    const WindowBox tiny{0, 0, 69, 84};
+    const Rect tiny{0, 0, 69, 84};
     EXPECT_EQ(ApplyArrowKey(tiny, 37, true, 1280, 1024), tiny);
 }
 
 TEST(MainRules, ArrowsWithoutShiftAloneMoveWithoutBounds) {
-    const WindowBox box{0, 0, 328, 290};
-    EXPECT_EQ(ApplyArrowKey(box, 37, false, 1280, 1024), (WindowBox{-1, 0, 328, 290}));
-    EXPECT_EQ(ApplyArrowKey(box, 38, false, 1280, 1024), (WindowBox{0, -1, 328, 290}));
-    EXPECT_EQ(ApplyArrowKey(box, 39, false, 1280, 1024), (WindowBox{1, 0, 328, 290}));
-    EXPECT_EQ(ApplyArrowKey(box, 40, false, 1280, 1024), (WindowBox{0, 1, 328, 290}));
+    const Rect box{0, 0, 328, 290};
+    EXPECT_EQ(ApplyArrowKey(box, 37, false, 1280, 1024), (Rect{-1, 0, 328, 290}));
+    EXPECT_EQ(ApplyArrowKey(box, 38, false, 1280, 1024), (Rect{0, -1, 328, 290}));
+    EXPECT_EQ(ApplyArrowKey(box, 39, false, 1280, 1024), (Rect{1, 0, 328, 290}));
+    EXPECT_EQ(ApplyArrowKey(box, 40, false, 1280, 1024), (Rect{0, 1, 328, 290}));
     EXPECT_EQ(ApplyArrowKey(box, 65, false, 1280, 1024), box);
     EXPECT_EQ(ApplyArrowKey(box, 65, true, 1280, 1024), box);
 }

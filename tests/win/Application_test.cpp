@@ -12,29 +12,27 @@ std::wstring events;
 
 class TfrmFirst : public TForm {
 public:
-    TfrmFirst() {
-        Layout({.name = L"frmFirst",
-                .bounds = {10, 10, 200, 150},
-                .onCreate = [](TObject*) { events += L"create first;"; },
-                .onShow =
-                    [this](TObject*) {
-                        events += L"show first;";
-                        PostMessageW(Handle(), WM_CLOSE, 0, 0);
-                    },
-                .onDestroy = [](TObject*) { events += L"destroy first;"; },
-                .onCloseQuery = [](TObject*, bool&) { events += L"close first;"; }},
-               {});
+    TfrmFirst()
+        : TForm({.bounds = {10, 10, 200, 150},
+                 .onCreate = [](TObject*) { events += L"create first;"; },
+                 .onShow =
+                     [this](TObject*) {
+                         events += L"show first;";
+                         PostMessageW(Handle(), WM_CLOSE, 0, 0);
+                     },
+                 .onDestroy = [](TObject*) { events += L"destroy first;"; },
+                 .onCloseQuery = [](TObject*, bool&) { events += L"close first;"; }}) {
+        Loaded();
     }
 };
 
 class TfrmSecond : public TForm {
 public:
-    TfrmSecond() {
-        Layout({.name = L"frmSecond",
-                .bounds = {10, 10, 100, 100},
-                .onCreate = [](TObject*) { events += L"create second;"; },
-                .onDestroy = [](TObject*) { events += L"destroy second;"; }},
-               {});
+    TfrmSecond()
+        : TForm({.bounds = {10, 10, 100, 100},
+                 .onCreate = [](TObject*) { events += L"create second;"; },
+                 .onDestroy = [](TObject*) { events += L"destroy second;"; }}) {
+        Loaded();
     }
 };
 

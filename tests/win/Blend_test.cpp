@@ -39,40 +39,37 @@ public:
     TPanel *pnlCam = nullptr, *pnlMenu = nullptr;
     std::vector<std::wstring> loadCalls;
 
-    TfrmCamera() {
-        Layout(
-            {.name = L"frmCamera",
-             .bounds = {200, 150, 328, 290},
-             .borderIcons = biSystemMenu,
-             .formStyle = fsStayOnTop,
-             .color = clFuchsia},
-            {
-                Item(Blend1, L"Blend1", {}, L"", {}, {},
-                     [this](TRecordingBlend& b) {
-                         b.SetAlpha(255);
-                         b.SetActive(true);
-                         b.SetBlendMode(ui::bmBoth);
-                         b.SetDesignActive(false);
-                         b.SetTransparentColor(clFuchsia);
-                         loadCalls = b.calls;
-                         b.calls.clear();
-                     }),
-                Item(pnlMenu, L"pnlMenu", {0, 215, 320, 41}, L"",
-                     {.align = alBottom, .color = RGBColor(205, 204, 251), .bevelOuter = bvNone}),
-                Item(pnlCam, L"pnlCam", {0, 0, 320, 215}, L"",
-                     {.align = alClient, .color = clFuchsia, .bevelOuter = bvNone}),
-            });
+    TfrmCamera()
+        : TForm({.bounds = {200, 150, 328, 290},
+                 .borderIcons = biSystemMenu,
+                 .formStyle = fsStayOnTop,
+                 .color = clFuchsia}) {
+        Blend1 = Add<TRecordingBlend>(this, {.alpha = 255,
+                                             .active = true,
+                                             .blendMode = ui::bmBoth,
+                                             .designActive = false,
+                                             .transparentColor = clFuchsia});
+        loadCalls = Blend1->calls;
+        Blend1->calls.clear();
+        pnlMenu = Add<TPanel>(this, {.bounds = {0, 215, 320, 41},
+                                     .align = alBottom,
+                                     .color = RGBColor(205, 204, 251),
+                                     .bevelOuter = bvNone});
+        pnlCam = Add<TPanel>(this, {.bounds = {0, 0, 320, 215},
+                                    .align = alClient,
+                                    .color = clFuchsia,
+                                    .bevelOuter = bvNone});
+        Loaded();
     }
 };
 
 class TfrmBelow : public TForm {
 public:
-    TfrmBelow() {
-        Layout({.name = L"frmBelow",
-                .bounds = {150, 100, 428, 390},
-                .borderStyle = bsNone,
-                .color = RGBColor(30, 120, 200)},
-               {});
+    TfrmBelow()
+        : TForm({.bounds = {150, 100, 428, 390},
+                 .borderStyle = bsNone,
+                 .color = RGBColor(30, 120, 200)}) {
+        Loaded();
     }
 };
 
@@ -144,8 +141,8 @@ TEST_F(BlendTest, FuchsiaAreaShowsTheWindowBelow) {
     TFormPtr<TfrmCamera> f(new TfrmCamera);
     f->Show();
     Pump();
-    POINT cam = f->pnlCam->ClientOrigin();
-    POINT menu = f->pnlMenu->ClientOrigin();
+    const core::Point cam = f->pnlCam->ClientOrigin();
+    const core::Point menu = f->pnlMenu->ClientOrigin();
     EXPECT_EQ(ScreenPixel(cam.x + 60, cam.y + 60), RGB(30, 120, 200));
     EXPECT_EQ(ScreenPixel(menu.x + 200, menu.y + 20), RGB(205, 204, 251));
 

@@ -11,13 +11,12 @@ namespace {
 
 class TfrmBehind : public TForm {
 public:
-    TfrmBehind() {
-        Layout({.name = L"frmBehind",
-                .bounds = {274, 122, 328, 290},
-                .caption = L"Zo/quarnelby",
-                .borderIcons = biSystemMenu,
-                .color = RGBColor(205, 204, 251)},
-               {});
+    TfrmBehind()
+        : TForm({.bounds = {274, 122, 328, 290},
+                 .caption = L"Zo/quarnelby",
+                 .borderIcons = biSystemMenu,
+                 .color = RGBColor(205, 204, 251)}) {
+        Loaded();
     }
 };
 

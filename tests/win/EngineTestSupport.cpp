@@ -368,7 +368,7 @@ std::uint64_t CommittedBytes() {
 }
 
 bool WaitForWorker(engine::TScreenCam& cam, DWORD timeoutMs) {
-    return forms::TThread::ServeUntil([&] { return cam.RecordThread == nullptr; }, timeoutMs);
+    return base::TThread::ServeUntil([&] { return cam.RecordThread == nullptr; }, timeoutMs);
 }
 
 } // namespace enginetest

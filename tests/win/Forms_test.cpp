@@ -32,10 +32,15 @@ void PostKey(HWND wnd, WORD key) {
     PostMessageW(wnd, WM_KEYUP, key, 0xC0000001);
 }
 
+struct TProbeArgs {
+    core::Rect bounds{};
+};
+
 // A control that counts what the form offers it.
 class TProbe : public TCustomControl {
 public:
-    using TCustomControl::TCustomControl;
+    using Args = TProbeArgs;
+    TProbe(TWinControl* parent, const TProbeArgs& a) : TCustomControl(parent, a.bounds) {}
     int enterKeys = 0, escapeKeys = 0, focusChanges = 0;
     TWinControl* lastActive = nullptr;
     bool DialogKey(WORD key, TShiftState) override {
@@ -69,73 +74,73 @@ public:
     bool refuseClose = false;
     std::wstring log;
 
-    TfrmSample() {
-        Layout(
-            {.name = L"frmSample",
-             .bounds = {274, 122, 328, 290},
-             .caption = L"Sample",
-             .borderIcons = biSystemMenu,
-             .formStyle = fsStayOnTop,
-             .color = clFuchsia,
-             .font = JapaneseFont(),
-             .icon = resources::kProgramIcon,
-             .onCreate = [this](TObject*) { ++created; },
-             .onShow = [this](TObject*) { ++shown; },
-             .onResize = [this](TObject*) { ++resized; },
-             .onCloseQuery =
-                 [this](TObject*, bool& canClose) {
-                     ++closeQueries;
-                     if (refuseClose) canClose = false;
-                 },
-             .onKeyDown =
-                 [this](TObject*, WORD& key, TShiftState) {
-                     log += L"form:" + std::to_wstring(key) + L";";
-                     if (key == 'Y') key = 0;
-                 }},
-            {
-                Item(pnlCam, L"pnlCam", {0, 0, 320, 215}, L"",
-                     {.align = alClient, .color = clFuchsia, .bevelOuter = bvNone}),
-                Item(pnlMenu, L"pnlMenu", {0, 215, 320, 24}, L"",
-                     {.align = alBottom, .color = RGBColor(205, 204, 251), .bevelOuter = bvNone}),
-                Item(pnlMsg, L"pnlMsg", {0, 239, 320, 17}, L"folder",
-                     {.align = alBottom,
-                      .color = RGBColor(219, 243, 218),
-                      .font = JapaneseFont(-11),
-                      .bevelOuter = bvNone,
-                      .alignment = taLeftJustify}),
-                Item(btnRec, L"btnRec", {1, 1, 20, 21}, L"",
-                     {.parent = L"pnlMenu",
-                      .cursor = crHandPoint,
-                      .hint = L"Record",
-                      .glyph = resources::kGlyphRec,
-                      .groupIndex = 1,
-                      .allowAllUp = true}),
-                Item(btnPause, L"btnPause", {21, 1, 20, 21}, L"",
-                     {.parent = L"pnlMenu",
-                      .glyph = resources::kGlyphPause,
-                      .groupIndex = 2,
-                      .allowAllUp = true}),
-                Item(btnA, L"btnA", {41, 1, 20, 21}, L"", {.parent = L"pnlMenu", .groupIndex = 3}),
-                Item(btnB, L"btnB", {61, 1, 20, 21}, L"", {.parent = L"pnlMenu", .groupIndex = 3},
-                     {.onClick = [this](TObject*) { log += L"B;"; }}),
-                Item(btnClose, L"btnClose", {297, 1, 22, 21}, L"",
-                     {.parent = L"pnlMenu",
-                      .anchors = akTop | akRight,
-                      .transparent = false,
-                      .glyph = resources::kGlyphClose}),
-                Item(lstOne, L"lstOne", {2, 3, 40, 40}, L"",
-                     {.parent = L"pnlCam", .border = cbNone},
-                     {.onKeyDown =
-                          [this](TObject*, WORD& key, TShiftState) {
-                              log += L"list:" + std::to_wstring(key) + L";";
-                          },
-                      .onEnter = [this](TObject*) { log += L"enter1;"; },
-                      .onExit = [this](TObject*) { log += L"exit1;"; }}),
-                Item(lstTwo, L"lstTwo", {60, 3, 40, 40}, L"", {.parent = L"pnlCam"},
-                     {.onEnter = [this](TObject*) { log += L"enter2;"; }}),
-                Item(probe, L"probe", {120, 3, 20, 20}, L"", {.parent = L"pnlCam"}),
-                Item(lblText, L"lblText", {150, 3, 0, 0}, L"あ", {.parent = L"pnlCam"}),
-            });
+    TfrmSample()
+        : TForm({.bounds = {274, 122, 328, 290},
+                 .caption = L"Sample",
+                 .borderIcons = biSystemMenu,
+                 .formStyle = fsStayOnTop,
+                 .color = clFuchsia,
+                 .font = JapaneseFont(),
+                 .icon = resources::kProgramIcon,
+                 .onCreate = [this](TObject*) { ++created; },
+                 .onShow = [this](TObject*) { ++shown; },
+                 .onResize = [this](TObject*) { ++resized; },
+                 .onCloseQuery =
+                     [this](TObject*, bool& canClose) {
+                         ++closeQueries;
+                         if (refuseClose) canClose = false;
+                     },
+                 .onKeyDown =
+                     [this](TObject*, WORD& key, TShiftState) {
+                         log += L"form:" + std::to_wstring(key) + L";";
+                         if (key == 'Y') key = 0;
+                     }}) {
+        pnlCam = Add<TPanel>(this, {.bounds = {0, 0, 320, 215},
+                                    .align = alClient,
+                                    .color = clFuchsia,
+                                    .bevelOuter = bvNone});
+        pnlMenu = Add<TPanel>(this, {.bounds = {0, 215, 320, 24},
+                                     .align = alBottom,
+                                     .color = RGBColor(205, 204, 251),
+                                     .bevelOuter = bvNone});
+        pnlMsg = Add<TPanel>(this, {.bounds = {0, 239, 320, 17},
+                                    .align = alBottom,
+                                    .color = RGBColor(219, 243, 218),
+                                    .font = JapaneseFont(-11),
+                                    .bevelOuter = bvNone,
+                                    .alignment = taLeftJustify});
+        pnlMsg->SetCaption(L"folder");
+        btnRec = Add<TSpeedButton>(pnlMenu, {.bounds = {1, 1, 20, 21},
+                                             .cursor = crHandPoint,
+                                             .hint = L"Record",
+                                             .glyph = resources::kGlyphRec,
+                                             .groupIndex = 1,
+                                             .allowAllUp = true});
+        btnPause = Add<TSpeedButton>(pnlMenu, {.bounds = {21, 1, 20, 21},
+                                               .glyph = resources::kGlyphPause,
+                                               .groupIndex = 2,
+                                               .allowAllUp = true});
+        btnA = Add<TSpeedButton>(pnlMenu, {.bounds = {41, 1, 20, 21}, .groupIndex = 3});
+        btnB = Add<TSpeedButton>(pnlMenu, {.bounds = {61, 1, 20, 21},
+                                           .groupIndex = 3,
+                                           .onClick = [this](TObject*) { log += L"B;"; }});
+        btnClose = Add<TSpeedButton>(pnlMenu, {.bounds = {297, 1, 22, 21},
+                                               .anchors = akTop | akRight,
+                                               .glyph = resources::kGlyphClose,
+                                               .transparent = false});
+        lstOne = Add<TListBox>(pnlCam, {.bounds = {2, 3, 40, 40},
+                                        .border = cbNone,
+                                        .onKeyDown =
+                                            [this](TObject*, WORD& key, TShiftState) {
+                                                log += L"list:" + std::to_wstring(key) + L";";
+                                            },
+                                        .onEnter = [this](TObject*) { log += L"enter1;"; },
+                                        .onExit = [this](TObject*) { log += L"exit1;"; }});
+        lstTwo = Add<TListBox>(pnlCam, {.bounds = {60, 3, 40, 40},
+                                        .onEnter = [this](TObject*) { log += L"enter2;"; }});
+        probe = Add<TProbe>(pnlCam, {.bounds = {120, 3, 20, 20}});
+        lblText = Add<TLabel>(pnlCam, {.bounds = {150, 3, 0, 0}, .caption = L"あ"});
+        Loaded();
     }
 };
 
@@ -151,7 +156,7 @@ protected:
     }
 };
 
-TEST_F(FormsTest, LayoutTableMakesAlignedAndAnchoredControls) {
+TEST_F(FormsTest, DeclaredControlsAreAlignedAndAnchored) {
     TFormPtr<TfrmSample> f(new TfrmSample);
     EXPECT_EQ(f->created, 1);
     EXPECT_EQ(f->Width(), 328);
@@ -163,7 +168,7 @@ TEST_F(FormsTest, LayoutTableMakesAlignedAndAnchoredControls) {
     EXPECT_EQ(f->pnlMenu->Width(), cw);
     EXPECT_EQ(f->pnlCam->Height(), ch - 41);
     EXPECT_EQ(f->btnClose->Left(), cw - 23);
-    EXPECT_EQ(f->FindComponent(L"btnRec"), f->btnRec);
+    EXPECT_EQ(f->btnRec->Owner(), f.get());
     EXPECT_EQ(f->btnRec->Parent(), f->pnlMenu);
     EXPECT_EQ(f->btnRec->Glyph().Width(), 12);
     EXPECT_EQ(f->btnClose->Glyph().Width(), 16);

@@ -1,5 +1,5 @@
 // The handle owners: each closes its handle once, moves hand ownership over, guards restore.
-#include "engine/Handles.h"
+#include "base/Handles.h"
 
 #include "EngineTestSupport.h"
 #include "TestCompressors.h"
@@ -9,7 +9,7 @@
 #include <string>
 #include <utility>
 
-using namespace engine;
+using namespace base;
 using namespace enginetest;
 
 TEST(HandlesTest, AGdiObjectIsDeletedOnceAndFollowsItsMove) {

@@ -16,14 +16,13 @@ public:
     TPanel* pnlCam = nullptr;
     TSpeedButton *btnA = nullptr, *btnB = nullptr;
 
-    TfrmEdit() {
-        Layout({.name = L"frmEdit", .bounds = {50, 50, 300, 200}},
-               {
-                   Item(pnlCam, L"pnlCam", {0, 0, 200, 100}, L"", {.cursor = crHandPoint}),
-                   Item(lstFocus, L"lstFocus", {2, 3, 20, 4}, L"", {.parent = L"pnlCam"}),
-                   Item(btnA, L"btnA", {0, 120, 20, 20}, L"", {.cursor = crHandPoint}),
-                   Item(btnB, L"btnB", {30, 120, 20, 20}, L"", {.cursor = crCross}),
-               });
+    TfrmEdit() : TForm({.bounds = {50, 50, 300, 200}}) {
+        pnlCam = Add<TPanel>(this, {.bounds = {0, 0, 200, 100}});
+        pnlCam->SetCursor(crHandPoint);
+        lstFocus = Add<TListBox>(pnlCam, {.bounds = {2, 3, 20, 4}});
+        btnA = Add<TSpeedButton>(this, {.bounds = {0, 120, 20, 20}, .cursor = crHandPoint});
+        btnB = Add<TSpeedButton>(this, {.bounds = {30, 120, 20, 20}, .cursor = crCross});
+        Loaded();
     }
 };
 

@@ -125,14 +125,14 @@ TEST_F(MainWindowTest, MinimumTrackingSizeIs69By84) {
 }
 
 TEST_F(MainWindowTest, WhileRecordingTheWindowCanNeitherMoveNorResize) {
-    frmMain->SetBounds(300, 200, 400, 300);
+    frmMain->SetBounds({300, 200, 400, 300});
     forms::Application.ProcessMessages();
     const RECT before = WindowRect(frmMain->Handle());
     ASSERT_EQ(before.left, 300);
 
     ScreenCam->Recording = true; // the lock looks only at the flag
     SetWindowPos(frmMain->Handle(), nullptr, 10, 20, 200, 150, SWP_NOZORDER | SWP_NOACTIVATE);
-    frmMain->SetBounds(50, 60, 500, 400);
+    frmMain->SetBounds({50, 60, 500, 400});
     forms::Application.ProcessMessages();
     const RECT during = WindowRect(frmMain->Handle());
     ScreenCam->Recording = false;
@@ -143,14 +143,14 @@ TEST_F(MainWindowTest, WhileRecordingTheWindowCanNeitherMoveNorResize) {
     EXPECT_EQ(frmMain->Left(), 300); // the form's own idea of its bounds agrees
     EXPECT_EQ(frmMain->Width(), 400);
 
-    frmMain->SetBounds(50, 60, 500, 400);
+    frmMain->SetBounds({50, 60, 500, 400});
     forms::Application.ProcessMessages();
     const RECT after = WindowRect(frmMain->Handle());
     EXPECT_EQ(after.left, 50);
     EXPECT_EQ(after.right - after.left, 500);
     EXPECT_EQ(after.bottom - after.top, 400);
-    EXPECT_EQ(frmMain->LastWindowPos().x, 50);
-    EXPECT_EQ(frmMain->LastWindowPos().cy, 400);
+    EXPECT_EQ(frmMain->LastWindowPos().left, 50);
+    EXPECT_EQ(frmMain->LastWindowPos().height, 400);
 }
 
 TEST_F(MainWindowTest, CloseButtonHiddenAt165AndShownAt166) {
@@ -162,12 +162,13 @@ TEST_F(MainWindowTest, CloseButtonHiddenAt165AndShownAt166) {
     forms::Application.ProcessMessages();
     EXPECT_TRUE(frmMain->btnClose->Visible());
     // It keeps its distance from the tool bar's right end.
-    EXPECT_EQ(frmMain->pnlMenu->Width() - (frmMain->btnClose->Left() + frmMain->btnClose->Width()), 1);
+    EXPECT_EQ(frmMain->pnlMenu->Width() - (frmMain->btnClose->Left() + frmMain->btnClose->Width()),
+              1);
 }
 
 TEST_F(MainWindowTest, ArrowKeysMoveAndSizeTheFrame) {
     WORD key;
-    frmMain->SetBounds(100, 100, 141, 141);
+    frmMain->SetBounds({100, 100, 141, 141});
     key = VK_LEFT;
     frmMain->lstFocusKeyDown(nullptr, key, forms::ssShift);
     EXPECT_EQ(frmMain->Width(), 140);
@@ -183,7 +184,7 @@ TEST_F(MainWindowTest, ArrowKeysMoveAndSizeTheFrame) {
     int right = 0, bottom = 0;
     GetWorkArea(right, bottom);
     ASSERT_GT(right, 0);
-    frmMain->SetBounds(0, 0, right, 300);
+    frmMain->SetBounds({0, 0, right, 300});
     key = VK_RIGHT;
     frmMain->lstFocusKeyDown(nullptr, key, forms::ssShift);
     EXPECT_EQ(frmMain->Width(), right); // the work area's upper bound
@@ -191,7 +192,7 @@ TEST_F(MainWindowTest, ArrowKeysMoveAndSizeTheFrame) {
     frmMain->lstFocusKeyDown(nullptr, key, forms::ssShift);
     EXPECT_EQ(frmMain->Height(), 301);
 
-    frmMain->SetBounds(100, 100, 328, 290);
+    frmMain->SetBounds({100, 100, 328, 290});
     key = VK_LEFT;
     frmMain->lstFocusKeyDown(nullptr, key, forms::ssCtrl); // Ctrl moves like no modifier
     EXPECT_EQ(frmMain->Left(), 99);
@@ -251,9 +252,8 @@ TEST_F(MainWindowTest, RecordPauseStopFollowTheStateTable) {
     EXPECT_TRUE(rec->Down());
 
     // The status line shows the progress text once the engine reports.
-    EXPECT_TRUE(PumpUntil([] {
-        return frmMain->pnlMsg->Caption().rfind(L" RecordingTime : ", 0) == 0;
-    }));
+    EXPECT_TRUE(
+        PumpUntil([] { return frmMain->pnlMsg->Caption().rfind(L" RecordingTime : ", 0) == 0; }));
 
     // Stop during a pause releases both buttons and shows the folder again.
     Click(pause);

@@ -1,6 +1,6 @@
 // TThread: the body runs on its own thread once started, the end is delivered on the creating
 // thread through any message loop, and a free-on-terminate object deletes itself afterwards.
-#include "forms/Thread.h"
+#include "base/Thread.h"
 
 #include <gtest/gtest.h>
 
@@ -8,7 +8,7 @@
 #include <functional>
 #include <stdexcept>
 
-using forms::TThread;
+using base::TThread;
 
 namespace {
 

@@ -16,8 +16,8 @@ protected:
     void SetUp() override {
         wchar_t tmp[MAX_PATH];
         GetTempPathW(MAX_PATH, tmp);
-        dir_ = std::wstring(tmp) + L"quarnelby-ini-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
-               std::to_wstring(counter_++);
+        dir_ = std::wstring(tmp) + L"quarnelby-ini-" + std::to_wstring(GetCurrentProcessId()) +
+               L"-" + std::to_wstring(counter_++);
         CreateDirectoryW(dir_.c_str(), nullptr);
         base_ = dir_ + L"\\Quarnelby";
     }
@@ -73,15 +73,15 @@ TEST_F(IniFileTest, LongValuesAndNonAnsiFoldersRoundTrip) {
 
 TEST_F(IniFileTest, FormPositionAndSizeRoundTripThroughTheFile) {
     forms::TForm form;
-    form.SetBounds(274, 122, 328, 290);
+    form.SetBounds({274, 122, 328, 290});
     LoadFormPos(base_, L"FORM", L"Main", form); // no file: the form keeps its values
-    LoadFormSize(base_, L"FORM", L"Main", POINT{328, 290}, form);
+    LoadFormSize(base_, L"FORM", L"Main", core::Size{328, 290}, form);
     EXPECT_EQ(form.Left(), 274);
     EXPECT_EQ(form.Top(), 122);
     EXPECT_EQ(form.Width(), 328);
     EXPECT_EQ(form.Height(), 290);
 
-    form.SetBounds(-40, 33, 400, 300);
+    form.SetBounds({-40, 33, 400, 300});
     SaveFormPos(base_, L"FORM", L"Main", form);
     SaveFormSize(base_, L"FORM", L"Main", form);
     EXPECT_EQ(ReadIniString(base_, L"FORM", L"MainLeft", L""), L"-40");
@@ -90,9 +90,9 @@ TEST_F(IniFileTest, FormPositionAndSizeRoundTripThroughTheFile) {
     EXPECT_EQ(ReadIniString(base_, L"FORM", L"MainHeight", L""), L"300");
 
     forms::TForm other;
-    other.SetBounds(1, 2, 3, 4);
+    other.SetBounds({1, 2, 3, 4});
     LoadFormPos(base_, L"FORM", L"Main", other);
-    LoadFormSize(base_, L"FORM", L"Main", POINT{328, 290}, other);
+    LoadFormSize(base_, L"FORM", L"Main", core::Size{328, 290}, other);
     EXPECT_EQ(other.Left(), -40);
     EXPECT_EQ(other.Top(), 33);
     EXPECT_EQ(other.Width(), 400);
@@ -102,8 +102,8 @@ TEST_F(IniFileTest, FormPositionAndSizeRoundTripThroughTheFile) {
 TEST_F(IniFileTest, MissingSizeKeysUseTheGivenDefaults) {
     WriteRaw("[FORM]\r\nMainWidth=\r\n");
     forms::TForm form;
-    form.SetBounds(0, 0, 10, 10);
-    LoadFormSize(base_, L"FORM", L"Main", POINT{328, 290}, form);
+    form.SetBounds({0, 0, 10, 10});
+    LoadFormSize(base_, L"FORM", L"Main", core::Size{328, 290}, form);
     EXPECT_EQ(form.Width(), 328);
     EXPECT_EQ(form.Height(), 290);
 }

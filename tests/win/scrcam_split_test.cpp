@@ -103,7 +103,7 @@ protected:
     void RecordUntilFiles(const TRecordRect& rect, const std::wstring& first, std::size_t files) {
         cam->StartRecording(rect, first);
         ASSERT_TRUE(cam->Recording);
-        const bool reached = forms::TThread::ServeUntil(
+        const bool reached = base::TThread::ServeUntil(
             [&] { return cam->RecordingFiles().size() >= files || !cam->Recording; }, 60000);
         cam->StopRecording();
         ASSERT_TRUE(WaitForWorker(*cam));
@@ -132,7 +132,6 @@ protected:
         }
         return total;
     }
-
 };
 
 } // namespace
@@ -304,7 +303,7 @@ protected:
     void RecordUntilItEnds(const std::wstring& file) {
         cam->CaptureInterval = 1;
         cam->StartRecording({0, 0, 160, 120}, file);
-        const bool ended = forms::TThread::ServeUntil([&] { return !cam->Recording; }, 60000);
+        const bool ended = base::TThread::ServeUntil([&] { return !cam->Recording; }, 60000);
         if (!ended) cam->StopRecording();
         ASSERT_TRUE(WaitForWorker(*cam));
         ASSERT_TRUE(ended) << "the recording did not end on a full disk";

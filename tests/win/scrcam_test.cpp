@@ -101,7 +101,6 @@ protected:
         ASSERT_TRUE(WaitForWorker(*cam));
         EXPECT_FALSE(cam->Recording);
     }
-
 };
 
 } // namespace
@@ -571,7 +570,7 @@ TEST_F(EngineTest, TwoHundredFramesLeaveNoGdiObjectOrFrameBehind) {
     ASSERT_GE(cam->CompressorIndex, 0);
     // Frames of 192 KB: two hundred kept ones would hold more than 38 MB.
     cam->StartRecording({0, 0, 256, 192}, dir.File(L"leak.avi"));
-    forms::TThread::ServeUntil([&] { return cam->FramesWritten >= 200; }, 30000);
+    base::TThread::ServeUntil([&] { return cam->FramesWritten >= 200; }, 30000);
     cam->StopRecording();
     ASSERT_TRUE(WaitForWorker(*cam));
     EXPECT_GE(cam->FramesWritten, 200);
@@ -662,7 +661,7 @@ TEST_F(EngineTest, YesRecordsAgainWithTheDefaultCompressor) {
     const std::wstring file = dir.File(L"retry.avi");
     cam->StartRecording({0, 0, 48, 32}, file);
     TRecordAVIThread* worker = cam->RecordThread;
-    forms::TThread::ServeUntil([&] { return msvc->framesCompressed >= 5; }, 10000);
+    base::TThread::ServeUntil([&] { return msvc->framesCompressed >= 5; }, 10000);
     EXPECT_TRUE(cam->Recording);
     EXPECT_EQ(cam->RecordThread, worker);
     cam->StopRecording();

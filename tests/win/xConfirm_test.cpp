@@ -1,5 +1,7 @@
 #include "ui/xConfirm.h"
 
+#include "main/Main.h"
+
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -14,14 +16,11 @@ using ui::TfrmConfirm;
 namespace {
 
 // The question asked when the main window closes during a recording.
-const std::wstring kCloseWhileRecording =
-    L"録画が完了していません！！\r\r　　終了してもよろしいですか？";
+const std::wstring kCloseWhileRecording = mainwin::kCloseWhileRecordingMessage;
 
 class TfrmParent : public TForm {
 public:
-    TfrmParent() {
-        Layout({.name = L"frmParent", .bounds = {274, 122, 328, 290}, .caption = L"Parent"}, {});
-    }
+    TfrmParent() : TForm({.bounds = {274, 122, 328, 290}, .caption = L"Parent"}) { Loaded(); }
 };
 
 void Pump() {

@@ -13,19 +13,23 @@ public:
     TListBox* lst = nullptr;
     int clicks = 0, defClicks = 0, cancelClicks = 0, accClicks = 0;
 
-    TfrmButtons() {
-        Layout({.name = L"frmButtons", .bounds = {100, 100, 400, 200}, .font = JapaneseFont()},
-               {
-                   Item(btn, L"btn", {10, 10, 75, 25}, L"OK", {},
-                        {.onClick = [this](TObject*) { ++clicks; }}),
-                   Item(btnDef, L"btnDef", {100, 10, 75, 25}, L"Def", {.isDefault = true},
-                        {.onClick = [this](TObject*) { ++defClicks; }}),
-                   Item(btnCancel, L"btnCancel", {190, 10, 75, 25}, L"Cancel", {.cancel = true},
-                        {.onClick = [this](TObject*) { ++cancelClicks; }}),
-                   Item(btnAcc, L"btnAcc", {280, 10, 75, 25}, L"&Save", {},
-                        {.onClick = [this](TObject*) { ++accClicks; }}),
-                   Item(lst, L"lst", {10, 60, 100, 60}),
-               });
+    TfrmButtons() : TForm({.bounds = {100, 100, 400, 200}, .font = JapaneseFont()}) {
+        btn = Add<TxpButtonEx>(this, {.bounds = {10, 10, 75, 25},
+                                      .caption = L"OK",
+                                      .onClick = [this](TObject*) { ++clicks; }});
+        btnDef = Add<TxpButtonEx>(this, {.bounds = {100, 10, 75, 25},
+                                         .caption = L"Def",
+                                         .isDefault = true,
+                                         .onClick = [this](TObject*) { ++defClicks; }});
+        btnCancel = Add<TxpButtonEx>(this, {.bounds = {190, 10, 75, 25},
+                                            .caption = L"Cancel",
+                                            .cancel = true,
+                                            .onClick = [this](TObject*) { ++cancelClicks; }});
+        btnAcc = Add<TxpButtonEx>(this, {.bounds = {280, 10, 75, 25},
+                                         .caption = L"&Save",
+                                         .onClick = [this](TObject*) { ++accClicks; }});
+        lst = Add<TListBox>(this, {.bounds = {10, 60, 100, 60}});
+        Loaded();
     }
 };
 
@@ -81,7 +85,7 @@ protected:
 
 TEST_F(XpButtonTest, CreationDefaults) {
     TFormPtr<TForm> f(new TForm);
-    TxpButtonEx* b = f->Add(std::make_unique<TxpButtonEx>(f.get()));
+    TxpButtonEx* b = f->Add<TxpButtonEx>(f.get(), {});
     EXPECT_EQ(b->Width(), 75);
     EXPECT_EQ(b->Height(), 25);
     EXPECT_EQ(b->Caption(), L"XP Button");

@@ -1,11 +1,11 @@
-#include "forms/Thread.h"
+#include "base/Thread.h"
 
 #include <process.h>
 
 #include <mutex>
 #include <unordered_map>
 
-namespace forms {
+namespace base {
 
 namespace {
 
@@ -60,8 +60,8 @@ TThread::TThread() : notifyWnd_(NotifyWindow()), creatorThreadId_(GetCurrentThre
         Registry()[id_] = this;
     }
     unsigned tid = 0;
-    handle_ = reinterpret_cast<HANDLE>(
-        _beginthreadex(nullptr, 0, ThreadProcCrt, this, CREATE_SUSPENDED, &tid));
+    handle_.reset(reinterpret_cast<HANDLE>(
+        _beginthreadex(nullptr, 0, ThreadProcCrt, this, CREATE_SUSPENDED, &tid)));
     threadId_ = tid;
 }
 
@@ -75,19 +75,18 @@ TThread::~TThread() {
         // Let the never-started thread run out without its body.
         runBody_ = false;
         started_ = true;
-        ResumeThread(handle_);
+        ResumeThread(handle_.get());
     }
     terminated_ = true;
     // A thread object deleting itself on its own thread (its notification could not be posted)
     // must not wait for itself.
-    if (GetCurrentThreadId() != threadId_) WaitForSingleObject(handle_, INFINITE);
-    CloseHandle(handle_);
+    if (GetCurrentThreadId() != threadId_) WaitForSingleObject(handle_.get(), INFINITE);
 }
 
 void TThread::Start() {
     if (started_ || !handle_) return;
     started_ = true;
-    ResumeThread(handle_);
+    ResumeThread(handle_.get());
 }
 
 unsigned __stdcall TThread::ThreadProcCrt(void* param) {
@@ -169,7 +168,7 @@ void TThread::WaitFor() {
     if (GetCurrentThreadId() == creatorThreadId_) {
         ServeUntil([this] { return notified_.load(); });
     }
-    WaitForSingleObject(handle_, INFINITE);
+    WaitForSingleObject(handle_.get(), INFINITE);
 }
 
-} // namespace forms
+} // namespace base

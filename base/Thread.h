@@ -1,6 +1,8 @@
 // Thread: a worker thread object that runs Execute and reports its end on the creating thread.
 #pragma once
 
+#include "base/Handles.h"
+
 #include <windows.h>
 
 #include <atomic>
@@ -8,7 +10,7 @@
 #include <exception>
 #include <functional>
 
-namespace forms {
+namespace base {
 
 // Owns one system thread that runs the overridable body Execute. The thread is created
 // suspended so the object (and whoever sets it up) is complete before the body runs; Start()
@@ -39,7 +41,7 @@ public:
     // True once the body has returned.
     bool Finished() const { return finished_; }
 
-    HANDLE Handle() const { return handle_; }
+    HANDLE Handle() const { return handle_.get(); }
     DWORD ThreadID() const { return threadId_; }
 
     // An exception that escaped Execute (it never crosses the thread procedure).
@@ -69,7 +71,7 @@ private:
     static void ServeNotifications();
     void DoTerminate();
 
-    HANDLE handle_ = nullptr;
+    TKernelHandle handle_;
     DWORD threadId_ = 0;
     HWND notifyWnd_ = nullptr;
     DWORD creatorThreadId_ = 0;
@@ -83,4 +85,4 @@ private:
     std::exception_ptr fatalException_;
 };
 
-} // namespace forms
+} // namespace base

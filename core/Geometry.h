@@ -1,0 +1,36 @@
+// Geometry: the program's one rectangle (left, top, width, height), point and size, and centring.
+#pragma once
+
+namespace core {
+
+struct Point {
+    int x = 0, y = 0;
+    bool operator==(const Point&) const = default;
+};
+
+struct Size {
+    int width = 0, height = 0;
+    bool operator==(const Size&) const = default;
+};
+
+// A rectangle as left, top, width and height (not right and bottom), in pixels.
+struct Rect {
+    int left = 0, top = 0, width = 0, height = 0;
+
+    static constexpr Rect FromEdges(int left, int top, int right, int bottom) {
+        return {left, top, right - left, bottom - top};
+    }
+    constexpr int Right() const { return left + width; }
+    constexpr int Bottom() const { return top + height; }
+    constexpr Point Origin() const { return {left, top}; }
+    constexpr Size Extent() const { return {width, height}; }
+    bool operator==(const Rect&) const = default;
+};
+
+// The top-left corner that centres something of `size` in `area`; the halves of the difference
+// are truncated toward zero, so a size larger than the area gives a corner before it.
+constexpr Point CenteredIn(Size size, const Rect& area) {
+    return {area.left + (area.width - size.width) / 2, area.top + (area.height - size.height) / 2};
+}
+
+} // namespace core

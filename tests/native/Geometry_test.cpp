@@ -1,0 +1,22 @@
+#include "core/Geometry.h"
+
+#include <gtest/gtest.h>
+
+using core::CenteredIn;
+using core::Rect;
+
+TEST(Geometry, CentringTruncatesTowardZeroAndMayStartBeforeTheArea) {
+    const Rect screen{0, 0, 1280, 1024};
+    EXPECT_EQ(CenteredIn({400, 0}, screen).x, 440);
+    EXPECT_EQ(CenteredIn({401, 0}, screen).x, 439);
+    EXPECT_EQ(CenteredIn({1301, 0}, screen).x, -10); // wider than the screen: negative, not -11
+    EXPECT_EQ(CenteredIn({1300, 0}, screen).x, -10);
+    EXPECT_EQ(CenteredIn({330, 120}, {274, 122, 328, 290}), (core::Point{273, 207}));
+}
+
+TEST(Geometry, EdgesAndExtentAgree) {
+    const Rect r = Rect::FromEdges(-40, 10, 288, 300);
+    EXPECT_EQ(r, (Rect{-40, 10, 328, 290}));
+    EXPECT_EQ(r.Right(), 288);
+    EXPECT_EQ(r.Bottom(), 300);
+}
