@@ -70,6 +70,9 @@ inline void ReleaseAviFile(PAVIFILE h) {
 inline void ReleaseAviStream(PAVISTREAM h) {
     AVIStreamRelease(h);
 }
+inline void UnloadLibrary(HMODULE h) {
+    FreeLibrary(h);
+}
 inline void FreeTaskMemory(void* p) {
     CoTaskMemFree(p);
 }
@@ -121,6 +124,7 @@ using TBitmapHandle = TUniqueHandle<HBITMAP, &detail::DeleteGdiObject>;
 using TMemoryDC = TUniqueHandle<HDC, &detail::DeleteMemoryDC>;
 using TIconHandle = TUniqueHandle<HICON, &detail::DestroyIconHandle>;
 using TWindowHandle = TUniqueHandle<HWND, &detail::DestroyWindowHandle>;
+using TModuleHandle = TUniqueHandle<HMODULE, &detail::UnloadLibrary>;
 // CreateFile reports failure as INVALID_HANDLE_VALUE: pass its result through FileHandle.
 using TKernelHandle = TUniqueHandle<HANDLE, &detail::CloseKernelHandle>;
 using TGlobalHandle = TUniqueHandle<HGLOBAL, &detail::FreeGlobal>;

@@ -391,9 +391,7 @@ HCURSOR TCursorTable::operator[](TCursor n) const {
 
 TApplication::TApplication() = default;
 
-TApplication::~TApplication() {
-    if (taskWindow_) DestroyWindow(taskWindow_);
-}
+TApplication::~TApplication() = default;
 
 void TApplication::Initialize() {
     INITCOMMONCONTROLSEX icc{sizeof icc, ICC_WIN95_CLASSES | ICC_BAR_CLASSES |
@@ -414,8 +412,8 @@ void TApplication::Initialize() {
         wc.hInstance = GetModuleHandleW(nullptr);
         wc.lpszClassName = L"QuarnelbyTasks";
         RegisterClassExW(&wc);
-        taskWindow_ = CreateWindowExW(0, wc.lpszClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE,
-                                      nullptr, wc.hInstance, nullptr);
+        taskWindow_.reset(CreateWindowExW(0, wc.lpszClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE,
+                                          nullptr, wc.hInstance, nullptr));
     }
 }
 
@@ -480,7 +478,7 @@ void TApplication::Queue(std::function<void()> task) {
         std::lock_guard lock(taskMutex_);
         tasks_.push_back(std::move(task));
     }
-    PostMessageW(taskWindow_, kTaskMessage, 0, 0);
+    PostMessageW(taskWindow_.get(), kTaskMessage, 0, 0);
 }
 
 void TApplication::RunTasks() {

@@ -196,7 +196,7 @@ private:
     TForm* mainForm_ = nullptr;
     bool terminated_ = false;
     std::wstring title_;
-    HWND taskWindow_ = nullptr;
+    base::TWindowHandle taskWindow_;
     std::mutex taskMutex_;
     std::vector<std::function<void()>> tasks_;
 };

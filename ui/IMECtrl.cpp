@@ -34,21 +34,18 @@ const bool kActivatorInstalled = (forms::SetImeActivator(ActivateImeByName), tru
 TImeLibrary::TImeLibrary(const wchar_t* dll) {
     // No "file not found" box when the library is missing.
     UINT previous = SetErrorMode(SEM_NOOPENFILEERRORBOX);
-    module_ = LoadLibraryW(dll);
+    module_.reset(LoadLibraryW(dll));
     SetErrorMode(previous);
-    if (!module_) return;
-    Lookup(module_, "ImmGetContext", GetContext);
-    Lookup(module_, "ImmGetConversionStatus", GetConversionStatus);
-    Lookup(module_, "ImmReleaseContext", ReleaseContext);
-    Lookup(module_, "ImmSetOpenStatus", SetOpenStatus);
-    Lookup(module_, "ImmSetConversionStatus", SetConversionStatus);
-    Lookup(module_, "ImmIsIME", IsIme);
-    Lookup(module_, "ImmGetDescriptionW", GetDescription);
+    const HMODULE m = module_.get();
+    if (!m) return;
+    Lookup(m, "ImmGetContext", GetContext);
+    Lookup(m, "ImmGetConversionStatus", GetConversionStatus);
+    Lookup(m, "ImmReleaseContext", ReleaseContext);
+    Lookup(m, "ImmSetOpenStatus", SetOpenStatus);
+    Lookup(m, "ImmSetConversionStatus", SetConversionStatus);
+    Lookup(m, "ImmIsIME", IsIme);
+    Lookup(m, "ImmGetDescriptionW", GetDescription);
     Lookup(GetModuleHandleW(L"USER32"), "WINNLSEnableIME", EnableIme);
-}
-
-TImeLibrary::~TImeLibrary() {
-    if (module_) FreeLibrary(module_);
 }
 
 bool TImeLibrary::Available() const {

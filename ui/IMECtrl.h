@@ -2,6 +2,7 @@
 // controls the program's own hand cursor.
 #pragma once
 
+#include "base/Handles.h"
 #include "forms/Forms.h"
 
 #include <windows.h>
@@ -33,11 +34,10 @@ enum TImeMode {
 class TImeLibrary {
 public:
     explicit TImeLibrary(const wchar_t* dll = L"imm32.dll");
-    ~TImeLibrary();
     TImeLibrary(const TImeLibrary&) = delete;
     TImeLibrary& operator=(const TImeLibrary&) = delete;
 
-    bool Loaded() const { return module_ != nullptr; }
+    bool Loaded() const { return static_cast<bool>(module_); }
     // The library and every entry point ApplyImeMode needs are there.
     bool Available() const;
 
@@ -51,7 +51,7 @@ public:
     UINT(WINAPI* GetDescription)(HKL, LPWSTR, UINT) = nullptr;
 
 private:
-    HMODULE module_ = nullptr;
+    base::TModuleHandle module_;
 };
 
 // The program's library, loaded when the program starts and freed when it ends.

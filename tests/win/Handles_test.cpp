@@ -1,11 +1,13 @@
 // The handle owners: each closes its handle once, moves hand ownership over, guards restore.
 #include "base/Handles.h"
+#include "base/ScopeGuard.h"
 
 #include "EngineTestSupport.h"
 #include "TestCompressors.h"
 
 #include <gtest/gtest.h>
 
+#include <stdexcept>
 #include <string>
 #include <utility>
 
@@ -33,6 +35,50 @@ TEST(HandlesTest, AGdiObjectIsDeletedOnceAndFollowsItsMove) {
     }
     EXPECT_EQ(GetObjectType(kept), static_cast<DWORD>(OBJ_BITMAP));
     DeleteObject(kept);
+}
+
+TEST(HandlesTest, ReplacingAValueClosesTheOldOneOnce) {
+    HBITMAP first = CreateBitmap(4, 4, 1, 32, nullptr), second = CreateBitmap(4, 4, 1, 32, nullptr);
+    {
+        TBitmapHandle a(first), b(second);
+        a = std::move(b); // first goes, second moves over
+        EXPECT_EQ(GetObjectType(first), 0u);
+        EXPECT_EQ(a.get(), second);
+        *a.put() = CreateBitmap(4, 4, 1, 32, nullptr); // put closes what it held
+        EXPECT_EQ(GetObjectType(second), 0u);
+    }
+
+    // A COM reference is released once, by whoever holds it last.
+    struct TCounted {
+        int releases = 0;
+        void Release() { ++releases; }
+    } object;
+    {
+        TComRef<TCounted> ref(&object);
+        TComRef<TCounted> other(std::move(ref));
+        TComRef<TCounted> third;
+        third = std::move(other);
+    }
+    EXPECT_EQ(object.releases, 1);
+}
+
+TEST(HandlesTest, ScopeExitRunsOnceUnlessDismissed) {
+    int runs = 0;
+    {
+        auto guard = ScopeExit([&] { ++runs; });
+    }
+    EXPECT_EQ(runs, 1);
+    {
+        auto guard = ScopeExit([&] { ++runs; });
+        guard.Dismiss();
+    }
+    EXPECT_EQ(runs, 1);
+    try {
+        auto guard = ScopeExit([&] { ++runs; });
+        throw std::runtime_error("unwinding");
+    } catch (const std::runtime_error&) {
+    }
+    EXPECT_EQ(runs, 2);
 }
 
 TEST(HandlesTest, ASelectionIsUndoneAtScopeEnd) {
@@ -77,6 +123,11 @@ TEST(HandlesTest, AGlobalLockIsReleasedUnlessKept) {
         TGlobalLock lock(block.get());
         ASSERT_NE(lock.get(), nullptr);
         EXPECT_EQ(GlobalFlags(block.get()) & GMEM_LOCKCOUNT, 1u);
+    }
+    EXPECT_EQ(GlobalFlags(block.get()) & GMEM_LOCKCOUNT, 0u);
+    {
+        TGlobalLock lock(block.get());
+        TGlobalLock moved(std::move(lock)); // one unlock, by the new holder
     }
     EXPECT_EQ(GlobalFlags(block.get()) & GMEM_LOCKCOUNT, 0u);
     void* kept = nullptr;
