@@ -1,5 +1,7 @@
 #include "ui/xpButtonEx.h"
 
+#include "Rendering.h"
+
 #include <gtest/gtest.h>
 
 using namespace forms;
@@ -39,39 +41,6 @@ void Pump() {
         Sleep(5);
     }
 }
-
-// The button painted through WM_PRINTCLIENT into a 32-bit bitmap.
-class TRendering {
-public:
-    explicit TRendering(TxpButtonEx* b) : w_(b->Width()), h_(b->Height()) {
-        BITMAPINFO bi{};
-        bi.bmiHeader = {sizeof(BITMAPINFOHEADER), w_, -h_, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
-        HDC screen = GetDC(nullptr);
-        dc_ = CreateCompatibleDC(screen);
-        ReleaseDC(nullptr, screen);
-        bmp_ = CreateDIBSection(dc_, &bi, DIB_RGB_COLORS, reinterpret_cast<void**>(&bits_), nullptr,
-                                0);
-        old_ = SelectObject(dc_, bmp_);
-        SendMessageW(b->Handle(), WM_PRINTCLIENT, reinterpret_cast<WPARAM>(dc_), PRF_CLIENT);
-        GdiFlush();
-    }
-    ~TRendering() {
-        SelectObject(dc_, old_);
-        DeleteObject(bmp_);
-        DeleteDC(dc_);
-    }
-    COLORREF At(int x, int y) const {
-        std::uint32_t v = bits_[y * w_ + x];
-        return RGB((v >> 16) & 0xFF, (v >> 8) & 0xFF, v & 0xFF);
-    }
-
-private:
-    int w_, h_;
-    HDC dc_;
-    HBITMAP bmp_;
-    HGDIOBJ old_;
-    std::uint32_t* bits_ = nullptr;
-};
 
 void PostKey(HWND wnd, WORD key) {
     PostMessageW(wnd, WM_KEYDOWN, key, 1);

@@ -1,0 +1,326 @@
+#include "ui/dxButtons.h"
+
+#include "Rendering.h"
+#include "resources/Resources.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+using namespace forms;
+using namespace ui;
+
+namespace {
+
+class TfrmFlat : public TForm {
+public:
+    TListBox* lst = nullptr;
+    TdxButton *btnOK = nullptr, *btnOther = nullptr, *btnCan = nullptr, *btnSave = nullptr;
+    int okClicks = 0, otherClicks = 0, canClicks = 0, saveClicks = 0;
+
+    TfrmFlat() : TForm({.bounds = {100, 100, 420, 200}}) {
+        lst = Add<TListBox>(this, {.bounds = {10, 60, 100, 60}});
+        btnOK = Add<TdxButton>(this, {.bounds = {10, 10, 75, 25},
+                                      .caption = L"OK",
+                                      .isDefault = true,
+                                      .modalResult = mrOk,
+                                      .onClick = [this](TObject*) { ++okClicks; }});
+        btnOther = Add<TdxButton>(this, {.bounds = {100, 10, 75, 25},
+                                         .caption = L"Other",
+                                         .onClick = [this](TObject*) { ++otherClicks; }});
+        btnCan = Add<TdxButton>(this, {.bounds = {190, 10, 75, 25},
+                                       .caption = L"Cancel",
+                                       .cancel = true,
+                                       .modalResult = mrCancel,
+                                       .onClick = [this](TObject*) { ++canClicks; }});
+        btnSave = Add<TdxButton>(this, {.bounds = {280, 10, 75, 25},
+                                        .caption = L"&Save",
+                                        .onClick = [this](TObject*) { ++saveClicks; }});
+        Loaded();
+    }
+};
+
+void Pump() {
+    for (int i = 0; i < 5; ++i) {
+        Application.ProcessMessages();
+        Sleep(5);
+    }
+}
+
+void PostKey(HWND wnd, WORD key) {
+    PostMessageW(wnd, WM_KEYDOWN, key, 1);
+    PostMessageW(wnd, WM_KEYUP, key, 0xC0000001);
+}
+
+// Holds a key down in the thread's keyboard state, which GetKeyState reads.
+class THeldKey {
+public:
+    explicit THeldKey(BYTE vk) : vk_(vk) { Set(0x80); }
+    ~THeldKey() { Set(0); }
+
+private:
+    void Set(BYTE v) {
+        BYTE state[256];
+        GetKeyboardState(state);
+        state[vk_] = v;
+        SetKeyboardState(state);
+    }
+    BYTE vk_;
+};
+
+// The rims and faces by their hue: the focus rim is blue, the hot rim orange, the faces pale.
+bool Blue(COLORREF c) {
+    return GetBValue(c) - GetRValue(c) >= 40;
+}
+bool Orange(COLORREF c) {
+    return GetRValue(c) - GetBValue(c) >= 40;
+}
+bool Pale(COLORREF c) {
+    return !Blue(c) && !Orange(c) && GetGValue(c) >= 200;
+}
+
+// The caption's pixels right of column `from`, against the face: lighter or darker than the face
+// on that row (each row of a face has one colour; column 4 shows it), and the darkest channel.
+struct TInk {
+    core::Rect lighter, darker;
+    int darkest = 255;
+};
+TInk Ink(const TRendering& r, int from = 3) {
+    auto sum = [](COLORREF c) { return GetRValue(c) + GetGValue(c) + GetBValue(c); };
+    struct TBox {
+        int x0 = 1 << 20, y0 = 1 << 20, x1 = -1, y1 = -1;
+        void Add(int x, int y) {
+            x0 = std::min(x0, x), y0 = std::min(y0, y), x1 = std::max(x1, x), y1 = std::max(y1, y);
+        }
+        core::Rect Rect() const {
+            return x1 < 0 ? core::Rect{} : core::Rect::FromEdges(x0, y0, x1 + 1, y1 + 1);
+        }
+    } light, dark;
+    TInk ink;
+    for (int y = 3; y < r.Height() - 3; ++y) {
+        const int face = sum(r.At(4, y));
+        for (int x = from; x < r.Width() - 3; ++x) {
+            const COLORREF c = r.At(x, y);
+            if (sum(c) > face) light.Add(x, y);
+            if (sum(c) < face) dark.Add(x, y);
+            if (sum(c) != face)
+                ink.darkest = std::min(
+                    {ink.darkest, int(GetRValue(c)), int(GetGValue(c)), int(GetBValue(c))});
+        }
+    }
+    ink.lighter = light.Rect();
+    ink.darker = dark.Rect();
+    return ink;
+}
+
+class DxButtonTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() { Application.Initialize(); }
+    void TearDown() override { Pump(); }
+};
+
+TEST_F(DxButtonTest, DefaultButtonShowsTheRimWhileNoFlatButtonHasTheFocus) {
+    TFormPtr<TfrmFlat> f(new TfrmFlat);
+    f->Show();
+    f->lst->SetFocus();
+    Pump();
+    ASSERT_EQ(GetFocus(), f->lst->Handle());
+    {
+        TRendering ok(f->btnOK), other(f->btnOther);
+        EXPECT_TRUE(Blue(ok.At(2, 12))); // 2-pixel rim
+        EXPECT_TRUE(Pale(ok.At(3, 12))); // around the face
+        EXPECT_TRUE(Pale(other.At(2, 12)));
+        EXPECT_EQ(ok.At(0, 12), RGB(0, 56, 115)); // border
+    }
+    f->btnOther->SetFocus();
+    Pump();
+    {
+        TRendering ok(f->btnOK), other(f->btnOther);
+        EXPECT_TRUE(Pale(ok.At(2, 12)));
+        EXPECT_TRUE(Blue(other.At(2, 12)));
+    }
+    f->lst->SetFocus();
+    Pump();
+    EXPECT_TRUE(Blue(TRendering(f->btnOK).At(2, 12)));
+    EXPECT_TRUE(Pale(TRendering(f->btnOther).At(2, 12)));
+}
+
+TEST_F(DxButtonTest, PressLeavingAndComingBackUnderTheMouse) {
+    TFormPtr<TfrmFlat> f(new TfrmFlat);
+    f->Show();
+    Pump();
+    TdxButton* b = f->btnOther;
+    const HWND w = b->Handle();
+    SendMessageW(w, WM_MOUSEMOVE, 0, MAKELPARAM(5, 5));
+    ASSERT_TRUE(b->Hot());
+    const core::Rect text = Ink(TRendering(b)).darker;
+    EXPECT_TRUE(Orange(TRendering(b).At(2, 12)));
+
+    // Pressed under the mouse: the pressed face and the caption one pixel down and right.
+    SendMessageW(w, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(5, 5));
+    EXPECT_TRUE(b->Pressed() && b->HasFocus());
+    {
+        TRendering r(b);
+        EXPECT_TRUE(Pale(r.At(2, 12)));
+        EXPECT_EQ(Ink(r).darker,
+                  (core::Rect{text.left + 1, text.top + 1, text.width, text.height}));
+    }
+    // Moved off while held: the focus rim around the normal face, the caption in place.
+    SendMessageW(w, WM_MOUSEMOVE, MK_LBUTTON, MAKELPARAM(-20, 5));
+    EXPECT_FALSE(b->Hot());
+    {
+        TRendering r(b);
+        EXPECT_TRUE(Blue(r.At(2, 12)));
+        EXPECT_EQ(Ink(r).darker, text);
+    }
+    SendMessageW(w, WM_MOUSEMOVE, MK_LBUTTON, MAKELPARAM(5, 5));
+    EXPECT_TRUE(b->Hot());
+    EXPECT_TRUE(Pale(TRendering(b).At(2, 12)));
+
+    // Released outside: no click; inside: one.
+    SendMessageW(w, WM_MOUSEMOVE, MK_LBUTTON, MAKELPARAM(-20, 5));
+    SendMessageW(w, WM_LBUTTONUP, 0, MAKELPARAM(-20, 5));
+    EXPECT_FALSE(b->Pressed());
+    EXPECT_EQ(f->otherClicks, 0);
+    SendMessageW(w, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(5, 5));
+    SendMessageW(w, WM_LBUTTONUP, 0, MAKELPARAM(5, 5));
+    EXPECT_EQ(f->otherClicks, 1);
+    EXPECT_EQ(GetCapture(), nullptr);
+}
+
+TEST_F(DxButtonTest, DialogKeysSpaceAndAccelerators) {
+    TFormPtr<TfrmFlat> f(new TfrmFlat);
+    f->Show();
+    f->lst->SetFocus();
+    Pump();
+    // Enter clicks the default button while no flat button has the focus, else the focused one.
+    PostKey(f->lst->Handle(), VK_RETURN);
+    Pump();
+    EXPECT_EQ(f->okClicks, 1);
+    f->btnOther->SetFocus();
+    Pump();
+    PostKey(f->btnOther->Handle(), VK_RETURN);
+    Pump();
+    EXPECT_EQ(f->otherClicks, 1);
+    EXPECT_EQ(f->okClicks, 1);
+    // Space clicks on its release.
+    PostKey(f->btnOther->Handle(), VK_SPACE);
+    Pump();
+    EXPECT_EQ(f->otherClicks, 2);
+
+    // Escape with Shift held leaves the Cancel button alone.
+    {
+        THeldKey shift(VK_SHIFT);
+        PostKey(f->btnOther->Handle(), VK_ESCAPE);
+        Pump();
+        EXPECT_EQ(f->canClicks, 0);
+    }
+    PostKey(f->btnOther->Handle(), VK_ESCAPE);
+    Pump();
+    EXPECT_EQ(f->canClicks, 1);
+
+    // The accelerator clicks the focused button, or any button with Alt held.
+    PostMessageW(f->btnOther->Handle(), WM_CHAR, L's', 1);
+    Pump();
+    EXPECT_EQ(f->saveClicks, 0);
+    {
+        THeldKey alt(VK_MENU);
+        PostMessageW(f->btnOther->Handle(), WM_SYSCHAR, L'S', 1 | (1 << 29));
+        Pump();
+    }
+    EXPECT_EQ(f->saveClicks, 1);
+    f->btnSave->SetFocus();
+    Pump();
+    PostMessageW(f->btnSave->Handle(), WM_CHAR, L's', 1);
+    Pump();
+    EXPECT_EQ(f->saveClicks, 2);
+}
+
+TEST_F(DxButtonTest, ClickHandsItsModalResultToTheFormFirst) {
+    TFormPtr<TfrmFlat> f(new TfrmFlat);
+    int seen = -1;
+    f->btnCan->OnClick = [&](TObject*) { seen = f->ModalResult(); };
+    PostMessageW(f->btnCan->Handle(), WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(5, 5));
+    PostMessageW(f->btnCan->Handle(), WM_LBUTTONUP, 0, MAKELPARAM(5, 5));
+    EXPECT_EQ(f->ShowModal(), mrCancel);
+    EXPECT_EQ(seen, mrCancel);
+    // A button without a modal result clears the form's.
+    f->SetModalResult(mrNo);
+    SendMessageW(f->btnOther->Handle(), WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(5, 5));
+    SendMessageW(f->btnOther->Handle(), WM_LBUTTONUP, 0, MAKELPARAM(5, 5));
+    EXPECT_EQ(f->otherClicks, 1);
+    EXPECT_EQ(f->ModalResult(), mrNone);
+}
+
+TEST_F(DxButtonTest, DisabledButtonDrawsItsCaptionTwiceAndItsGlyphGrey) {
+    TFormPtr<TForm> f(new TForm);
+    auto* b = f->Add<TdxButton>(
+        f.get(), {.bounds = {10, 10, 75, 25}, .caption = L"Rec", .glyph = resources::kGlyphRec});
+    // The glyph's red disc, found in the enabled button.
+    int disc = -1;
+    {
+        TRendering r(b);
+        for (int x = 3; x < 72 && disc < 0; ++x)
+            if (r.At(x, 12) == RGB(200, 0, 0)) disc = x;
+    }
+    ASSERT_GE(disc, 0);
+    const int textFrom = disc + 12;
+    const TInk enabled = Ink(TRendering(b), textFrom);
+    b->SetEnabled(false);
+    TRendering r(b);
+    EXPECT_EQ(r.At(disc, 12), RGB(166, 166, 166)); // 200 div 3 + 100
+    EXPECT_EQ(r.At(0, 12), RGB(206, 199, 189));    // border
+
+    // Enabled: dark ink only. Disabled: the shadow copy, and the highlight copy one pixel
+    // further right and down.
+    const TInk disabled = Ink(r, textFrom);
+    EXPECT_EQ(enabled.lighter.width, 0);
+    EXPECT_LT(enabled.darkest, 100);
+    EXPECT_GE(disabled.darkest, int(GetRValue(GetSysColor(COLOR_BTNSHADOW))));
+    ASSERT_GT(disabled.darker.width, 0);
+    EXPECT_EQ(disabled.darker.left, enabled.darker.left);
+    EXPECT_EQ(disabled.lighter.Right(), disabled.darker.Right() + 1);
+    EXPECT_EQ(disabled.lighter.Bottom(), disabled.darker.Bottom() + 1);
+}
+
+TEST_F(DxButtonTest, LoneAmpersandKeepsALineHeight) {
+    const TWindowDC screen(nullptr);
+    const TMemoryDC dc(CreateCompatibleDC(screen.get()));
+    TCanvas canvas(dc.get());
+    const TFont font;
+    canvas.SetFont(font);
+    const int line = canvas.TextHeight(L"X");
+    ASSERT_GT(line, 0);
+    const UINT flags = DT_CALCRECT | DT_END_ELLIPSIS | DT_WORDBREAK;
+    for (const wchar_t* text : {L"&", L""}) {
+        core::Rect r{0, 0, 73, 21};
+        DrawButtonText(canvas, text, flags, r, true, true, font);
+        EXPECT_EQ(r.height, line) << "'" << text << "'";
+        EXPECT_GT(r.width, 0);
+    }
+}
+
+TEST_F(DxButtonTest, ControlsFollowTheirStyleManager) {
+    auto first = std::make_unique<TdxStyleManager>(nullptr, TdxStyleManagerArgs{});
+    int changes = 0;
+    TdxStyleManager second(nullptr,
+                           {.theme = OfficeXP, .onThemeChanged = [&](TObject*) { ++changes; }});
+    {
+        TFormPtr<TfrmFlat> f(new TfrmFlat);
+        f->btnOK->SetStyleManager(first.get());
+        f->btnOther->SetStyleManager(first.get());
+        f->btnOK->SetStyleManager(&second); // moves, not copies, the registration
+        EXPECT_EQ(first->Controls(), (std::vector<TdxCustomStyleControl*>{f->btnOther}));
+        EXPECT_EQ(second.Controls(), (std::vector<TdxCustomStyleControl*>{f->btnOK}));
+        EXPECT_EQ(f->btnOK->Theme(), OfficeXP);
+        second.SetTheme(WindowsXP);
+        EXPECT_EQ(changes, 1);
+        EXPECT_EQ(f->btnOK->Theme(), WindowsXP);
+
+        first.reset(); // its controls forget it
+        EXPECT_EQ(f->btnOther->StyleManager(), nullptr);
+    }
+    EXPECT_TRUE(second.Controls().empty()); // a control leaves its manager when it goes
+}
+
+} // namespace
