@@ -1,6 +1,6 @@
 #include "ui/xpButtonEx.h"
 
-#include "Rendering.h"
+#include "ControlTesting.h"
 
 #include <gtest/gtest.h>
 
@@ -34,18 +34,6 @@ public:
         Loaded();
     }
 };
-
-void Pump() {
-    for (int i = 0; i < 5; ++i) {
-        Application.ProcessMessages();
-        Sleep(5);
-    }
-}
-
-void PostKey(HWND wnd, WORD key) {
-    PostMessageW(wnd, WM_KEYDOWN, key, 1);
-    PostMessageW(wnd, WM_KEYUP, key, 0xC0000001);
-}
 
 class XpButtonTest : public ::testing::Test {
 protected:

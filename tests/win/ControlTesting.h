@@ -1,8 +1,8 @@
-// Rendering: a control painted through WM_PRINTCLIENT into a 32-bit bitmap, for tests that read
-// its pixels.
+// ControlTesting: what the tests of controls share: a control painted through WM_PRINTCLIENT
+// into a 32-bit bitmap to read its pixels, a message pump and posted keys.
 #pragma once
 
-#include "forms/Controls.h"
+#include "forms/Forms.h"
 
 #include <windows.h>
 
@@ -34,3 +34,15 @@ private:
     base::TBitmapHandle bmp_;
     std::uint32_t* bits_ = nullptr;
 };
+
+inline void Pump() {
+    for (int i = 0; i < 5; ++i) {
+        forms::Application.ProcessMessages();
+        Sleep(5);
+    }
+}
+
+inline void PostKey(HWND wnd, WORD key) {
+    PostMessageW(wnd, WM_KEYDOWN, key, 1);
+    PostMessageW(wnd, WM_KEYUP, key, 0xC0000001);
+}
