@@ -117,8 +117,8 @@ void TdxCustomButton::Resized() {
 void TdxCustomButton::MakeFaces() {
     const int w = ClientWidth(), h = ClientHeight();
     smallFace_ = IsHighlighted(true);
-    const int k = smallFace_ ? 4 : 0;
-    face_ = MakeGradientBitmap(w - 2 - k, h - 2 - k, {255, 255, 255}, {239, 235, 231});
+    const int inset = smallFace_ ? 4 : 0;
+    face_ = MakeGradientBitmap(w - 2 - inset, h - 2 - inset, {255, 255, 255}, {239, 235, 231});
     pressedFace_ = MakeGradientBitmap(w - 2, h - 2, {214, 207, 198}, {247, 243, 235});
     focusRim_ = MakeGradientBitmap(w - 2, h - 2, {206, 231, 255}, {109, 132, 239});
     hotRim_ = MakeGradientBitmap(w - 2, h - 2, {255, 243, 206}, {231, 150, 0});
@@ -169,8 +169,6 @@ void TdxCustomButton::PaintGlyphAndCaption(TCanvas& canvas) {
         GrayGlyph(grey);
         glyph = &grey;
     }
-    canvas.SetFont(Font());
-
     const core::Size glyphSize{glyph->Width(), glyph->Height()};
     const core::CaptionBox box = core::CaptionMeasureBox(client, glyphSize, layout_, spacing_);
     if (box.rightAligned) flags |= DT_RIGHT;

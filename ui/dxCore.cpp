@@ -195,7 +195,7 @@ TdxCustomStyleControl::TdxCustomStyleControl(forms::TWinControl* parent, const c
     : TdxCustomControl(parent, bounds), style_(*this) {}
 
 TdxCustomStyleControl::~TdxCustomStyleControl() {
-    SetStyleManager(nullptr);
+    if (styleManager_) std::erase(styleManager_->controls_, this);
 }
 
 void TdxCustomStyleControl::SetStyleManager(TdxStyleManager* v) {
