@@ -40,6 +40,10 @@ void RegisterClasses() {
     formAtom = RegisterClassExW(&wc);
 }
 
+UINT TextAlignFlags(TAlignment a) {
+    return a == taCenter ? DT_CENTER : a == taRightJustify ? DT_RIGHT : DT_LEFT;
+}
+
 bool InClient(HWND wnd, int x, int y) {
     RECT rc;
     GetClientRect(wnd, &rc);
@@ -166,6 +170,7 @@ void TWinControl::CreateParams(TCreateParams& p) {
 void TWinControl::CreateHandle() {
     RegisterClasses();
     TCreateParams p;
+    p.bounds = bounds_;
     CreateParams(p);
     HWND parentWnd = nullptr;
     if (parent_) {
@@ -176,8 +181,8 @@ void TWinControl::CreateHandle() {
     }
     systemClass_ = p.system;
     const wchar_t* cls = p.className ? p.className : kControlClass;
-    HWND wnd = CreateWindowExW(p.exStyle, cls, caption_.c_str(), p.style, bounds_.left, bounds_.top,
-                               bounds_.width, bounds_.height, parentWnd, nullptr,
+    HWND wnd = CreateWindowExW(p.exStyle, cls, caption_.c_str(), p.style, p.bounds.left,
+                               p.bounds.top, p.bounds.width, p.bounds.height, parentWnd, nullptr,
                                GetModuleHandleW(nullptr), p.system ? nullptr : this);
     if (!wnd) throw core::Exception(L"Error creating window: " + base::LastErrorText());
     handle_ = wnd;
@@ -255,6 +260,9 @@ void TWinControl::SetEnabled(bool v) {
 
 void TWinControl::Added() {
     Handle();
+    // The system puts a new child window below its siblings; here the later one lies on top.
+    if (parent_)
+        SetWindowPos(handle_, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
     RememberAnchors();
 }
 
@@ -557,7 +565,8 @@ LRESULT TWinControl::WndProc(UINT msg, WPARAM wp, LPARAM lp) {
     }
     case WM_SETFOCUS: {
         LRESULT r = DefaultHandler(msg, wp, lp);
-        if (!imeName_.empty() && imeActivator) imeActivator(imeName_);
+        if ((!imeName_.empty() || imeMode_ != imDontCare) && imeActivator)
+            imeActivator(handle_, imeName_, imeMode_);
         FocusReceived();
         if (TForm* form = ParentForm(); form && form != this) form->ControlFocused(this);
         return r;
@@ -574,6 +583,13 @@ LRESULT TWinControl::WndProc(UINT msg, WPARAM wp, LPARAM lp) {
                 c->Command(HIWORD(wp));
                 return 0;
             }
+        }
+        break;
+    case WM_HSCROLL:
+    case WM_VSCROLL:
+        if (TWinControl* c = FromHandle(reinterpret_cast<HWND>(lp)); c && c != this) {
+            c->Scrolled(LOWORD(wp));
+            return 0;
         }
         break;
     case WM_NOTIFY: {
@@ -655,17 +671,16 @@ void TPanel::Paint(TCanvas& canvas) {
     }
     if (Caption().empty()) return;
     core::Rect r = base::FromRECT(rc);
-    UINT align = alignment_ == taLeftJustify ? DT_LEFT
-                 : alignment_ == taCenter    ? DT_CENTER
-                                             : DT_RIGHT;
     canvas.SetFont(Font());
     canvas.SetBrushStyle(bsClear);
-    canvas.DrawText(Caption(), r, DT_EXPANDTABS | DT_VCENTER | DT_SINGLELINE | align);
+    canvas.DrawText(Caption(), r,
+                    DT_EXPANDTABS | DT_VCENTER | DT_SINGLELINE | TextAlignFlags(alignment_));
 }
 
 // --- TLabel -------------------------------------------------------------------------------
 
-TLabel::TLabel(TWinControl* parent, const TLabelArgs& a) : TCustomControl(parent, a.bounds) {
+TLabel::TLabel(TWinControl* parent, const TLabelArgs& a)
+    : TCustomControl(parent, a.bounds), autoSize_(a.autoSize), alignment_(a.alignment) {
     SetFont(a.font);
     SetCaption(a.caption);
     AdjustSize();
@@ -676,12 +691,19 @@ void TLabel::SetCaption(std::wstring v) {
     AdjustSize();
 }
 
+void TLabel::Added() {
+    TCustomControl::Added();
+    // Text lies under the controls beside it: where a long caption reaches a box, the box shows.
+    SendToBack();
+}
+
 void TLabel::FontChanged() {
     TCustomControl::FontChanged();
     AdjustSize();
 }
 
 void TLabel::AdjustSize() {
+    if (!autoSize_) return;
     // An empty text keeps the height of a line.
     std::wstring text = Caption().empty() ? L" " : Caption();
     TWindowDC screen(nullptr);
@@ -700,7 +722,27 @@ void TLabel::Paint(TCanvas& canvas) {
     canvas.SetFont(Font());
     canvas.SetBrushStyle(bsClear);
     core::Rect r{0, 0, Width(), Height()};
-    canvas.DrawText(Caption(), r, DT_EXPANDTABS | DT_LEFT);
+    canvas.DrawText(Caption(), r, DT_EXPANDTABS | TextAlignFlags(alignment_));
+}
+
+// --- TGroupBox ----------------------------------------------------------------------------
+
+TGroupBox::TGroupBox(TWinControl* parent, const TGroupBoxArgs& a)
+    : TCustomControl(parent, a.bounds) {
+    SetCaption(a.caption);
+    SetTabOrder(a.tabOrder);
+}
+
+void TGroupBox::Paint(TCanvas& canvas) {
+    canvas.SetBrushColor(Color());
+    canvas.FillRect({0, 0, Width(), Height()});
+    canvas.SetFont(Font());
+    const SIZE text = canvas.TextExtent(Caption().empty() ? L"0" : Caption());
+    RECT frame{0, text.cy / 2, Width(), Height()};
+    DrawEdge(canvas.Handle(), &frame, EDGE_ETCHED, BF_RECT);
+    if (Caption().empty()) return;
+    // The caption interrupts the frame's top edge on the group's own colour.
+    canvas.TextRect({8, 0, text.cx + 2, text.cy}, 9, 0, Caption());
 }
 
 // --- TImage -------------------------------------------------------------------------------
@@ -837,37 +879,6 @@ void TBevel::Paint(TCanvas& canvas) {
     canvas.Line(0, 0, 0, Height());
     canvas.SetPenColor(clBtnHighlight);
     canvas.Line(1, 0, 1, Height());
-}
-
-// --- TListBox -----------------------------------------------------------------------------
-
-TListBox::TListBox(TWinControl* parent, const TListBoxArgs& a)
-    : TWinControl(parent, a.bounds), border_(a.border) {
-    SetTabStop(true);
-    SetColor(a.color);
-    SetTabOrder(a.tabOrder);
-    OnKeyDown = a.onKeyDown;
-    OnEnter = a.onEnter;
-    OnExit = a.onExit;
-}
-
-void TListBox::CreateParams(TCreateParams& p) {
-    TWinControl::CreateParams(p);
-    p.className = L"LISTBOX";
-    p.system = true;
-    p.style |= WS_VSCROLL | LBS_NOTIFY | LBS_HASSTRINGS | LBS_NOINTEGRALHEIGHT;
-    p.style &= ~WS_CLIPCHILDREN;
-    if (border_ == cbSingle) p.exStyle |= WS_EX_CLIENTEDGE;
-}
-
-HBRUSH TListBox::CtlColor(HDC dc) {
-    if (brushColor_ != Color() || !brush_) {
-        brush_.reset(CreateSolidBrush(ColorToRGB(Color())));
-        brushColor_ = Color();
-    }
-    SetBkColor(dc, ColorToRGB(Color()));
-    SetTextColor(dc, ColorToRGB(Font().Color()));
-    return brush_.get();
 }
 
 } // namespace forms

@@ -27,9 +27,25 @@ using TShiftState = unsigned;
 // The framework's window class of forms (registered on first use).
 const wchar_t* FormWindowClass();
 
-// Switches to the named input method; installed by the input-method helpers and called when a
-// control with an IME name gets the focus.
-using TImeActivator = void (*)(const std::wstring& imeName);
+// The input-method states a control can ask for when it gets the focus.
+enum TImeMode {
+    imDisable,
+    imClose,
+    imOpen,
+    imDontCare,
+    imSAlpha,
+    imAlpha,
+    imHira,
+    imSKata,
+    imKata,
+    imChinese,
+    imSHanguel,
+    imHanguel
+};
+
+// Switches a window to the named input method (none when empty) and the given state; installed
+// by the input-method helpers and called when a control that asks for either gets the focus.
+using TImeActivator = void (*)(HWND wnd, const std::wstring& imeName, TImeMode mode);
 void SetImeActivator(TImeActivator fn);
 
 // The state of Shift, Alt and Ctrl now.
@@ -82,6 +98,7 @@ enum TMouseButton { mbLeft, mbRight, mbMiddle };
 
 // Describes the window a control makes for itself.
 struct TCreateParams {
+    core::Rect bounds{};                // the window's, the control's own bounds to begin with
     const wchar_t* className = nullptr; // nullptr: the framework's own control class
     DWORD style = 0;
     DWORD exStyle = 0;
@@ -144,6 +161,8 @@ public:
     // The input method the control asks for when it gets the focus (empty: none).
     const std::wstring& ImeName() const { return imeName_; }
     void SetImeName(std::wstring v) { imeName_ = std::move(v); }
+    TImeMode ImeMode() const { return imeMode_; }
+    void SetImeMode(TImeMode v) { imeMode_ = v; }
     bool TabStop() const { return tabStop_; }
     int TabOrder() const { return tabOrder_; }
 
@@ -167,7 +186,7 @@ public:
     void AlignControls();
 
 protected:
-    // Makes the window below the parent's.
+    // Makes the window below the parent's, above the controls added before it.
     void Added() override;
     // Set-up steps of a kind's constructor, before the window exists.
     void SetAlign(TAlign v) { align_ = v; }
@@ -203,9 +222,11 @@ protected:
     virtual void Resized() {}
     // The brush for a system control's WM_CTLCOLOR* (nullptr: the system's).
     virtual HBRUSH CtlColor(HDC dc);
-    // WM_COMMAND and WM_NOTIFY of a system control, passed back to it by its parent.
+    // WM_COMMAND, WM_NOTIFY and WM_HSCROLL / WM_VSCROLL of a system control, passed back to it
+    // by its parent.
     virtual void Command(WORD) {}
     virtual LRESULT Notify(NMHDR*) { return 0; }
+    virtual void Scrolled(WORD) {}
     // The colour a transparent child paints behind itself.
     TColor BackgroundColor() const;
 
@@ -240,6 +261,7 @@ private:
     bool parentFont_ = true;
     std::wstring caption_;
     std::wstring imeName_;
+    TImeMode imeMode_ = imDontCare;
     bool tabStop_ = false;
     int tabOrder_ = 0;
     bool aligning_ = false;
@@ -287,13 +309,14 @@ private:
 };
 
 struct TLabelArgs {
-    core::Rect bounds{}; // the label takes the size of its text
+    core::Rect bounds{};
     std::wstring caption{};
     std::optional<TFont> font{};
+    bool autoSize = true; // take the size of the text; otherwise keep the bounds
+    TAlignment alignment = taLeftJustify;
 };
 
-// Text on its parent's background, sized to its text (lines break at carriage returns and line
-// feeds).
+// Text on its parent's background (lines break at carriage returns and line feeds).
 class TLabel : public TCustomControl {
 public:
     using Args = TLabelArgs;
@@ -304,9 +327,12 @@ public:
 protected:
     void Paint(TCanvas& canvas) override;
     void FontChanged() override;
+    void Added() override;
 
 private:
     void AdjustSize();
+    bool autoSize_;
+    TAlignment alignment_;
 };
 
 struct TImageArgs {
@@ -375,6 +401,24 @@ private:
     bool pressing_ = false;
 };
 
+struct TGroupBoxArgs {
+    core::Rect bounds{};
+    std::wstring caption{};
+    std::optional<int> tabOrder{};
+};
+
+// A framed group of controls with its caption in the frame's top edge; its controls lie inside.
+// Painted here: the system's group box paints no background, so what lay under it would show.
+class TGroupBox : public TCustomControl {
+public:
+    using Args = TGroupBoxArgs;
+    TGroupBox(TWinControl* parent, const TGroupBoxArgs& a);
+    std::wstring ClassName() const override { return L"TGroupBox"; }
+
+protected:
+    void Paint(TCanvas& canvas) override;
+};
+
 struct TBevelArgs {
     core::Rect bounds{};
 };
@@ -388,33 +432,6 @@ public:
 
 protected:
     void Paint(TCanvas& canvas) override;
-};
-
-struct TListBoxArgs {
-    core::Rect bounds{};
-    TColor color = clWindow;
-    TControlBorder border = cbSingle;
-    std::optional<int> tabOrder{};
-    TKeyEvent onKeyDown{};
-    TNotifyEvent onEnter{};
-    TNotifyEvent onExit{};
-};
-
-// The system list box.
-class TListBox : public TWinControl {
-public:
-    using Args = TListBoxArgs;
-    TListBox(TWinControl* parent, const TListBoxArgs& a);
-    std::wstring ClassName() const override { return L"TListBox"; }
-
-protected:
-    void CreateParams(TCreateParams& params) override;
-    HBRUSH CtlColor(HDC dc) override;
-
-private:
-    TControlBorder border_;
-    TBrushHandle brush_;
-    TColor brushColor_ = 0xFFFFFFFF;
 };
 
 } // namespace forms

@@ -1,5 +1,6 @@
 #include "forms/Forms.h"
 
+#include "base/WinUtil.h"
 #include "core/Exception.h"
 
 #include <commctrl.h>
@@ -47,8 +48,8 @@ BOOL CALLBACK DisableOtherWindow(HWND w, LPARAM lp) {
 
 TForm::TForm(const TFormArgs& a)
     : TWinControl(nullptr, a.bounds), clientSize_(a.clientSize), borderStyle_(a.borderStyle),
-      borderIcons_(a.borderIcons), formStyle_(a.formStyle), iconName_(a.icon),
-      keyPreview_(a.keyPreview) {
+      borderIcons_(a.borderIcons), formStyle_(a.formStyle), position_(a.position),
+      iconName_(a.icon), keyPreview_(a.keyPreview) {
     visible_ = false;
     TWinControl::SetCaption(a.caption);
     SetColor(a.color);
@@ -141,6 +142,7 @@ void TForm::SetVisible(bool v) {
         Handle();
         if (visible_ && IsWindowVisible(handle_)) return;
         visible_ = true;
+        if (position_ == poScreenCenter) base::CenterWindow(handle_, base::ScreenRect());
         if (OnShow) OnShow(this);
         ShowWindow(handle_, SW_SHOW);
     } else {

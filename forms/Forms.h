@@ -3,6 +3,7 @@
 #pragma once
 
 #include "forms/Controls.h"
+#include "forms/SysControls.h"
 
 #include <windows.h>
 
@@ -22,6 +23,7 @@ enum TBorderStyle { bsNone, bsSingle, bsSizeable, bsDialog };
 enum TBorderIcon : unsigned { biSystemMenu = 1, biMinimize = 2, biMaximize = 4 };
 using TBorderIcons = unsigned;
 enum TFormStyle { fsNormal, fsStayOnTop };
+enum TPosition { poDesigned, poScreenCenter };
 
 // What a form is declared with (designated initialisers name the fields in this order).
 struct TFormArgs {
@@ -31,6 +33,7 @@ struct TFormArgs {
     TBorderStyle borderStyle = bsSizeable;
     TBorderIcons borderIcons = biSystemMenu | biMinimize | biMaximize;
     TFormStyle formStyle = fsNormal;
+    TPosition position = poDesigned; // poScreenCenter: centred on the screen whenever shown
     TColor color = clBtnFace;
     TFont font{};
     bool keyPreview = false;
@@ -116,6 +119,7 @@ private:
     TBorderStyle borderStyle_;
     TBorderIcons borderIcons_;
     TFormStyle formStyle_;
+    TPosition position_;
     const wchar_t* iconName_;
     bool keyPreview_;
     TWinControl* activeControl_ = nullptr;

@@ -27,7 +27,13 @@ void ActivateImeByName(const std::wstring& name) {
     }
 }
 
-const bool kActivatorInstalled = (forms::SetImeActivator(ActivateImeByName), true);
+// A control that gets the focus asks for its input method and its state.
+void ActivateIme(HWND wnd, const std::wstring& name, TImeMode mode) {
+    ActivateImeByName(name);
+    ApplyImeMode(wnd, mode);
+}
+
+const bool kActivatorInstalled = (forms::SetImeActivator(ActivateIme), true);
 
 } // namespace
 

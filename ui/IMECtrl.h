@@ -13,20 +13,8 @@
 
 namespace ui {
 
-enum TImeMode {
-    imDisable,
-    imClose,
-    imOpen,
-    imDontCare,
-    imSAlpha,
-    imAlpha,
-    imHira,
-    imSKata,
-    imKata,
-    imChinese,
-    imSHanguel,
-    imHanguel
-};
+using forms::TImeMode;
+using enum forms::TImeMode;
 
 // The input-method library, loaded at run time with the open-file error box suppressed (the
 // previous error mode is restored), and the entry points the helpers use. Missing pieces make
