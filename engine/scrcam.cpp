@@ -143,6 +143,8 @@ std::wstring FolderForSpace(const std::wstring& file) {
 
 } // namespace
 
+TScreenCam* ScreenCam = nullptr;
+
 TEngineServices TEngineServices::Platform() {
     TEngineServices s;
     s.Clock = [] { return timeGetTime(); };

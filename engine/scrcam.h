@@ -159,4 +159,7 @@ private:
     std::vector<std::wstring> files_;
 };
 
+// The program's one engine, made and freed by the main window; every other window reaches it here.
+extern TScreenCam* ScreenCam;
+
 } // namespace engine

@@ -15,7 +15,6 @@ namespace mainwin {
 using namespace forms;
 
 TfrmMain* frmMain = nullptr;
-engine::TScreenCam* ScreenCam = nullptr;
 std::wstring IniBaseName;
 
 namespace {
@@ -240,7 +239,10 @@ void TfrmMain::spdWindowClick(TObject*) {
 }
 
 void TfrmMain::SpeedButton4Click(TObject*) {
-    ScreenCam->EnumCompressors();
+    // During a recording the dialog shows the catalogue as it stands: a rebuild would rewrite
+    // what the worker reads and open every compressor on this thread while the worker
+    // compresses, and Wine's compressor manager is not thread-safe.
+    if (!ScreenCam->Recording) ScreenCam->EnumCompressors();
     if (options::OptionDlg) options::OptionDlg->EditOptions();
 }
 

@@ -85,7 +85,7 @@ void Delay(DWORD ms);
 
 // The program-wide objects made at start-up.
 extern TfrmMain* frmMain;
-extern engine::TScreenCam* ScreenCam;
+using engine::ScreenCam;
 extern std::wstring IniBaseName;
 
 // The message the main window asks when it is closed during a recording.

@@ -1,13 +1,180 @@
 #include "options/optdlg.h"
 
+#include "core/Exception.h"
+#include "core/IniValue.h"
+#include "core/OptionRules.h"
+#include "engine/scrcam.h"
+#include "ui/IMECtrl.h"
+
+#include <cwchar>
+
 namespace options {
+
+using namespace forms;
 
 TOptionDlg* OptionDlg = nullptr;
 
-TOptionDlg::TOptionDlg() : TForm({.caption = L"Options", .borderStyle = forms::bsDialog}) {
+TOptionDlg::TOptionDlg()
+    : TForm({.caption = L"Options",
+             .clientSize = core::Size{443, 350},
+             .borderStyle = bsSingle,
+             .borderIcons = biSystemMenu,
+             .position = poScreenCenter,
+             .font = TFont(L"MS Sans Serif", -11),
+             .onCreate = [this](TObject* s) { FormCreate(s); }}) {
+    auto handler = [this](void (TOptionDlg::*f)(TObject*)) {
+        return [this, f](TObject* s) { (this->*f)(s); };
+    };
+    Compressor = Add<TGroupBox>(this, {.bounds = {8, 8, 425, 99}, .caption = L"Compressor"});
+    ComboBoxCompressor = Add<TComboBox>(
+        Compressor, {.bounds = {16, 24, 281, 21}, .cursor = crHandPoint, .tabOrder = 0});
+    ButtonAbout = Add<ui::TdxButton>(Compressor, {.bounds = {342, 12, 75, 25},
+                                                  .caption = L"About",
+                                                  .tabOrder = 1,
+                                                  .visible = false,
+                                                  .onClick = handler(&TOptionDlg::ButtonAboutClick)});
+    ButtonConfig =
+        Add<ui::TdxButton>(Compressor, {.bounds = {342, 39, 75, 25},
+                                        .caption = L"Configure",
+                                        .tabOrder = 3,
+                                        .visible = false,
+                                        .onClick = handler(&TOptionDlg::ButtonConfigClick)});
+    Label1 = Add<TLabel>(Compressor, {.bounds = {16, 70, 0, 0}, .caption = L"Quality:"});
+    LabelQuality = Add<TLabel>(Compressor, {.bounds = {166, 53, 100, 13},
+                                            .autoSize = false,
+                                            .alignment = taCenter});
+    TrackBarQuality = Add<TTrackBar>(Compressor, {.bounds = {53, 67, 366, 25},
+                                                  .max = 100,
+                                                  .position = 50,
+                                                  .cursor = crHandPoint,
+                                                  .tabOrder = 2,
+                                                  .onChange =
+                                                      handler(&TOptionDlg::TrackBarQualityChange)});
+    GroupBox1 = Add<TGroupBox>(
+        this, {.bounds = {8, 114, 425, 113}, .caption = L"Recording parameters", .tabOrder = 1});
+    Label6 = Add<TLabel>(GroupBox1, {.bounds = {24, 24, 0, 0}, .caption = L"1 ms / Frame"});
+    Label4 = Add<TLabel>(GroupBox1, {.bounds = {344, 24, 0, 0}, .caption = L"1 min. / Frame"});
+    labelmspFrecord = Add<TLabel>(GroupBox1, {.bounds = {166, 25, 100, 13},
+                                              .autoSize = false,
+                                              .alignment = taCenter});
+    TrackBarRecord = Add<TTrackBar>(GroupBox1, {.bounds = {16, 40, 401, 22},
+                                                .min = 1,
+                                                .max = 1000,
+                                                .position = 50,
+                                                .cursor = crHandPoint,
+                                                .tabOrder = 1,
+                                                .onChange =
+                                                    handler(&TOptionDlg::TrackBarPlaybackChange)});
+    Label2 = Add<TLabel>(GroupBox1, {.bounds = {16, 81, 0, 0}, .caption = L"Set key frame rate"});
+    EditKeyFrames = Add<TEdit>(
+        GroupBox1, {.bounds = {115, 76, 65, 21}, .imeMode = imClose, .tabOrder = 0});
+    Label3 = Add<TLabel>(GroupBox1, {.bounds = {195, 81, 0, 0}, .caption = L"frames"});
+    GroupBox2 = Add<TGroupBox>(
+        this, {.bounds = {8, 234, 425, 73}, .caption = L"Playback framerate", .tabOrder = 4});
+    Label5 = Add<TLabel>(GroupBox2, {.bounds = {24, 16, 0, 0}, .caption = L"1 fps"});
+    Label7 = Add<TLabel>(GroupBox2, {.bounds = {384, 16, 0, 0}, .caption = L"50 fps"});
+    labelFPSPlayback = Add<TLabel>(GroupBox2, {.bounds = {166, 17, 100, 13},
+                                               .autoSize = false,
+                                               .alignment = taCenter});
+    TrackBarPlayback = Add<TTrackBar>(GroupBox2, {.bounds = {16, 32, 401, 22},
+                                                  .min = 1,
+                                                  .max = 1000,
+                                                  .position = 50,
+                                                  .cursor = crHandPoint,
+                                                  .onChange =
+                                                      handler(&TOptionDlg::TrackBarPlaybackChange)});
+    btnOK = Add<ui::TdxButton>(this, {.bounds = {271, 317, 75, 25},
+                                      .caption = L"OK",
+                                      .cursor = crHandPoint,
+                                      .tabOrder = 2,
+                                      .isDefault = true,
+                                      .modalResult = mrOk});
+    btnCan = Add<ui::TdxButton>(this, {.bounds = {357, 317, 75, 25},
+                                       .caption = L"Cancel",
+                                       .cursor = crHandPoint,
+                                       .tabOrder = 3,
+                                       .cancel = true,
+                                       .modalResult = mrCancel});
     Loaded();
 }
 
-void TOptionDlg::EditOptions() {}
+void TOptionDlg::FormCreate(TObject*) {
+    ui::AssignImeName(*this);
+    ui::ReplaceCursor(*this, crHandPoint, 1);
+}
+
+void TOptionDlg::EditOptions() {
+    engine::TScreenCam& cam = *engine::ScreenCam;
+    ComboBoxCompressor->Clear();
+    const int count = cam.CompressorCount;
+    for (int i = 0; i < count; ++i) {
+        const wchar_t* description = cam.Compressors[static_cast<std::size_t>(i)].szDescription;
+        ComboBoxCompressor->AddItem(std::wstring(description, wcsnlen(description, 128)));
+    }
+    ComboBoxCompressor->AddItem(L"No Compression");
+    const int index = cam.CompressorIndex;
+    ComboBoxCompressor->SetItemIndex(index < 0 ? count : index);
+    TrackBarRecord->SetPosition(
+        core::CaptureIntervalToPosition(cam.CaptureInterval, TrackBarRecord->Max()));
+    TrackBarPlayback->SetPosition(
+        core::PlaybackRateToPosition(cam.PlaybackRate, TrackBarPlayback->Max()));
+    EditKeyFrames->SetText(std::to_wstring(cam.KeyFrameRate.load()));
+    TrackBarQuality->SetPosition(core::QualityToPosition(cam.Quality, TrackBarQuality->Max()));
+    // A thumb that did not move raised no change: the labels follow the thumbs all the same.
+    UpdateLabels();
+    UpdateCompressorButtons();
+    if (ShowModal() != mrOk) return;
+
+    const int selected = ComboBoxCompressor->ItemIndex();
+    cam.CompressorIndex = selected == count ? -1 : selected;
+    cam.Quality = core::PositionToQuality(TrackBarQuality->Position(), TrackBarQuality->Max());
+    const std::wstring keyFrames = EditKeyFrames->Text();
+    const std::optional<std::int32_t> rate = core::ParseIniInteger(keyFrames);
+    if (!rate) throw core::Exception(core::FormatMessageS(L"'%s' は整数ではありません", keyFrames));
+    cam.KeyFrameRate = *rate;
+    cam.CaptureInterval =
+        core::PositionToCaptureInterval(TrackBarRecord->Position(), TrackBarRecord->Max());
+    cam.PlaybackRate =
+        core::PositionToPlaybackRate(TrackBarPlayback->Position(), TrackBarPlayback->Max());
+}
+
+void TOptionDlg::UpdateLabels() {
+    labelmspFrecord->SetCaption(core::CaptureIntervalLabel(
+        core::PositionToCaptureInterval(TrackBarRecord->Position(), TrackBarRecord->Max())));
+    labelFPSPlayback->SetCaption(core::PlaybackRateLabel(
+        core::PositionToPlaybackRate(TrackBarPlayback->Position(), TrackBarPlayback->Max())));
+    LabelQuality->SetCaption(std::to_wstring(TrackBarQuality->Position()));
+}
+
+void TOptionDlg::UpdateCompressorButtons() {
+    bool hasAbout = false, hasConfig = false;
+    // Asking opens the compressor; during a recording that would be on this thread while the
+    // worker compresses, which Wine's compressor manager does not survive. The buttons are
+    // hidden either way.
+    if (!engine::ScreenCam->Recording)
+        engine::ScreenCam->CompressorCaps(ComboBoxCompressor->ItemIndex(), hasAbout, hasConfig);
+    ButtonAbout->SetEnabled(hasAbout);
+    ButtonConfig->SetEnabled(hasConfig);
+}
+
+void TOptionDlg::ComboBoxCompressorSelect(TObject*) {
+    UpdateCompressorButtons();
+}
+
+void TOptionDlg::ButtonAboutClick(TObject*) {
+    engine::ScreenCam->CompressorAbout(ComboBoxCompressor->ItemIndex(), Handle());
+}
+
+void TOptionDlg::ButtonConfigClick(TObject*) {
+    engine::ScreenCam->CompressorConfigure(ComboBoxCompressor->ItemIndex(), Handle());
+}
+
+void TOptionDlg::TrackBarPlaybackChange(TObject*) {
+    UpdateLabels();
+}
+
+void TOptionDlg::TrackBarQualityChange(TObject*) {
+    UpdateLabels();
+}
 
 } // namespace options

@@ -1,17 +1,58 @@
-// optdlg: the options dialog (a placeholder until the dialog itself is built).
+// optdlg: the options dialog: compressor, quality, key frames, capture interval and playback rate.
 #pragma once
 
 #include "forms/Forms.h"
+#include "ui/dxButtons.h"
 
 namespace options {
 
-// Created at start-up and kept for the whole run; EditOptions opens the dialog.
+// Created at start-up and kept for the whole run. It keeps no settings of its own: EditOptions
+// shows the engine's values and writes them back on OK.
 class TOptionDlg : public forms::TForm {
 public:
     TOptionDlg();
     std::wstring ClassName() const override { return L"TOptionDlg"; }
-    // Shows the recording options for editing; the placeholder leaves them as they are.
+
+    // Components, in declaration order.
+    forms::TGroupBox* Compressor = nullptr;
+    forms::TComboBox* ComboBoxCompressor = nullptr;
+    ui::TdxButton* ButtonAbout = nullptr;
+    ui::TdxButton* ButtonConfig = nullptr;
+    forms::TLabel* Label1 = nullptr;
+    forms::TLabel* LabelQuality = nullptr;
+    forms::TTrackBar* TrackBarQuality = nullptr;
+    forms::TGroupBox* GroupBox1 = nullptr;
+    forms::TLabel* Label6 = nullptr;
+    forms::TLabel* Label4 = nullptr;
+    forms::TLabel* labelmspFrecord = nullptr;
+    forms::TTrackBar* TrackBarRecord = nullptr;
+    forms::TLabel* Label2 = nullptr;
+    forms::TEdit* EditKeyFrames = nullptr;
+    forms::TLabel* Label3 = nullptr;
+    forms::TGroupBox* GroupBox2 = nullptr;
+    forms::TLabel* Label5 = nullptr;
+    forms::TLabel* Label7 = nullptr;
+    forms::TLabel* labelFPSPlayback = nullptr;
+    forms::TTrackBar* TrackBarPlayback = nullptr;
+    ui::TdxButton* btnOK = nullptr;
+    ui::TdxButton* btnCan = nullptr;
+
+    // Fills the controls from the engine, shows the dialog and, on OK, writes the values back:
+    // the compressor and the quality first, then the key-frame interval, the capture interval
+    // and the playback rate. A key-frame text that is not an integer raises
+    // "'<text>' は整数ではありません" after the first two are written.
     void EditOptions();
+    // Sets the three value labels from the thumbs.
+    void UpdateLabels();
+    // Enables About and Configure by what the selected compressor offers.
+    void UpdateCompressorButtons();
+
+    void FormCreate(forms::TObject* sender);
+    void ComboBoxCompressorSelect(forms::TObject* sender);
+    void ButtonAboutClick(forms::TObject* sender);
+    void ButtonConfigClick(forms::TObject* sender);
+    void TrackBarPlaybackChange(forms::TObject* sender);
+    void TrackBarQualityChange(forms::TObject* sender);
 };
 
 extern TOptionDlg* OptionDlg;

@@ -1,6 +1,8 @@
 #include "main/Main.h"
 
+#include "TestCompressors.h"
 #include "main/RecordFolder.h"
+#include "options/optdlg.h"
 #include "settings/libIniFile.h"
 
 #include <gtest/gtest.h>
@@ -359,3 +361,36 @@ TEST(MaxFileBytesOverrideTest, ReadsTheTestHookOnlyWhenItIsANumber) {
     EXPECT_EQ(MaxFileBytesOverride(), 0u);
     SetEnvironmentVariableW(L"QUARNELBY_MAX_FILE_BYTES", nullptr);
 }
+
+namespace {
+
+TEST_F(MainWindowTest, OptionsDuringARecordingShowTheCatalogueAsItStands) {
+    options::OptionDlg = new options::TOptionDlg;
+    enginetest::TTestCompressors compressors;
+    int listed = -1;
+    // Opens the options as the button does and notes how many items the compressor list holds.
+    auto openOptions = [&] {
+        listed = -1;
+        forms::Application.Queue([&] {
+            listed = options::OptionDlg->ComboBoxCompressor->Count();
+            PostMessageW(GetFocus(), WM_KEYDOWN, VK_ESCAPE, 1);
+        });
+        Click(frmMain->SpeedButton4);
+    };
+    openOptions();
+    const int before = listed;
+    ASSERT_GE(before, 1); // at least "No Compression"
+    ASSERT_NE(compressors.Install(mmioFOURCC('Q', 'M', 'N', 'O'), {}), nullptr);
+    Click(frmMain->btnRec);
+    ASSERT_TRUE(ScreenCam->Recording);
+    openOptions();
+    EXPECT_EQ(listed, before); // not rebuilt under the running worker
+    frmMain->btnStopClick(nullptr);
+    ASSERT_TRUE(PumpUntil([] { return ScreenCam->RecordThread == nullptr; }));
+    openOptions();
+    EXPECT_EQ(listed, before + 1);
+    options::OptionDlg->Free();
+    options::OptionDlg = nullptr;
+}
+
+} // namespace
