@@ -14,12 +14,12 @@ namespace {
 
 class TfrmFlat : public TForm {
 public:
-    TListBox* lst = nullptr;
+    TEdit* edt = nullptr;
     TdxButton *btnOK = nullptr, *btnOther = nullptr, *btnCan = nullptr, *btnSave = nullptr;
     int okClicks = 0, otherClicks = 0, canClicks = 0, saveClicks = 0;
 
     TfrmFlat() : TForm({.bounds = {100, 100, 420, 200}}) {
-        lst = Add<TListBox>(this, {.bounds = {10, 60, 100, 60}});
+        edt = Add<TEdit>(this, {.bounds = {10, 60, 100, 21}});
         btnOK = Add<TdxButton>(this, {.bounds = {10, 10, 75, 25},
                                       .caption = L"OK",
                                       .isDefault = true,
@@ -114,12 +114,12 @@ protected:
     void TearDown() override { Pump(); }
 };
 
-TEST_F(DxButtonTest, DefaultButtonShowsTheRimWhileNoFlatButtonHasTheFocus) {
+TEST_F(DxButtonTest, DefaultButtonShowsTheRimWhileTheEditHasTheFocus) {
     TFormPtr<TfrmFlat> f(new TfrmFlat);
     f->Show();
-    f->lst->SetFocus();
+    f->edt->SetFocus();
     Pump();
-    ASSERT_EQ(GetFocus(), f->lst->Handle());
+    ASSERT_EQ(GetFocus(), f->edt->Handle());
     EXPECT_TRUE(Blue(RimPixel(f->btnOK)));
     EXPECT_TRUE(Pale(TRendering(f->btnOK).At(3, 12))); // the rim is 2 pixels wide
     EXPECT_TRUE(Pale(RimPixel(f->btnOther)));
@@ -127,7 +127,7 @@ TEST_F(DxButtonTest, DefaultButtonShowsTheRimWhileNoFlatButtonHasTheFocus) {
     Pump();
     EXPECT_TRUE(Pale(RimPixel(f->btnOK)));
     EXPECT_TRUE(Blue(RimPixel(f->btnOther)));
-    f->lst->SetFocus();
+    f->edt->SetFocus();
     Pump();
     EXPECT_TRUE(Blue(RimPixel(f->btnOK)));
     EXPECT_TRUE(Pale(RimPixel(f->btnOther)));
@@ -170,14 +170,14 @@ TEST_F(DxButtonTest, PressLeavingAndComingBackUnderTheMouse) {
 TEST_F(DxButtonTest, DialogKeysSpaceAndAccelerators) {
     TFormPtr<TfrmFlat> f(new TfrmFlat);
     f->Show();
-    f->lst->SetFocus();
+    f->edt->SetFocus();
     Pump();
     auto key = [](TWinControl* c, WORD k) { PostKey(c->Handle(), k), Pump(); };
     auto chr = [](TWinControl* c, UINT msg, wchar_t ch) {
         PostMessageW(c->Handle(), msg, ch, msg == WM_SYSCHAR ? 1 | (1 << 29) : 1), Pump();
     };
     // Enter clicks the default button while no flat button has the focus, else the focused one.
-    key(f->lst, VK_RETURN);
+    key(f->edt, VK_RETURN);
     EXPECT_EQ(f->okClicks, 1);
     f->btnOther->SetFocus();
     key(f->btnOther, VK_RETURN);
