@@ -63,6 +63,12 @@ bool SameHandler(std::uint32_t a, std::uint32_t b);
 // their slots (a drift that would otherwise drop a slot every few seconds).
 std::uint32_t SpentInSlot(std::uint32_t passMs, std::uint32_t nowMs, std::int32_t captureInterval);
 
+// One step of sleeping out a pass: at nowMs of recording time, with the next pass due at
+// dueMs, how long to sleep now: a slice at most, less when the due time is nearer, 0 when it has
+// come. Sleeping towards the due time (rather than a count of slices) keeps the oversleeps of
+// the slices from adding up.
+std::uint32_t PacingStep(std::uint32_t nowMs, std::uint32_t dueMs, std::int32_t captureInterval);
+
 // Whether a progress notification is due: last + 500 < elapsed, in unsigned 32-bit arithmetic.
 inline bool ProgressDue(std::uint32_t lastProgress, std::uint32_t elapsed) {
     return static_cast<std::uint32_t>(lastProgress + 500u) < elapsed;

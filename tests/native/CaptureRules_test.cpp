@@ -142,9 +142,25 @@ TEST(PacingTest, PassesAimAtTheirSlotsAndNeverDrift) {
             const PacingPlan p = PlanPacing(100, fromSlot ? SpentInSlot(t, now, 100) : now - t);
             t = now + (p.sleep ? p.rest + 1 : 0);
         }
-        if (fromSlot) EXPECT_EQ(skipped, 0);
-        else EXPECT_GT(skipped, 0);
+        if (fromSlot)
+            EXPECT_EQ(skipped, 0);
+        else
+            EXPECT_GT(skipped, 0);
     }
+}
+
+TEST(PacingTest, SleepsInSlicesTowardsTheDueTime) {
+    EXPECT_EQ(PacingStep(213, 300, 100), 10u);
+    EXPECT_EQ(PacingStep(296, 300, 100), 4u);
+    EXPECT_EQ(PacingStep(300, 300, 100), 0u);
+    EXPECT_EQ(PacingStep(304, 300, 100), 0u) << "overslept: nothing more";
+    EXPECT_EQ(PacingStep(0xFFFFFFF0u, 5, 100), 10u) << "across the clock's wrap";
+    // Every slice oversleeping by 3 ms still ends the pass within 3 ms of its due time.
+    std::uint32_t t = 13;
+    while (const std::uint32_t step = PacingStep(t, 100, 100))
+        t += step + 3;
+    EXPECT_GE(t, 100u);
+    EXPECT_LE(t, 103u);
 }
 
 TEST(CatalogueTest, HandlersMatchWithoutRegardToCase) {
