@@ -32,9 +32,11 @@ FrameLayout ComputeFrameLayout(std::int32_t width, std::int32_t height, std::uin
 // 1 so a bad setting cannot divide by zero; the result saturates at the int32 range.
 std::int32_t FrameSlot(std::uint32_t elapsedMs, std::int32_t captureInterval);
 
-// Whether a frame of this slot is written: slot 0, or one later than the last slot written.
-inline bool SlotIsWritten(std::int32_t slot, std::int32_t lastSlot) {
-    return slot == 0 || slot > lastSlot;
+// Whether a frame of this slot is written: the recording's first frame, or one later than the
+// last slot written. (A second frame in slot 0, from a pass within half a slot of the start or
+// after the interval was made longer, would go to a stream position already written.)
+inline bool SlotIsWritten(std::int32_t slot, std::int32_t lastSlot, bool firstFrame) {
+    return firstFrame || slot > lastSlot;
 }
 
 // Pacing step: a tenth of the capture interval, at least 1 ms.

@@ -75,12 +75,16 @@ TEST(FrameSlotTest, BadIntervalsAndHugeTimesStayDefined) {
     EXPECT_EQ(FrameSlot(0xFFFFFFFFu, 1), std::numeric_limits<std::int32_t>::max());
 }
 
-TEST(FrameSlotTest, OnlyLaterSlotsOrSlotZeroAreWritten) {
-    EXPECT_TRUE(SlotIsWritten(0, 0));
-    EXPECT_TRUE(SlotIsWritten(0, 5));
-    EXPECT_TRUE(SlotIsWritten(3, 2));
-    EXPECT_FALSE(SlotIsWritten(2, 2));
-    EXPECT_FALSE(SlotIsWritten(1, 2));
+TEST(FrameSlotTest, OnlyTheFirstFrameOrLaterSlotsAreWritten) {
+    EXPECT_TRUE(SlotIsWritten(0, 0, true));
+    EXPECT_TRUE(SlotIsWritten(3, 0, true));
+    EXPECT_TRUE(SlotIsWritten(3, 2, false));
+    EXPECT_FALSE(SlotIsWritten(2, 2, false));
+    EXPECT_FALSE(SlotIsWritten(1, 2, false));
+    // Slot 0 once more (a pass within half a slot of the start, or a longer interval) would
+    // write position 0 twice.
+    EXPECT_FALSE(SlotIsWritten(0, 0, false));
+    EXPECT_FALSE(SlotIsWritten(0, 5, false));
 }
 
 TEST(PacingTest, SliceIsATenthAndAtLeastOne) {
