@@ -820,7 +820,9 @@ void TRecording::Pace(std::uint32_t elapsed) {
         const std::uint32_t step =
             core::PacingStep(cam_.Services.Clock() - cam_.StartTime, due, interval);
         if (step == 0) break;
-        cam_.Services.Sleep(step);
+        // Sleep(1) may return after up to 2 ms; where slots are paced in 1 ms slices that
+        // loses slots, so the last millisecond is waited out yielding.
+        cam_.Services.Sleep(step == 1 && core::PacingSlice(interval) == 1 ? 0 : step);
     }
 }
 
