@@ -66,20 +66,16 @@ def packets(path):
     return result
 
 
-def live(args):
-    w, h = args.region.split("x")
-    for codec, extra in LIVE_CODECS:
-        out = os.path.join(args.work, f"x11grab_{codec}.avi")
-        # Asking for 1000 frames per second makes x11grab grab without waiting; passthrough
-        # keeps its wall-clock timestamps instead of duplicating or dropping frames.
-        cmd = FFMPEG + ["-loglevel", "error", "-f", "x11grab", "-draw_mouse", "1",
-                        "-framerate", "1000", "-video_size", f"{w}x{h}",
-                        "-i", f"{args.display}+0,0", "-t", str(args.seconds),
-                        "-fps_mode", "passthrough", "-c:v", codec] + extra + [out]
-        figure = {"figure": "x11grab", "encoder": codec, "region": args.region,
+def live_rates(args, kind, codecs, command, env=None):
+    """Records with each encoder as fast as the grabber goes: frames per second, bytes per
+    frame."""
+    for codec, extra in codecs:
+        out = os.path.join(args.work, f"{kind}_{codec}.avi")
+        figure = {"figure": kind, "encoder": codec, "region": args.region,
                   "bpp": args.bpp, "duration_ms": int(args.seconds * 1000)}
         start = time.monotonic()
-        run = subprocess.run(cmd, capture_output=True, text=True, check=False)
+        run = subprocess.run(command(codec, extra, out), capture_output=True, text=True,
+                             check=False, env=env)
         figure["wall_ms"] = round((time.monotonic() - start) * 1000)
         pk = packets(out)
         if run.returncode != 0 or len(pk) < 2:
@@ -95,6 +91,16 @@ def live(args):
         emit(args.json, figure)
         if os.path.exists(out):
             os.remove(out)
+
+
+def live(args):
+    w, h = args.region.split("x")
+    # Asking for 1000 frames per second makes x11grab grab without waiting; passthrough keeps
+    # its wall-clock timestamps instead of duplicating or dropping frames.
+    live_rates(args, "x11grab", LIVE_CODECS, lambda codec, extra, out: FFMPEG + [
+        "-loglevel", "error", "-f", "x11grab", "-draw_mouse", "1", "-framerate", "1000",
+        "-video_size", f"{w}x{h}", "-i", f"{args.display}+0,0", "-t", str(args.seconds),
+        "-fps_mode", "passthrough", "-c:v", codec] + extra + [out])
 
 
 WINE = "/usr/lib/wine/wine64"
@@ -128,23 +134,9 @@ def gdigrab_cmd(args, codec, extra, rate, seconds, out, size=None):
 
 
 def gdigrab(args):
-    for codec, extra in GDIGRAB_CODECS:
-        out = os.path.join(args.work, f"gdigrab_{codec}.avi")
-        figure = {"figure": "gdigrab", "encoder": codec, "region": args.region,
-                  "bpp": args.bpp, "duration_ms": int(args.seconds * 1000)}
-        run = subprocess.run(gdigrab_cmd(args, codec, extra, 1000, args.seconds, out),
-                             capture_output=True, text=True, check=False, env=wine_env(args))
-        pk = packets(out)
-        if run.returncode != 0 or len(pk) < 2:
-            figure["error"] = (run.stderr.strip().splitlines() or ["no frames"])[-1]
-        else:
-            # As with x11grab: -t cuts at that much of the grab times.
-            figure["frames"] = len(pk)
-            figure["fps"] = len(pk) / args.seconds
-            figure["bytes_per_frame"] = sum(s for _, s in pk) / len(pk)
-        emit(args.json, figure)
-        if os.path.exists(out):
-            os.remove(out)
+    live_rates(args, "gdigrab", GDIGRAB_CODECS,
+               lambda codec, extra, out: gdigrab_cmd(args, codec, extra, 1000, args.seconds, out),
+               wine_env(args))
 
 
 def cpu_seconds(pid):
