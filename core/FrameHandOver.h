@@ -5,7 +5,6 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstddef>
-#include <deque>
 #include <mutex>
 #include <optional>
 #include <vector>
@@ -19,7 +18,7 @@ template <class T> class THandOver {
 public:
     enum class TPlace { Granted, Busy, Abandoned };
 
-    explicit THandOver(std::size_t capacity) : capacity_(capacity) {}
+    explicit THandOver(std::size_t capacity) : capacity_(capacity), ring_(capacity) {}
 
     // Producer: reserves a place, waiting at most `wait` for one to free. Busy when none freed in
     // time; Abandoned once the consumer has given up.
@@ -43,7 +42,8 @@ public:
                 --inFlight_;
                 return false;
             }
-            queue_.push_back(std::move(item));
+            ring_[(head_ + queued_) % capacity_] = std::move(item);
+            ++queued_;
         }
         changed_.notify_all();
         return true;
@@ -60,10 +60,11 @@ public:
     // Consumer: the next item, waiting for one; nothing once closed and empty.
     std::optional<T> Take() {
         std::unique_lock<std::mutex> lock(m_);
-        changed_.wait(lock, [this] { return closed_ || !queue_.empty(); });
-        if (queue_.empty()) return std::nullopt;
-        T item = std::move(queue_.front());
-        queue_.pop_front();
+        changed_.wait(lock, [this] { return closed_ || queued_ > 0; });
+        if (queued_ == 0) return std::nullopt;
+        T item = std::move(ring_[head_]);
+        head_ = (head_ + 1) % capacity_;
+        --queued_;
         return item;
     }
     // Consumer: finished with a taken item; its place is free.
@@ -75,10 +76,10 @@ public:
         {
             std::lock_guard<std::mutex> lock(m_);
             abandoned_ = true;
-            for (T& item : queue_)
-                left.push_back(std::move(item));
-            inFlight_ -= queue_.size();
-            queue_.clear();
+            for (; queued_ > 0; --queued_, --inFlight_) {
+                left.push_back(std::move(ring_[head_]));
+                head_ = (head_ + 1) % capacity_;
+            }
         }
         changed_.notify_all();
         return left;
@@ -100,7 +101,10 @@ private:
     const std::size_t capacity_;
     mutable std::mutex m_;
     std::condition_variable changed_;
-    std::deque<T> queue_;
+    // The queued items in a ring of `capacity` places: nothing is allocated per item.
+    std::vector<T> ring_;
+    std::size_t head_ = 0;
+    std::size_t queued_ = 0;
     std::size_t inFlight_ = 0;
     bool closed_ = false;
     bool abandoned_ = false;
