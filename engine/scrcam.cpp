@@ -151,6 +151,18 @@ std::wstring FolderForSpace(const std::wstring& file) {
 // or hand out one number twice. Every call into it from the engine runs under this lock.
 std::mutex gCompressorManager;
 
+// An instance for queries, opened and closed under the lock; what is done with it between (a
+// query, or a compressor's own dialog, which must not hold up a recording) takes it as needed.
+HIC OpenForQuery(const ICINFO& entry) {
+    std::lock_guard<std::mutex> manager(gCompressorManager);
+    return ICOpen(entry.fccType, entry.fccHandler, ICMODE_QUERY);
+}
+
+void CloseQuery(TCompressorHandle& ic) {
+    std::lock_guard<std::mutex> manager(gCompressorManager);
+    ic.reset();
+}
+
 // Frames grabbed and not yet written: the one being written, the ones queued, the one being
 // grabbed.
 constexpr std::size_t kFramesInFlight = 3;
@@ -662,16 +674,17 @@ bool TRecording::Prepare(const TRecordRect& rect) {
     first_.reset(cam_.GrabFrame(rect.left, rect.top, rect.width, rect.height));
 
     if (compress_) {
-        const ICINFO entry = cam_.Compressors[static_cast<std::size_t>(index)];
-        std::lock_guard<std::mutex> manager(gCompressorManager);
-        TCompressorHandle ic(ICOpen(entry.fccType, entry.fccHandler, ICMODE_QUERY));
+        // The lock is not held across the grabs: a grab may show a message and wait.
+        TCompressorHandle ic(OpenForQuery(cam_.Compressors[static_cast<std::size_t>(index)]));
         if (!ic) {
             cam_.CompressorHandler = kMSVC;
         } else {
             // Let the compressor pick the frame size: the given size rounded to multiples of
             // 2, 4 or 8 until one is accepted.
             auto accepted = [&] {
-                return first_ && ICCompressQuery(ic.get(), first_.get(), nullptr) == ICERR_OK;
+                if (!first_) return false;
+                std::lock_guard<std::mutex> manager(gCompressorManager);
+                return ICCompressQuery(ic.get(), first_.get(), nullptr) == ICERR_OK;
             };
             int f = 1;
             bool ok = accepted();
@@ -693,6 +706,7 @@ bool TRecording::Prepare(const TRecordRect& rect) {
                 first_.reset();
                 first_.reset(cam_.GrabFrame(rect.left, rect.top, rect.width, rect.height));
             }
+            CloseQuery(ic);
         }
     }
     if (cam_.CompressorHandler == kIV50) cam_.CompressorHandler = kMSVC;
@@ -995,22 +1009,6 @@ void TScreenCam::CompressorCaps(std::int32_t index, bool& hasAbout, bool& hasCon
     hasAbout = ICQueryAbout(ic.get());
     hasConfig = ICQueryConfigure(ic.get());
 }
-
-namespace {
-
-// For the compressor's own dialogs: the manager's lists change only in ICOpen and ICClose, so
-// those take the lock; the dialog itself does not hold up a recording's compression.
-HIC OpenForQuery(const ICINFO& entry) {
-    std::lock_guard<std::mutex> manager(gCompressorManager);
-    return ICOpen(entry.fccType, entry.fccHandler, ICMODE_QUERY);
-}
-
-void CloseQuery(TCompressorHandle& ic) {
-    std::lock_guard<std::mutex> manager(gCompressorManager);
-    ic.reset();
-}
-
-} // namespace
 
 void TScreenCam::CompressorAbout(std::int32_t index, HWND owner) {
     if (!core::IndexInCatalogue(index, CompressorCount)) return;
