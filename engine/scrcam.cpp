@@ -635,6 +635,7 @@ private:
     // Grabbing thread: the last slot handed over, the last progress notification.
     std::int32_t lastSlot_ = 0;
     bool handedOver_ = false;
+    bool started_ = false;
     std::uint32_t lastProgress_ = 0;
 
     // Worker: the current file's size as written, the slot stored at its position 0, the
@@ -763,8 +764,6 @@ void TRecording::GrabPasses() {
     TFrameGrabber grabber;
     tGrabber = &grabber;
     const auto unset = base::ScopeExit([] { tGrabber = nullptr; });
-    // The recording's time starts here, where its first pass does: the thread's start must not
-    // push the first frame past slot 0.
     cam_.FramesWritten = 0;
     cam_.StartTime = cam_.Services.Clock();
     cam_.ElapsedTime = 0;
@@ -790,7 +789,13 @@ bool TRecording::GrabPass() {
         if (place == core::THandOver<TGrabbed>::TPlace::Granted) break;
         if (place == core::THandOver<TGrabbed>::TPlace::Abandoned || !cam_.Recording) return false;
     }
-    const std::uint32_t elapsed = cam_.Services.Clock() - cam_.StartTime;
+    // The recording's time starts with the first grab, not with the thread: a clock tick in
+    // between would put the first frame past position 0, and Wine's reader cannot read a stream
+    // that starts later ("start <= This->lLastFrame" fails).
+    const DWORD now = cam_.Services.Clock();
+    if (!started_) cam_.StartTime = now;
+    started_ = true;
+    const std::uint32_t elapsed = now - cam_.StartTime;
     cam_.ElapsedTime = elapsed;
 
     BITMAPINFOHEADER* frame = cam_.GrabFrame(rect_.left, rect_.top, rect_.width, rect_.height);
