@@ -26,7 +26,7 @@ END = "<!-- bench:end -->"
 # Fields that are labels or may legitimately be zero or absent.
 NOT_MEASURED = {"figure", "region", "bpp", "compressor", "fourcc", "encoder", "catalogue",
                 "screen", "format_fourcc", "repeated_entries", "own_msvc1_installed",
-                "decodes", "files_written", "lossless", "error", "recorder"}
+                "decodes", "files_written", "lossless", "error", "recorder", "load_1min"}
 
 
 def load(path):
@@ -294,6 +294,11 @@ def markdown(figures, meta):
         setup = find(sel, figure="setup")
         out.append(f"### Display {depth}")
         out.append("")
+        loads = [f for f in sel if f["figure"] == "load"]
+        if loads:
+            out.append("Load average (1 minute) as each region began: " + ", ".join(
+                f"{f['region']} {f.get('load_1min')}" for f in loads) + ".")
+            out.append("")
         if setup:
             out.append(f"Compressor catalogue: {setup.get('catalogue') or '(empty)'}"
                        + (f" ({setup['repeated_entries']} repeated entry measured once)"
