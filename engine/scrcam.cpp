@@ -317,7 +317,13 @@ private:
                 const TBitmapHandle mask(info.hbmMask), color(info.hbmColor);
             }
         }
-        DrawIcon(memory_.get(), pos.x - left - hotSpot_.x, pos.y - top - hotSpot_.y, arrow);
+        const int x = pos.x - left - hotSpot_.x, y = pos.y - top - hotSpot_.y;
+        // Only the part of the arrow inside the frame is drawn; an arrow wholly outside costs
+        // DrawIcon's memory context and two blits for nothing.
+        const int cx = std::max(GetSystemMetrics(SM_CXCURSOR), GetSystemMetrics(SM_CXICON));
+        const int cy = std::max(GetSystemMetrics(SM_CYCURSOR), GetSystemMetrics(SM_CYICON));
+        if (x >= width_ || y >= height_ || x + cx <= 0 || y + cy <= 0) return;
+        DrawIcon(memory_.get(), x, y, arrow);
     }
 
     std::optional<TWindowDC> screen_;
