@@ -229,10 +229,8 @@ def headline(figures, previous):
                     size = ratio(ours.get("bytes_per_frame"), before.get("bytes_per_frame"))
                     quality = ratio(ours.get("ffmpeg_psnr_db") or ours.get("psnr_db"),
                                     before.get("ffmpeg_psnr_db") or before.get("psnr_db"))
-                    ok = (speed or 0) >= 2 and all(
-                        v is not None and abs(v - 1) <= 0.02 for v in (size, quality))
-                    enc.append((f"{r} {times(speed)} faster, bytes {times(size)}, "
-                                f"PSNR {times(quality)}", ok))
+                    enc.append((f"{r} {times(speed)} faster (bytes {times(size)}, "
+                                f"PSNR {times(quality)})", (speed or 0) >= 2))
             for fourcc, peer in (("DIB ", "raw"), ("MSVC", "msvideo1")):
                 f = next((x for x in sel if x["figure"] == "record" and x.get("region") == r
                           and x.get("fourcc", "").upper() == fourcc), {})
@@ -251,8 +249,12 @@ def headline(figures, previous):
         lines.append((f"{depth}: lost slots at the defaults (100 ms, 10 s): " + join(pacing),
                       all(o for _, o in pacing)))
         if enc:
-            lines.append((f"{depth}: encoder against the previous run (≥ 2×, bytes and PSNR "
-                          "within 2 %): " + join(enc), all(o for _, o in enc)))
+            # Each run encodes the frames it recorded of the moving scene, so the bytes and PSNR
+            # of two runs differ by what the frames do; on the same frames the encoder's output
+            # is compared to the byte by the instruction-count section of docs/benchmarks.md.
+            lines.append((f"{depth}: encoder against the previous run (≥ 2×; bytes and PSNR on "
+                          "that run's frames, which differ from this run's): " + join(enc),
+                          all(o for _, o in enc)))
         lines.append((f"{depth}: ours ÷ ffmpeg gdigrab: " + join(gdi), all(o for _, o in gdi)))
         for c in [f for f in sel if f["figure"] == "cost"]:
             lines.append((f"{depth}: CPU per recorded second at the defaults ({c.get('region')}, "
@@ -288,7 +290,8 @@ def markdown(figures, meta):
     out.append("")
     for bpp in sorted({f["bpp"] for f in figures if "bpp" in f}, reverse=True):
         sel = [f for f in figures if f.get("bpp") == bpp]
-        regions = sorted({f["region"] for f in sel if "region" in f}, key=region_key)
+        regions = sorted({f["region"] for f in sel if "region" in f and f["figure"] != "cost"},
+                         key=region_key)
         depth = "depth 24, frames of 32 bits per pixel" if bpp == 32 else \
             "depth 16, frames of 16 bits per pixel"
         setup = find(sel, figure="setup")
@@ -306,8 +309,9 @@ def markdown(figures, meta):
             out.append("")
 
         out.append("**Grabbing one frame** (ms; median / 95th percentile). GrabFrame: the "
-                   "engine's grab (new DIB block, cursor drawn in). Bare loop: BitBlt + "
-                   "GetDIBits into one reused buffer, the platform's floor. memcpy: a "
+                   "engine's grab (a frame in a block of its own, cursor drawn in). Bare loop: "
+                   "BitBlt + GetDIBits into one reused buffer, the platform's floor; the two are "
+                   "taken in turns. memcpy: a "
                    "frame-sized block, the memory-bandwidth floor.")
         out.append("")
         out.append("| region | GrabFrame | bare loop | memcpy | GrabFrame ÷ bare | GrabFrame ÷ memcpy |")
@@ -366,7 +370,9 @@ def markdown(figures, meta):
                        "Microsoft Video 1, 10 frames per second): CPU time (user + system) of the "
                        "recording process per second, read from /proc over a window that leaves "
                        "out start-up; the X server's and wineserver's share is not counted, for "
-                       "either.")
+                       "either. Both record 320x224 frames: our engine's compressor probe rounds "
+                       "the panel's 223 rows up to a multiple of 4, and ffmpeg's msvideo1 is "
+                       "given the same size.")
             out.append("")
             out.append("| region | recorder | CPU ms per second |")
             out.append("|---|---|---|")
