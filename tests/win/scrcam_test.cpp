@@ -378,6 +378,26 @@ TEST_F(EngineTest, AtTheShortestIntervalPositionsStartAtZeroAndNeverRepeat) {
         ASSERT_GT(avi.positions[i], avi.positions[i - 1]) << i;
 }
 
+TEST_F(EngineTest, SleepsLateByLessThanHalfASlotLoseNoSlot) {
+    // A clock of its own that only sleeping moves, and every sleep 12 ms late, as on a coarse
+    // system timer: passes that slept a fixed count of slices would drift more than half a
+    // slot late and lose slots; passes aimed at their slot's time end at most 12 ms late.
+    std::atomic<DWORD> now{5000};
+    cam->Services.Clock = [&] { return now.load(); };
+    cam->Services.Sleep = [&](DWORD ms) {
+        now += ms + 12;
+        if (now - cam->StartTime > 3000) cam->StopRecording();
+    };
+    const std::wstring file = dir.File(L"oversleep.avi");
+    cam->StartRecording({0, 0, 32, 32}, file);
+    ASSERT_TRUE(WaitForWorker(*cam));
+    const TAviReadBack avi = ReadAvi(file);
+    ASSERT_TRUE(avi.opened);
+    ASSERT_GE(avi.positions.size(), 30u);
+    for (std::size_t i = 0; i < avi.positions.size(); ++i)
+        ASSERT_EQ(avi.positions[i], static_cast<LONG>(i)) << "slot lost before " << i;
+}
+
 TEST_F(EngineTest, TheCatalogueStaysAsItStandsDuringARecording) {
     TTestCompressors compressors;
     const DWORD first = mmioFOURCC('Q', 'C', 'T', '1'), later = mmioFOURCC('Q', 'C', 'T', '2');
