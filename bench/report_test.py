@@ -109,6 +109,17 @@ class CheckTest(unittest.TestCase):
         problems = report.check(report.add_ratios(figures))
         self.assertTrue(any("no pacing figure" in p for p in problems), problems)
 
+    def test_a_run_without_the_gdigrab_peer_or_the_cost_is_reported(self):
+        figures = [f for f in complete_run()
+                   if f["figure"] != "gdigrab" and f.get("recorder") != "ours"]
+        problems = report.check(report.add_ratios(figures))
+        self.assertTrue(any("no gdigrab figure {'encoder': 'rawvideo'}" in p for p in problems))
+        self.assertTrue(any("no gdigrab figure {'encoder': 'msvideo1'}" in p for p in problems))
+        self.assertIn("32 bpp: no cost figure for ours", problems)
+        self.assertNotIn("32 bpp: no cost figure for gdigrab msvideo1", problems)
+        # The cost's own region is not a region of the run that lacks every other figure.
+        self.assertFalse(any("320x223" in p for p in problems), problems)
+
     def test_zero_nan_and_missing_numbers_are_reported(self):
         for value in (0, float("nan"), float("inf"), None):
             figures = complete_run()
