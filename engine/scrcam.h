@@ -96,7 +96,9 @@ public:
     // position 0, and later positions count from its slot. FramesWritten and ElapsedTime count
     // the whole recording. A full disk (too little room left to close the file, or a write the
     // file system refused) ends the run with "Error Creating AVI file" and result 0 whatever the
-    // compressor: every frame written so far stays in closed, readable files.
+    // compressor: every frame written so far stays in closed, readable files. The frames are
+    // grabbed and paced on a second thread and handed to the calling one, which alone talks to
+    // the compressor and the file; at most three frames are on their way at once.
     int RecordAVI(const TRecordRect& rect, const std::wstring& fileName);
     // The worker's termination handler, run on the user-interface thread.
     void ThreadTerminated(base::TThread& sender);
