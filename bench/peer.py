@@ -2,10 +2,19 @@
 """The peer's side of the benchmark: ffmpeg on the same display, region and scene.
 
   peer.py live  --display :N --region WxH --bpp B --seconds S --work DIR --json FILE
+  peer.py gdigrab --display :N --region WxH --bpp B --seconds S --work DIR --json FILE
+          --prefix WINEPREFIX --ffmpeg-exe FFMPEG.exe
+  peer.py cost --display :N --region WxH --bpp B --seconds S --work DIR --json FILE
+          --prefix WINEPREFIX --ffmpeg-exe FFMPEG.exe --bench-exe quarnelby_bench.exe
   peer.py codec --source SRC.avi --ours OURS.avi --bpp B --region WxH --work DIR --json FILE
 
 live:  ffmpeg -f x11grab grabbing as fast as it can (raw video, msvideo1, zmbv) into AVI files;
        frames per second between the first and the last frame, bytes per frame.
+gdigrab: ffmpeg's own Windows build (ffmpeg.exe 4.1) under the same Wine, grabbing the same
+       region through GDI as fast as it can (raw video, msvideo1).
+cost:  CPU time (user + system) per recorded second at the defaults, 10 frames per second of
+       Microsoft Video 1, for our engine and for gdigrab, read from /proc over a window that
+       leaves out start-up and the end.
 codec: ffmpeg's msvideo1 and zmbv encoders on the frames our engine recorded (SRC.avi), encode
        time per frame from ffmpeg's own per-call benchmark, bytes per frame, PSNR against the
        source; the same PSNR measurement for our encoder's file (OURS.avi).
@@ -57,20 +66,16 @@ def packets(path):
     return result
 
 
-def live(args):
-    w, h = args.region.split("x")
-    for codec, extra in LIVE_CODECS:
-        out = os.path.join(args.work, f"x11grab_{codec}.avi")
-        # Asking for 1000 frames per second makes x11grab grab without waiting; passthrough
-        # keeps its wall-clock timestamps instead of duplicating or dropping frames.
-        cmd = FFMPEG + ["-loglevel", "error", "-f", "x11grab", "-draw_mouse", "1",
-                        "-framerate", "1000", "-video_size", f"{w}x{h}",
-                        "-i", f"{args.display}+0,0", "-t", str(args.seconds),
-                        "-fps_mode", "passthrough", "-c:v", codec] + extra + [out]
-        figure = {"figure": "x11grab", "encoder": codec, "region": args.region,
+def live_rates(args, kind, codecs, command, env=None):
+    """Records with each encoder as fast as the grabber goes: frames per second, bytes per
+    frame."""
+    for codec, extra in codecs:
+        out = os.path.join(args.work, f"{kind}_{codec}.avi")
+        figure = {"figure": kind, "encoder": codec, "region": args.region,
                   "bpp": args.bpp, "duration_ms": int(args.seconds * 1000)}
         start = time.monotonic()
-        run = subprocess.run(cmd, capture_output=True, text=True, check=False)
+        run = subprocess.run(command(codec, extra, out), capture_output=True, text=True,
+                             check=False, env=env)
         figure["wall_ms"] = round((time.monotonic() - start) * 1000)
         pk = packets(out)
         if run.returncode != 0 or len(pk) < 2:
@@ -86,6 +91,106 @@ def live(args):
         emit(args.json, figure)
         if os.path.exists(out):
             os.remove(out)
+
+
+def live(args):
+    w, h = args.region.split("x")
+    # Asking for 1000 frames per second makes x11grab grab without waiting; passthrough keeps
+    # its wall-clock timestamps instead of duplicating or dropping frames.
+    live_rates(args, "x11grab", LIVE_CODECS, lambda codec, extra, out: FFMPEG + [
+        "-loglevel", "error", "-f", "x11grab", "-draw_mouse", "1", "-framerate", "1000",
+        "-video_size", f"{w}x{h}", "-i", f"{args.display}+0,0", "-t", str(args.seconds),
+        "-fps_mode", "passthrough", "-c:v", codec] + extra + [out])
+
+
+WINE = "/usr/lib/wine/wine64"
+
+GDIGRAB_CODECS = [
+    ("rawvideo", []),
+    ("msvideo1", ["-g", "5"]),
+]
+
+
+def wine_env(args):
+    env = dict(os.environ)
+    env.update({"WINEPREFIX": os.path.abspath(args.prefix), "WINEARCH": "win64",
+                "WINEDEBUG": "-all", "WINEDLLOVERRIDES": "mscoree,mshtml=",
+                "DISPLAY": args.display})
+    return env
+
+
+def winpath(path):
+    return "Z:" + os.path.abspath(path).replace("/", "\\")
+
+
+def gdigrab_cmd(args, codec, extra, rate, seconds, out, size=None):
+    w, h = (size or args.region).split("x")
+    # ffmpeg 4.1 spells the timestamp pass-through -vsync; it keeps the grab times instead of
+    # duplicating or dropping frames to a constant rate.
+    return [WINE, args.ffmpeg_exe, "-hide_banner", "-nostdin", "-y", "-loglevel", "error",
+            "-f", "gdigrab", "-draw_mouse", "1", "-framerate", str(rate),
+            "-offset_x", "0", "-offset_y", "0", "-video_size", f"{w}x{h}", "-i", "desktop",
+            "-t", str(seconds), "-vsync", "passthrough", "-c:v", codec] + extra + [winpath(out)]
+
+
+def gdigrab(args):
+    live_rates(args, "gdigrab", GDIGRAB_CODECS,
+               lambda codec, extra, out: gdigrab_cmd(args, codec, extra, 1000, args.seconds, out),
+               wine_env(args))
+
+
+def cpu_seconds(pid):
+    """User + system CPU seconds of a process so far, from /proc."""
+    with open(f"/proc/{pid}/stat", encoding="ascii") as f:
+        fields = f.read().rsplit(")", 1)[1].split()
+    return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
+
+
+def measure_cost(cmd, env, seconds):
+    """CPU seconds per second of a running process over `seconds`, after 2 s of start-up."""
+    proc = subprocess.Popen(cmd, env=env, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE,
+                            text=True)
+    try:
+        time.sleep(2)
+        start, t0 = cpu_seconds(proc.pid), time.monotonic()
+        time.sleep(seconds)
+        used, span = cpu_seconds(proc.pid) - start, time.monotonic() - t0
+    except (OSError, IndexError, ValueError):
+        used, span = None, None
+    _, err = proc.communicate(timeout=120)
+    if proc.returncode != 0 or used is None:
+        return None, (err.strip().splitlines() or [f"exit code {proc.returncode}"])[-1]
+    return used / span, None
+
+
+def multiple_of_4(region):
+    """Microsoft Video 1 codes 4x4 blocks: the frame size our engine's probe settles on (sides
+    rounded up to multiples of 4), which ffmpeg's encoder needs given."""
+    w, h = (int(v) for v in region.split("x"))
+    return f"{(w + 3) // 4 * 4}x{(h + 3) // 4 * 4}"
+
+
+def cost(args):
+    total = args.seconds + 4
+    runs = [
+        ("ours", [WINE, args.bench_exe, "--region", f"{args.region}+0+0", "--dir",
+                  winpath(args.work), "--record-only", str(int(total * 1000))]),
+        ("gdigrab msvideo1", gdigrab_cmd(args, "msvideo1", ["-g", "5"], 10, total,
+                                         os.path.join(args.work, "cost_gdigrab.avi"),
+                                         multiple_of_4(args.region))),
+    ]
+    for recorder, cmd in runs:
+        figure = {"figure": "cost", "recorder": recorder, "region": args.region, "bpp": args.bpp,
+                  "capture_interval_ms": 100, "window_ms": int(args.seconds * 1000)}
+        per_second, error = measure_cost(cmd, wine_env(args), args.seconds)
+        if error:
+            figure["error"] = error
+        else:
+            figure["cpu_ms_per_second"] = per_second * 1000
+        emit(args.json, figure)
+    path = os.path.join(args.work, "cost_gdigrab.avi")
+    if os.path.exists(path):
+        os.remove(path)
 
 
 def psnr(decoded, source):
@@ -144,7 +249,7 @@ def codec(args):
 
 def main():
     p = argparse.ArgumentParser()
-    p.add_argument("mode", choices=["live", "codec"])
+    p.add_argument("mode", choices=["live", "gdigrab", "cost", "codec"])
     p.add_argument("--display")
     p.add_argument("--region", required=True)
     p.add_argument("--bpp", type=int, required=True)
@@ -153,11 +258,11 @@ def main():
     p.add_argument("--ours")
     p.add_argument("--work", required=True)
     p.add_argument("--json", required=True)
+    p.add_argument("--prefix")
+    p.add_argument("--ffmpeg-exe")
+    p.add_argument("--bench-exe")
     args = p.parse_args()
-    if args.mode == "live":
-        live(args)
-    else:
-        codec(args)
+    {"live": live, "gdigrab": gdigrab, "cost": cost, "codec": codec}[args.mode](args)
     return 0
 
 

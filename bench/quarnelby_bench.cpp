@@ -3,9 +3,10 @@
 //
 //   quarnelby_bench --region WxH+X+Y --json FILE --dir DIR [--grab-frames N] [--record-ms MS]
 //                   [--pacing-ms MS] [--codec-frames N]
+//   quarnelby_bench --region WxH+X+Y --dir DIR --record-only MS   (records at the defaults)
 //
-// Figures: GrabFrame cost beside a bare BitBlt + GetDIBits loop and a memcpy of a frame-sized
-// block; recording throughput at a 1 ms capture interval for "No Compression" and every
+// Figures: GrabFrame cost beside a bare BitBlt + GetDIBits loop (taken in turns) and a memcpy of a
+// frame-sized block; recording throughput at a 1 ms capture interval for "No Compression" and every
 // compressor in the catalogue; pacing at the default 100 ms interval; our encoder on frames of
 // an uncompressed recording. DIR receives the recordings, among them codec_source.avi (the
 // encoder's input, for other encoders) and codec_ours.avi (our encoder's output).
@@ -101,6 +102,9 @@ struct TOptions {
     int recordMs = 3000;
     int pacingMs = 10000;
     int codecFrames = 30;
+    // Only record at the defaults (100 ms, Microsoft Video 1) for this long, for the cost of a
+    // recorded second measured from outside; no figures.
+    int recordOnlyMs = 0;
 };
 
 FILE* jsonFile = nullptr;
@@ -254,53 +258,49 @@ void MeasureGrabs(engine::TScreenCam& cam) {
     const int n = options.grabFrames;
     const int bpp = static_cast<int>(cam.BitsPerPixel);
 
-    // The engine's GrabFrame: a new DIB block per frame, cursor drawn in.
-    std::vector<double> grab;
-    for (int i = -1; i < n; ++i) {
-        const double t0 = NowMs();
+    // The engine's GrabFrame (cursor drawn in) and the platform's floor, BitBlt from the screen
+    // and GetDIBits into one reused buffer, taken in turns so that both see the same load.
+    std::vector<double> grab, bare;
+    HDC screen = GetDC(nullptr);
+    HDC mem = CreateCompatibleDC(screen);
+    HBITMAP bmp = CreateCompatibleBitmap(screen, r.width, r.height);
+    BITMAPINFO bi{};
+    bi.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
+    bi.bmiHeader.biWidth = r.width;
+    bi.bmiHeader.biHeight = r.height;
+    bi.bmiHeader.biPlanes = 1;
+    bi.bmiHeader.biBitCount = static_cast<WORD>(bpp);
+    bi.bmiHeader.biCompression = BI_RGB;
+    std::vector<std::uint8_t> bits(FrameBytes(r.width, r.height, bpp));
+    bool failed = false;
+    for (int i = -1; i < n && !failed; ++i) {
+        double t0 = NowMs();
         BITMAPINFOHEADER* frame = cam.GrabFrame(r.left, r.top, r.width, r.height);
-        const double dt = NowMs() - t0;
-        if (!frame) {
-            TFigure f("grab");
-            f.Add("error", std::string("GrabFrame returned no frame"));
-            Emit(f);
-            return;
-        }
+        double dt = NowMs() - t0;
+        failed = frame == nullptr;
         engine::TScreenCam::FreeFrame(frame);
         if (i >= 0) grab.push_back(dt);
+
+        t0 = NowMs();
+        HGDIOBJ old = SelectObject(mem, bmp);
+        BitBlt(mem, 0, 0, r.width, r.height, screen, r.left, r.top, SRCCOPY);
+        SelectObject(mem, old);
+        GetDIBits(mem, bmp, 0, static_cast<UINT>(r.height), bits.data(), &bi, DIB_RGB_COLORS);
+        dt = NowMs() - t0;
+        if (i >= 0) bare.push_back(dt);
     }
+    DeleteObject(bmp);
+    DeleteDC(mem);
+    ReleaseDC(nullptr, screen);
     TFigure g("grab");
+    if (failed) {
+        g.Add("error", std::string("GrabFrame returned no frame"));
+        Emit(g);
+        return;
+    }
     g.Add("frame_bytes", static_cast<long long>(FrameBytes(r.width, r.height, bpp)));
     AddStats(g, grab);
     Emit(g);
-
-    // The platform's floor: BitBlt from the screen and GetDIBits into one reused buffer.
-    std::vector<double> bare;
-    {
-        HDC screen = GetDC(nullptr);
-        HDC mem = CreateCompatibleDC(screen);
-        HBITMAP bmp = CreateCompatibleBitmap(screen, r.width, r.height);
-        BITMAPINFO bi{};
-        bi.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
-        bi.bmiHeader.biWidth = r.width;
-        bi.bmiHeader.biHeight = r.height;
-        bi.bmiHeader.biPlanes = 1;
-        bi.bmiHeader.biBitCount = static_cast<WORD>(bpp);
-        bi.bmiHeader.biCompression = BI_RGB;
-        std::vector<std::uint8_t> bits(FrameBytes(r.width, r.height, bpp));
-        for (int i = -1; i < n; ++i) {
-            const double t0 = NowMs();
-            HGDIOBJ old = SelectObject(mem, bmp);
-            BitBlt(mem, 0, 0, r.width, r.height, screen, r.left, r.top, SRCCOPY);
-            SelectObject(mem, old);
-            GetDIBits(mem, bmp, 0, static_cast<UINT>(r.height), bits.data(), &bi, DIB_RGB_COLORS);
-            const double dt = NowMs() - t0;
-            if (i >= 0) bare.push_back(dt);
-        }
-        DeleteObject(bmp);
-        DeleteDC(mem);
-        ReleaseDC(nullptr, screen);
-    }
     TFigure b("bare_grab");
     AddStats(b, bare);
     Emit(b);
@@ -561,10 +561,14 @@ bool ParseArgs(int argc, wchar_t** argv) {
             options.pacingMs = _wtoi(value.c_str());
         } else if (key == L"--codec-frames") {
             options.codecFrames = _wtoi(value.c_str());
+        } else if (key == L"--record-only") {
+            options.recordOnlyMs = _wtoi(value.c_str());
         } else {
             return false;
         }
     }
+    if (options.recordOnlyMs > 0)
+        return options.rect.width > 0 && options.rect.height > 0 && !options.dir.empty();
     return options.rect.width > 0 && options.rect.height > 0 && !options.json.empty() &&
            !options.dir.empty() && options.grabFrames > 0 && options.recordMs > 0 &&
            options.pacingMs > 0 && options.codecFrames > 0;
@@ -577,8 +581,8 @@ int Run(int argc, wchar_t** argv) {
                              "[--codec-frames N]\n");
         return 2;
     }
-    jsonFile = _wfopen(options.json.c_str(), L"ab");
-    if (!jsonFile) {
+    if (options.recordOnlyMs == 0) jsonFile = _wfopen(options.json.c_str(), L"ab");
+    if (options.recordOnlyMs == 0 && !jsonFile) {
         std::fprintf(stderr, "cannot open the JSON file\n");
         return 1;
     }
@@ -599,6 +603,23 @@ int Run(int argc, wchar_t** argv) {
         for (char& c : fcc)
             c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
         if (fcc == "msvc") msvc = i;
+    }
+    if (options.recordOnlyMs > 0) {
+        cam.CompressorIndex = msvc;
+        cam.CaptureInterval = 100;
+        cam.PlaybackRate = 10;
+        const std::wstring file = options.dir + L"\\cost.avi";
+        // The waiting thread sleeps through the recording, as an idle message loop would,
+        // so that the process's CPU time is the recording's.
+        DeleteFileW(file.c_str());
+        cam.StartRecording(options.rect, file);
+        Sleep(static_cast<DWORD>(options.recordOnlyMs));
+        cam.StopRecording();
+        const bool ended =
+            base::TThread::ServeUntil([&] { return cam.RecordThread == nullptr; }, 120000);
+        std::printf("%d frames\n", cam.FramesWritten.load());
+        DeleteFileW(file.c_str());
+        return ended && msvc >= 0 ? 0 : 1;
     }
     {
         TFigure f("setup");

@@ -3,10 +3,12 @@
 peer.py) into a Markdown report and a JSON file, each figure with its ratios.
 
   report.py --raw RAW.jsonl --markdown OUT.md --json OUT.json --command CMD [--check]
+            [--previous EARLIER.json] [--load TEXT]
 
 The Markdown goes between the markers <!-- bench:begin --> and <!-- bench:end --> of OUT.md;
 whatever is outside them is kept. --check fails (exit 1) unless every expected figure is there
-with finite, non-zero numbers.
+with finite, non-zero numbers. --previous names an earlier run's JSON, whose encoder figures the
+headline compares with.
 """
 import argparse
 import datetime
@@ -24,7 +26,7 @@ END = "<!-- bench:end -->"
 # Fields that are labels or may legitimately be zero or absent.
 NOT_MEASURED = {"figure", "region", "bpp", "compressor", "fourcc", "encoder", "catalogue",
                 "screen", "format_fourcc", "repeated_entries", "own_msvc1_installed",
-                "decodes", "files_written", "lossless", "error"}
+                "decodes", "files_written", "lossless", "error", "recorder", "load_1min"}
 
 
 def load(path):
@@ -79,9 +81,12 @@ def add_ratios(figures):
                 f["vs_ffmpeg_x11grab"] = ratio(f.get("fps"), x11.get("fps"))
                 f["bytes_vs_ffmpeg_x11grab"] = ratio(f.get("bytes_per_frame"),
                                                      x11.get("bytes_per_frame"))
+            gdi = find(figures, figure="gdigrab", encoder=peer, **key) if peer else None
+            if gdi:
+                f["vs_ffmpeg_gdigrab"] = ratio(f.get("fps"), gdi.get("fps"))
             f["compression"] = ratio(f.get("uncompressed_bytes_per_frame"),
                                      f.get("bytes_per_frame"))
-        elif kind == "x11grab":
+        elif kind in ("x11grab", "gdigrab"):
             f["vs_bare_grab"] = ratio(f.get("fps"), bare_fps)
         elif kind == "codec":
             ours = find(figures, figure="codec", encoder="ours msvc1", **key)
@@ -103,7 +108,9 @@ def add_ratios(figures):
 def check(figures):
     """Problems: missing figures, errors, numbers that are not finite and non-zero."""
     problems = []
-    groups = sorted({(f.get("bpp"), f.get("region")) for f in figures if f.get("region")})
+    # The cost is measured once per depth, on a region of its own.
+    groups = sorted({(f.get("bpp"), f.get("region")) for f in figures
+                     if f.get("region") and f["figure"] != "cost"})
     if not groups:
         problems.append("no figures at all")
     for bpp, region in groups:
@@ -114,7 +121,8 @@ def check(figures):
                     ("codec", {"encoder": "ffmpeg msvideo1"}),
                     ("codec", {"encoder": "ffmpeg zmbv"}), ("codec_check", {}),
                     ("x11grab", {"encoder": "rawvideo"}), ("x11grab", {"encoder": "msvideo1"}),
-                    ("x11grab", {"encoder": "zmbv"})]
+                    ("x11grab", {"encoder": "zmbv"}),
+                    ("gdigrab", {"encoder": "rawvideo"}), ("gdigrab", {"encoder": "msvideo1"})]
         for kind, extra in expected:
             if not find(figures, figure=kind, **extra, **key):
                 problems.append(f"{bpp} bpp {region}: no {kind} figure {extra or ''}")
@@ -123,6 +131,10 @@ def check(figures):
                        and f.get("bpp") == bpp and f.get("region") == region]
         if setup and setup.get("compressors", 0) > 0 and not compressors:
             problems.append(f"{bpp} bpp {region}: no recording with a compressor")
+    for bpp in sorted({b for b, _ in groups}):
+        for recorder in ("ours", "gdigrab msvideo1"):
+            if not find(figures, figure="cost", recorder=recorder, bpp=bpp):
+                problems.append(f"{bpp} bpp: no cost figure for {recorder}")
     for f in figures:
         where = f"{f.get('bpp')} bpp {f.get('region')} {f['figure']} {f.get('encoder') or f.get('compressor') or ''}"
         if "error" in f:
@@ -172,6 +184,85 @@ def times(v, digits=2):
     return "–" if v is None else f"{v:.{digits}f}×"
 
 
+def bare_fps(sel, region):
+    b = find(sel, figure="bare_grab", region=region) or {}
+    return 1000.0 / b["median_ms"] if b.get("median_ms") else None
+
+
+def headline(figures, previous):
+    """The goals of the engine's speed, each with its figure from this run: (text, met)."""
+    lines = []
+    for bpp in sorted({f["bpp"] for f in figures if "bpp" in f}, reverse=True):
+        sel = [f for f in figures if f.get("bpp") == bpp]
+        regions = sorted({f["region"] for f in sel if "region" in f and f["figure"] != "cost"},
+                         key=region_key)
+        depth = f"depth {24 if bpp == 32 else 16}"
+        grab = []
+        raw, msvc, pacing, enc, gdi = [], [], [], [], []
+        for r in regions:
+            g = find(sel, figure="grab", region=r) or {}
+            limit = 1.5 if region_key(r) < 640 * 480 else 1.1
+            v = g.get("vs_bare_grab")
+            grab.append((f"{r} {times(v)} (≤ {limit}×)", v is not None and v <= limit))
+            bare = bare_fps(sel, r)
+            ceiling = min(x for x in (bare, 1000.0) if x)
+            rec = find(sel, figure="record", fourcc="DIB ", region=r) or {}
+            v = ratio(rec.get("fps"), ceiling)
+            raw.append((f"{r} {times(v)}", v is not None and v >= 0.9))
+            ours = find(sel, figure="codec", encoder="ours msvc1", region=r) or {}
+            enc_fps = 1000.0 / ours["encode_mean_ms"] if ours.get("encode_mean_ms") else None
+            m = next((f for f in sel if f["figure"] == "record" and f.get("region") == r
+                      and f.get("fourcc", "").lower() == "msvc"), {})
+            floor = min(x for x in (bare, enc_fps, 1000.0) if x)
+            v = ratio(m.get("fps"), floor)
+            msvc.append((f"{r} {times(v)}", v is not None and v >= 0.9))
+            mean_pass = (find(sel, figure="grab", region=r) or {}).get("mean_ms")
+            for p in [f for f in sel if f["figure"] == "pacing" and f.get("region") == r]:
+                lost = (p.get("slots") or 0) - (p.get("frames") or 0)
+                short = mean_pass is not None and mean_pass < 50
+                pacing.append((f"{r} {'raw' if p.get('fourcc') == 'DIB ' else 'MSVC'} {lost}",
+                               lost <= 0 or not short))
+            if previous and r in ("640x480", "1920x1080"):
+                before = find(previous, figure="codec", encoder="ours msvc1", region=r, bpp=bpp)
+                if before and ours:
+                    speed = ratio(before.get("encode_mean_ms"), ours.get("encode_mean_ms"))
+                    size = ratio(ours.get("bytes_per_frame"), before.get("bytes_per_frame"))
+                    quality = ratio(ours.get("ffmpeg_psnr_db") or ours.get("psnr_db"),
+                                    before.get("ffmpeg_psnr_db") or before.get("psnr_db"))
+                    enc.append((f"{r} {times(speed)} faster (bytes {times(size)}, "
+                                f"PSNR {times(quality)})", (speed or 0) >= 2))
+            for fourcc, peer in (("DIB ", "raw"), ("MSVC", "msvideo1")):
+                f = next((x for x in sel if x["figure"] == "record" and x.get("region") == r
+                          and x.get("fourcc", "").upper() == fourcc), {})
+                v = f.get("vs_ffmpeg_gdigrab")
+                gdi.append((f"{r} {peer} {times(v)}", v is not None))
+
+        def join(items):
+            return ", ".join(t for t, _ in items) + " — " + (
+                "met" if all(ok for _, ok in items) else "not met")
+
+        lines.append((f"{depth}: GrabFrame ÷ bare loop: " + join(grab), all(o for _, o in grab)))
+        lines.append((f"{depth}: No Compression ÷ min(bare loop, 1000 fps): " + join(raw),
+                      all(o for _, o in raw)))
+        lines.append((f"{depth}: Microsoft Video 1 ÷ min(bare loop, encoder alone, 1000 fps): "
+                      + join(msvc), all(o for _, o in msvc)))
+        lines.append((f"{depth}: lost slots at the defaults (100 ms, 10 s): " + join(pacing),
+                      all(o for _, o in pacing)))
+        if enc:
+            # Each run encodes the frames it recorded of the moving scene, so the bytes and PSNR
+            # of two runs differ by what the frames do; on the same frames the encoder's output
+            # is compared to the byte by the instruction-count section of docs/benchmarks.md.
+            lines.append((f"{depth}: encoder against the previous run (≥ 2×; bytes and PSNR on "
+                          "that run's frames, which differ from this run's): " + join(enc),
+                          all(o for _, o in enc)))
+        lines.append((f"{depth}: ours ÷ ffmpeg gdigrab: " + join(gdi), all(o for _, o in gdi)))
+        for c in [f for f in sel if f["figure"] == "cost"]:
+            lines.append((f"{depth}: CPU per recorded second at the defaults ({c.get('region')}, "
+                          f"100 ms, Microsoft Video 1), {c.get('recorder')}: "
+                          f"{fmt(c.get('cpu_ms_per_second'))} ms", True))
+    return lines
+
+
 def markdown(figures, meta):
     out = []
     out.append("## Speed and size, side by side with ffmpeg")
@@ -189,14 +280,28 @@ def markdown(figures, meta):
     out.append("")
     out.append("Raw figures and ratios: [" + meta["json_name"] + "](" + meta["json_name"] + ").")
     out.append("")
+    if meta.get("load"):
+        out.append(f"Load average at the start of the run: {meta['load']}.")
+        out.append("")
+    out.append("**Headline** (the engine's goals, figures of this run):")
+    out.append("")
+    for text, _ in headline(figures, meta.get("previous")):
+        out.append(f"- {text}")
+    out.append("")
     for bpp in sorted({f["bpp"] for f in figures if "bpp" in f}, reverse=True):
         sel = [f for f in figures if f.get("bpp") == bpp]
-        regions = sorted({f["region"] for f in sel if "region" in f}, key=region_key)
+        regions = sorted({f["region"] for f in sel if "region" in f and f["figure"] != "cost"},
+                         key=region_key)
         depth = "depth 24, frames of 32 bits per pixel" if bpp == 32 else \
             "depth 16, frames of 16 bits per pixel"
         setup = find(sel, figure="setup")
         out.append(f"### Display {depth}")
         out.append("")
+        loads = [f for f in sel if f["figure"] == "load"]
+        if loads:
+            out.append("Load average (1 minute) as each region began: " + ", ".join(
+                f"{f['region']} {f.get('load_1min')}" for f in loads) + ".")
+            out.append("")
         if setup:
             out.append(f"Compressor catalogue: {setup.get('catalogue') or '(empty)'}"
                        + (f" ({setup['repeated_entries']} repeated entry measured once)"
@@ -204,8 +309,9 @@ def markdown(figures, meta):
             out.append("")
 
         out.append("**Grabbing one frame** (ms; median / 95th percentile). GrabFrame: the "
-                   "engine's grab (new DIB block, cursor drawn in). Bare loop: BitBlt + "
-                   "GetDIBits into one reused buffer, the platform's floor. memcpy: a "
+                   "engine's grab (a frame in a block of its own, cursor drawn in). Bare loop: "
+                   "BitBlt + GetDIBits into one reused buffer, the platform's floor; the two are "
+                   "taken in turns. memcpy: a "
                    "frame-sized block, the memory-bandwidth floor.")
         out.append("")
         out.append("| region | GrabFrame | bare loop | memcpy | GrabFrame ÷ bare | GrabFrame ÷ memcpy |")
@@ -222,26 +328,28 @@ def markdown(figures, meta):
 
         out.append("**Recording as fast as it goes** (frames per second written, bytes per "
                    "frame). Ours: CaptureInterval 1 ms (so at most 1000 frames per second). "
-                   "ffmpeg: `-f x11grab -framerate 1000` into AVI, the same ceiling. \"÷ bare\" "
+                   "ffmpeg: `-f x11grab -framerate 1000` (Linux build, X shared memory) and its Windows build's `-f gdigrab -framerate 1000` (under the same Wine, through GDI as we do) into AVI, the same ceiling. \"÷ bare\" "
                    "compares with the bare grab loop's rate (1000 / its median), \"÷ ffmpeg\" with "
                    "ffmpeg writing the same kind of stream (raw with raw, MSVC with msvideo1). "
                    "ffmpeg reads the X server's shared memory directly, so Wine's bare grab "
                    "loop is not its floor; at depth 24 its raw AVI holds 24-bit pixels, ours the "
                    "32-bit frames as grabbed.")
         out.append("")
-        out.append("| region | recorder | fps | bytes/frame | smaller than raw | ÷ bare | ÷ ffmpeg |")
-        out.append("|---|---|---|---|---|---|---|")
+        out.append("| region | recorder | fps | bytes/frame | smaller than raw | ÷ bare | ÷ ffmpeg x11grab | ÷ ffmpeg gdigrab |")
+        out.append("|---|---|---|---|---|---|---|---|")
         for r in regions:
             for f in [x for x in sel if x["figure"] == "record" and x["region"] == r]:
                 out.append(f"| {r} | ours, {f.get('compressor')} | {fmt(f.get('fps'))} "
                            f"| {fmt(f.get('bytes_per_frame'), 0)} | {times(f.get('compression'), 1)} "
-                           f"| {times(f.get('vs_bare_grab'))} | {times(f.get('vs_ffmpeg_x11grab'))} |")
+                           f"| {times(f.get('vs_bare_grab'))} | {times(f.get('vs_ffmpeg_x11grab'))} "
+                           f"| {times(f.get('vs_ffmpeg_gdigrab'))} |")
             raw = find(sel, figure="record", fourcc="DIB ", region=r) or {}
-            for f in [x for x in sel if x["figure"] == "x11grab" and x["region"] == r]:
-                small = ratio(raw.get("uncompressed_bytes_per_frame"), f.get("bytes_per_frame"))
-                out.append(f"| {r} | ffmpeg x11grab, {f.get('encoder')} | {fmt(f.get('fps'))} "
-                           f"| {fmt(f.get('bytes_per_frame'), 0)} | {times(small, 1)} "
-                           f"| {times(f.get('vs_bare_grab'))} | |")
+            for kind in ("gdigrab", "x11grab"):
+                for f in [x for x in sel if x["figure"] == kind and x["region"] == r]:
+                    small = ratio(raw.get("uncompressed_bytes_per_frame"), f.get("bytes_per_frame"))
+                    out.append(f"| {r} | ffmpeg {kind}, {f.get('encoder')} | {fmt(f.get('fps'))} "
+                               f"| {fmt(f.get('bytes_per_frame'), 0)} | {times(small, 1)} "
+                               f"| {times(f.get('vs_bare_grab'))} | | |")
         out.append("")
 
         out.append("**Pacing at the defaults** (CaptureInterval 100 ms, 10 frames per second): "
@@ -255,6 +363,23 @@ def markdown(figures, meta):
                 out.append(f"| {r} | {f.get('compressor')} | {f.get('frames')} / {f.get('slots')} "
                            f"| {f.get('longest_gap_ms')} ms | {fmt(f.get('bytes_per_frame'), 0)} |")
         out.append("")
+
+        costs = [f for f in sel if f["figure"] == "cost"]
+        if costs:
+            out.append("**Cost of a recorded second at the defaults** (CaptureInterval 100 ms, "
+                       "Microsoft Video 1, 10 frames per second): CPU time (user + system) of the "
+                       "recording process per second, read from /proc over a window that leaves "
+                       "out start-up; the X server's and wineserver's share is not counted, for "
+                       "either. Both record 320x224 frames: our engine's compressor probe rounds "
+                       "the panel's 223 rows up to a multiple of 4, and ffmpeg's msvideo1 is "
+                       "given the same size.")
+            out.append("")
+            out.append("| region | recorder | CPU ms per second |")
+            out.append("|---|---|---|")
+            for f in costs:
+                out.append(f"| {f.get('region')} | {f.get('recorder')} "
+                           f"| {fmt(f.get('cpu_ms_per_second'))} |")
+            out.append("")
 
         ours_any = find(sel, figure="codec", encoder="ours msvc1") or {}
         out.append(f"**Codecs on the same frames** (the first {ours_any.get('frames', '?')} "
@@ -320,6 +445,8 @@ def main():
     p.add_argument("--json", required=True)
     p.add_argument("--command", action="append", default=[])
     p.add_argument("--check", action="store_true")
+    p.add_argument("--previous")
+    p.add_argument("--load")
     args = p.parse_args()
 
     figures = add_ratios(load(args.raw))
@@ -332,14 +459,21 @@ def main():
         "ffmpeg": ffmpeg,
         "commands": args.command,
         "json_name": os.path.basename(args.json),
+        "load": args.load,
+        "previous": None,
     }
+    if args.previous and os.path.exists(args.previous):
+        with open(args.previous, encoding="utf-8") as f:
+            meta["previous"] = json.load(f).get("figures")
     section = markdown(figures, meta)
     print(section)
     for path in (args.markdown, args.json):
         os.makedirs(os.path.dirname(os.path.abspath(path)), exist_ok=True)
     write_markdown(args.markdown, section)
     with open(args.json, "w", encoding="utf-8") as f:
-        json.dump({**meta, "figures": figures}, f, indent=1)
+        saved = {k: v for k, v in meta.items() if k != "previous"}
+        saved["headline"] = [{"text": t, "met": ok} for t, ok in headline(figures, meta["previous"])]
+        json.dump({**saved, "figures": figures}, f, indent=1)
         f.write("\n")
 
     if args.check:

@@ -37,9 +37,15 @@ def complete_run():
         {"figure": "x11grab", "encoder": "rawvideo", "fps": 500.0, "bytes_per_frame": 921600.0},
         {"figure": "x11grab", "encoder": "msvideo1", "fps": 25.0, "bytes_per_frame": 90000.0},
         {"figure": "x11grab", "encoder": "zmbv", "fps": 5.0, "bytes_per_frame": 9000.0},
+        {"figure": "gdigrab", "encoder": "rawvideo", "fps": 125.0, "bytes_per_frame": 921600.0},
+        {"figure": "gdigrab", "encoder": "msvideo1", "fps": 5.0, "bytes_per_frame": 90000.0},
     ]
     for f in figures:
         f.update(KEY)
+    for recorder, ms in (("ours", 20.0), ("gdigrab msvideo1", 60.0)):
+        figures.append({"figure": "cost", "recorder": recorder, "region": "320x223", "bpp": 32,
+                        "capture_interval_ms": 100, "window_ms": 10000,
+                        "cpu_ms_per_second": ms})
     return figures
 
 
@@ -52,6 +58,27 @@ class RatiosTest(unittest.TestCase):
         self.assertAlmostEqual(raw["vs_ffmpeg_x11grab"], 250.0 / 500.0)
         self.assertAlmostEqual(msvc["vs_ffmpeg_x11grab"], 100.0 / 25.0)
         self.assertAlmostEqual(msvc["compression"], 20.0)
+
+    def test_recording_is_compared_with_gdigrab_and_the_headline_judges_the_goals(self):
+        figures = report.add_ratios(complete_run())
+        raw = report.find(figures, figure="record", fourcc="DIB ")
+        msvc = report.find(figures, figure="record", fourcc="MSVC")
+        self.assertAlmostEqual(raw["vs_ffmpeg_gdigrab"], 2.0)
+        self.assertAlmostEqual(msvc["vs_ffmpeg_gdigrab"], 20.0)
+        previous = copy.deepcopy(figures)
+        report.find(previous, figure="codec", encoder="ours msvc1")["encode_mean_ms"] = 12.0
+        lines = dict(report.headline(figures, previous))
+        judged = {text.split(":")[1].strip(): ok for text, ok in lines.items()}
+        # GrabFrame takes twice the bare loop: not within 1.1.
+        self.assertFalse(judged["GrabFrame ÷ bare loop"])
+        # 250 fps against the bare loop's 500: half.
+        self.assertFalse(judged["No Compression ÷ min(bare loop, 1000 fps)"])
+        # 100 fps against the encoder's 200 (5 ms per frame).
+        self.assertFalse(judged["Microsoft Video 1 ÷ min(bare loop, encoder alone, 1000 fps)"])
+        self.assertTrue(judged["lost slots at the defaults (100 ms, 10 s)"])
+        self.assertTrue(judged["encoder against the previous run (≥ 2×; bytes and PSNR on that "
+                               "run's frames, which differ from this run's)"])
+        self.assertTrue(any("2.40× faster" in text for text in lines))
 
     def test_grab_is_compared_with_both_floors(self):
         grab = report.find(report.add_ratios(complete_run()), figure="grab")
@@ -81,6 +108,17 @@ class CheckTest(unittest.TestCase):
         figures = [f for f in complete_run() if f["figure"] != "pacing"]
         problems = report.check(report.add_ratios(figures))
         self.assertTrue(any("no pacing figure" in p for p in problems), problems)
+
+    def test_a_run_without_the_gdigrab_peer_or_the_cost_is_reported(self):
+        figures = [f for f in complete_run()
+                   if f["figure"] != "gdigrab" and f.get("recorder") != "ours"]
+        problems = report.check(report.add_ratios(figures))
+        self.assertTrue(any("no gdigrab figure {'encoder': 'rawvideo'}" in p for p in problems))
+        self.assertTrue(any("no gdigrab figure {'encoder': 'msvideo1'}" in p for p in problems))
+        self.assertIn("32 bpp: no cost figure for ours", problems)
+        self.assertNotIn("32 bpp: no cost figure for gdigrab msvideo1", problems)
+        # The cost's own region is not a region of the run that lacks every other figure.
+        self.assertFalse(any("320x223" in p for p in problems), problems)
 
     def test_zero_nan_and_missing_numbers_are_reported(self):
         for value in (0, float("nan"), float("inf"), None):

@@ -77,6 +77,15 @@ std::uint32_t SpentInSlot(std::uint32_t passMs, std::uint32_t nowMs, std::int32_
     return spent > UINT32_MAX ? UINT32_MAX : static_cast<std::uint32_t>(spent);
 }
 
+std::uint32_t PacingStep(std::uint32_t nowMs, std::uint32_t dueMs, std::int32_t captureInterval) {
+    // Recording time only grows, so a due time "behind" now by more than half the clock's range
+    // is one that has passed.
+    const std::uint32_t left = dueMs - nowMs;
+    if (left == 0 || left > 0x80000000u) return 0;
+    const auto slice = static_cast<std::uint32_t>(PacingSlice(captureInterval));
+    return left < slice ? left : slice;
+}
+
 std::int32_t ProbeAdjustedSize(std::int32_t size, std::int32_t factor, std::int32_t screenSize) {
     if (factor < 1) return size;
     const std::int64_t s = size;

@@ -32,9 +32,11 @@ FrameLayout ComputeFrameLayout(std::int32_t width, std::int32_t height, std::uin
 // 1 so a bad setting cannot divide by zero; the result saturates at the int32 range.
 std::int32_t FrameSlot(std::uint32_t elapsedMs, std::int32_t captureInterval);
 
-// Whether a frame of this slot is written: slot 0, or one later than the last slot written.
-inline bool SlotIsWritten(std::int32_t slot, std::int32_t lastSlot) {
-    return slot == 0 || slot > lastSlot;
+// Whether a frame of this slot is written: the recording's first frame, or one later than the
+// last slot written. (A second frame in slot 0, from a pass within half a slot of the start or
+// after the interval was made longer, would go to a stream position already written.)
+inline bool SlotIsWritten(std::int32_t slot, std::int32_t lastSlot, bool firstFrame) {
+    return firstFrame || slot > lastSlot;
 }
 
 // Pacing step: a tenth of the capture interval, at least 1 ms.
@@ -62,6 +64,12 @@ bool SameHandler(std::uint32_t a, std::uint32_t b);
 // pass that began late or overslept is made up by the next one and the passes never drift off
 // their slots (a drift that would otherwise drop a slot every few seconds).
 std::uint32_t SpentInSlot(std::uint32_t passMs, std::uint32_t nowMs, std::int32_t captureInterval);
+
+// One step of sleeping out a pass: at nowMs of recording time, with the next pass due at
+// dueMs, how long to sleep now: a slice at most, less when the due time is nearer, 0 when it has
+// come. Sleeping towards the due time (rather than a count of slices) keeps the oversleeps of
+// the slices from adding up.
+std::uint32_t PacingStep(std::uint32_t nowMs, std::uint32_t dueMs, std::int32_t captureInterval);
 
 // Whether a progress notification is due: last + 500 < elapsed, in unsigned 32-bit arithmetic.
 inline bool ProgressDue(std::uint32_t lastProgress, std::uint32_t elapsed) {

@@ -2,12 +2,17 @@
 
 #include "core/CaptureRules.h"
 #include "core/FileSplit.h"
+#include "core/FrameHandOver.h"
 #include "core/RecordNaming.h"
 #include "base/Handles.h"
+#include "base/ScopeGuard.h"
 
 #include <mmsystem.h>
 
 #include <algorithm>
+#include <chrono>
+#include <cstring>
+#include <mutex>
 #include <cstdint>
 #include <limits>
 #include <optional>
@@ -141,6 +146,200 @@ std::wstring FolderForSpace(const std::wstring& file) {
     return folder.empty() ? std::wstring(L".\\") : folder + L"\\";
 }
 
+// Wine's compression manager keeps its open instances and installed drivers in lists that it
+// changes without a lock: an ICOpen on one thread while another compresses can lose an instance
+// or hand out one number twice. Every call into it from the engine runs under this lock.
+std::mutex gCompressorManager;
+
+// An instance for queries, opened and closed under the lock; what is done with it between (a
+// query, or a compressor's own dialog, which must not hold up a recording) takes it as needed.
+HIC OpenForQuery(const ICINFO& entry) {
+    std::lock_guard<std::mutex> manager(gCompressorManager);
+    return ICOpen(entry.fccType, entry.fccHandler, ICMODE_QUERY);
+}
+
+void CloseQuery(TCompressorHandle& ic) {
+    std::lock_guard<std::mutex> manager(gCompressorManager);
+    ic.reset();
+}
+
+// Frames grabbed and not yet written: the one being written, the ones queued, the one being
+// grabbed.
+constexpr std::size_t kFramesInFlight = 3;
+
+// Blocks of frames released by FreeFrame, kept for the next grabs of the same size, so that a
+// recording allocates (and the system zero-fills) no block per frame.
+constexpr std::size_t kSpareBlocks = kFramesInFlight + 1;
+std::mutex gSpareLock;
+std::vector<HGLOBAL> gSpareBlocks;
+
+HGLOBAL TakeBlock(SIZE_T size) {
+    {
+        std::lock_guard<std::mutex> lock(gSpareLock);
+        for (auto it = gSpareBlocks.begin(); it != gSpareBlocks.end(); ++it) {
+            const SIZE_T have = GlobalSize(*it);
+            // The system may round a block up a little; a block of another frame size is not
+            // taken, so its pixels never show through.
+            if (have >= size && have < size + 64) {
+                const HGLOBAL block = *it;
+                gSpareBlocks.erase(it);
+                return block;
+            }
+        }
+    }
+    return GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, size);
+}
+
+void KeepOrFreeBlock(HGLOBAL block) {
+    {
+        std::lock_guard<std::mutex> lock(gSpareLock);
+        if (gSpareBlocks.size() < kSpareBlocks) {
+            gSpareBlocks.push_back(block);
+            return;
+        }
+    }
+    GlobalFree(block);
+}
+
+// Frees the kept blocks; a recording's end should not leave megabytes held.
+void FreeSpareBlocks() {
+    std::vector<HGLOBAL> blocks;
+    {
+        std::lock_guard<std::mutex> lock(gSpareLock);
+        blocks.swap(gSpareBlocks);
+    }
+    for (HGLOBAL b : blocks)
+        GlobalFree(b);
+}
+
+// The system timer at 1 ms for a scope: on Windows, Sleep otherwise rounds up to the 15.6 ms
+// tick, and slices of 10 ms would take 15.6 ms each.
+class TTimerResolution {
+public:
+    TTimerResolution() : raised_(timeBeginPeriod(1) == TIMERR_NOERROR) {}
+    ~TTimerResolution() {
+        if (raised_) timeEndPeriod(1);
+    }
+    TTimerResolution(const TTimerResolution&) = delete;
+    TTimerResolution& operator=(const TTimerResolution&) = delete;
+
+private:
+    bool raised_;
+};
+
+} // namespace
+
+// ---------------------------------------------------------------------------------------------
+// Frame grabbing
+
+// What one thread keeps from one grab to the next: the screen context, a memory context with a
+// DIB section of the last frame size selected, and the hot spot of the last cursor shown.
+// BitBlt writes the screen's pixels straight into the section in the frame's own layout, so a
+// grab costs the screen read and one copy into the frame's block. Used by one thread only
+// (ReleaseDC must be called by the thread that called GetDC).
+class TFrameGrabber {
+public:
+    BITMAPINFOHEADER* Grab(TScreenCam& cam, std::int32_t left, std::int32_t top, std::int32_t width,
+                           std::int32_t height) {
+        const std::uint32_t bits = cam.BitsPerPixel;
+        // Palette depths take the platform's colour table through the classic path.
+        if (bits != 16 && bits != 24 && bits != 32) return nullptr;
+        if (!Prepare(width, height, bits)) return nullptr;
+        BitBlt(memory_.get(), 0, 0, width, height, screen_->get(), left, top, SRCCOPY);
+        if (cam.DrawCursor) DrawCursor(cam.ArrowCursor, left, top);
+        // GDI may batch the drawing; the pixels must be in the section before they are copied.
+        GdiFlush();
+
+        const core::FrameLayout layout = core::ComputeFrameLayout(width, height, bits);
+        TGlobalHandle block(TakeBlock(static_cast<SIZE_T>(layout.blockSize)));
+        TGlobalLock lock(block.get());
+        auto* header = static_cast<BITMAPINFOHEADER*>(lock.get());
+        if (!header) return nullptr;
+        *header = BITMAPINFOHEADER{};
+        header->biSize = sizeof(BITMAPINFOHEADER);
+        header->biWidth = width;
+        header->biHeight = height;
+        header->biPlanes = 1;
+        header->biBitCount = static_cast<WORD>(bits);
+        header->biCompression = BI_RGB;
+        header->biSizeImage = static_cast<DWORD>(layout.imageSize);
+        std::memcpy(reinterpret_cast<BYTE*>(header) + layout.formatSize, pixels_,
+                    static_cast<std::size_t>(layout.imageSize));
+        block.release();
+        return static_cast<BITMAPINFOHEADER*>(lock.release());
+    }
+
+private:
+    bool Prepare(std::int32_t width, std::int32_t height, std::uint32_t bits) {
+        if (!screen_) {
+            screen_.emplace(nullptr);
+            memory_.reset(CreateCompatibleDC(screen_->get()));
+        }
+        if (!memory_) return false;
+        if (section_ && width == width_ && height == height_ && bits == bits_) return true;
+        selection_.restore();
+        section_.reset();
+        const core::FrameLayout layout = core::ComputeFrameLayout(width, height, bits);
+        if (width <= 0 || height <= 0 || layout.imageSize > std::numeric_limits<DWORD>::max())
+            return false;
+        BITMAPINFOHEADER info{};
+        info.biSize = sizeof(info);
+        info.biWidth = width;
+        info.biHeight = height; // bottom-up, as the frame
+        info.biPlanes = 1;
+        info.biBitCount = static_cast<WORD>(bits);
+        info.biCompression = BI_RGB;
+        void* pixels = nullptr;
+        section_.reset(CreateDIBSection(screen_->get(), reinterpret_cast<BITMAPINFO*>(&info),
+                                        DIB_RGB_COLORS, &pixels, nullptr, 0));
+        if (!section_ || !pixels) return false;
+        selection_ = TSelectObject(memory_.get(), section_.get());
+        pixels_ = pixels;
+        width_ = width;
+        height_ = height;
+        bits_ = bits;
+        return true;
+    }
+
+    void DrawCursor(HCURSOR arrow, std::int32_t left, std::int32_t top) {
+        POINT pos{};
+        GetCursorPos(&pos);
+        const HCURSOR shown = GetCursor();
+        // The arrow image stands in for whatever cursor is shown; only its position follows the
+        // shown cursor's hot spot. GetIconInfo makes two bitmaps per call, so the hot spot is
+        // asked once per cursor.
+        if (shown != hotSpotOf_) {
+            hotSpotOf_ = shown;
+            hotSpot_ = {0, 0};
+            ICONINFO info{};
+            if (shown && GetIconInfo(shown, &info)) {
+                hotSpot_ = {static_cast<LONG>(info.xHotspot), static_cast<LONG>(info.yHotspot)};
+                const TBitmapHandle mask(info.hbmMask), color(info.hbmColor);
+            }
+        }
+        const int x = pos.x - left - hotSpot_.x, y = pos.y - top - hotSpot_.y;
+        // Only the part of the arrow inside the frame is drawn; an arrow wholly outside costs
+        // DrawIcon's memory context and two blits for nothing.
+        const int cx = std::max(GetSystemMetrics(SM_CXCURSOR), GetSystemMetrics(SM_CXICON));
+        const int cy = std::max(GetSystemMetrics(SM_CYCURSOR), GetSystemMetrics(SM_CYICON));
+        if (x >= width_ || y >= height_ || x + cx <= 0 || y + cy <= 0) return;
+        DrawIcon(memory_.get(), x, y, arrow);
+    }
+
+    std::optional<TWindowDC> screen_;
+    TMemoryDC memory_;
+    TBitmapHandle section_;
+    TSelectObject selection_{nullptr, nullptr};
+    void* pixels_ = nullptr;
+    std::int32_t width_ = 0, height_ = 0;
+    std::uint32_t bits_ = 0;
+    HCURSOR hotSpotOf_ = nullptr;
+    POINT hotSpot_{0, 0};
+};
+
+namespace {
+// The grabber of a recording's grabbing thread, while it runs.
+thread_local TFrameGrabber* tGrabber = nullptr;
 } // namespace
 
 TScreenCam* ScreenCam = nullptr;
@@ -187,7 +386,8 @@ void TRecordAVIThread::Execute() {
 // Engine
 
 TScreenCam::TScreenCam(HWND owner)
-    : CompressorHandler(kMSVC), Services(TEngineServices::Platform()), owner_(owner) {
+    : CompressorHandler(kMSVC), Services(TEngineServices::Platform()), owner_(owner),
+      ownerThread_(GetCurrentThreadId()), grabber_(std::make_unique<TFrameGrabber>()) {
     {
         TWindowDC screen(nullptr);
         BitsPerPixel = static_cast<std::uint32_t>(GetDeviceCaps(screen.get(), BITSPIXEL));
@@ -213,6 +413,17 @@ int TScreenCam::Message(const wchar_t* text, const wchar_t* caption, UINT flags)
 
 BITMAPINFOHEADER* TScreenCam::GrabFrame(std::int32_t Left, std::int32_t Top, std::int32_t Width,
                                         std::int32_t Height) {
+    TFrameGrabber* grabber = tGrabber;
+    std::optional<TFrameGrabber> once;
+    if (!grabber) grabber = GetCurrentThreadId() == ownerThread_ ? grabber_.get() : &once.emplace();
+    if (BITMAPINFOHEADER* frame = grabber->Grab(*this, Left, Top, Width, Height)) return frame;
+    return GrabByPacking(Left, Top, Width, Height);
+}
+
+// The grab through a device-dependent bitmap and PackBitmap: for palette depths (GetDIBits then
+// fills the colour table) and when no DIB section can be had.
+BITMAPINFOHEADER* TScreenCam::GrabByPacking(std::int32_t Left, std::int32_t Top, std::int32_t Width,
+                                            std::int32_t Height) {
     TWindowDC screen(nullptr);
     TMemoryDC memDC(CreateCompatibleDC(screen.get()));
     TBitmapHandle bitmap(CreateCompatibleBitmap(screen.get(), Width, Height));
@@ -289,7 +500,10 @@ HGLOBAL TScreenCam::PackBitmap(HBITMAP bitmap, std::uint32_t bits) {
 
 void TScreenCam::FreeFrame(BITMAPINFOHEADER*& frame) {
     if (!frame) return;
-    if (const TGlobalHandle block{GlobalHandle(frame)}) GlobalUnlock(block.get());
+    if (const HGLOBAL block = GlobalHandle(frame)) {
+        GlobalUnlock(block);
+        KeepOrFreeBlock(block);
+    }
     frame = nullptr;
 }
 
@@ -364,30 +578,122 @@ void TScreenCam::ThreadTerminated(base::TThread&) {
     RecordThread = nullptr;
 }
 
-int TScreenCam::RecordAVI(const TRecordRect& rect, const std::wstring& fileName) {
-    TRecordRect rr = rect;
+// ---------------------------------------------------------------------------------------------
+// Recording
 
-    if (!core::VideoForWindowsVersionSupported(Services.VideoForWindowsVersion())) {
-        Message(kVersionError, kErrorCaption, MB_OK | MB_ICONSTOP);
-        return 0;
-    }
+// One run of RecordAVI. The run's own thread (the worker) does everything that talks to the
+// compression manager and the AVI file: the probe, opening the files and streams, compressing
+// and writing every frame, switching files and closing them. A second thread grabs the frames
+// and paces the passes, and hands each frame over with the slot of its own grab time, so a frame
+// is grabbed while the one before it is compressed. At most kFramesInFlight frames are on their
+// way at once.
+class TRecording {
+public:
+    TRecording(TScreenCam& cam, const std::wstring& fileName)
+        : cam_(cam), currentFile_(fileName), handOver_(kFramesInFlight) {}
 
-    // The settings of this run.
-    const std::int32_t index = CompressorIndex;
-    const bool compress = core::IndexInCatalogue(index, CompressorCount);
+    // Grabs the first frame and lets the selected compressor decide the recording rectangle.
+    // False when no first frame could be grabbed.
+    bool Prepare(const TRecordRect& rect);
+    // Opens the first file and its streams; false (with the result kept) when that failed.
+    bool Open();
+    // Grabs and writes until the recording is stopped or a write fails.
+    void Record();
+    // Releases the options, the streams and the file; then the file on disk is complete.
+    void Close();
+    // RecordAVI's result, after the messages for a failure.
+    int Outcome();
 
-    TFrame frame(GrabFrame(rr.left, rr.top, rr.width, rr.height));
+    // The grabbing thread's body: passes until stopped or the writer gave up.
+    void GrabPasses();
 
-    if (compress) {
-        const ICINFO entry = Compressors[static_cast<std::size_t>(index)];
-        TCompressorHandle ic(ICOpen(entry.fccType, entry.fccHandler, ICMODE_QUERY));
+private:
+    struct TGrabbed {
+        BITMAPINFOHEADER* frame;
+        std::int32_t slot;
+    };
+
+    // One pass of the grabbing thread; false when the recording ends.
+    bool GrabPass();
+    void Pace(std::uint32_t elapsed);
+    bool Going() const { return cam_.Recording && !handOver_.Abandoned(); }
+    // Compresses and writes one frame at its slot, switching files first when it would take the
+    // file past the size limit; false when the recording must end.
+    bool Write(const TGrabbed& grabbed);
+    bool SwitchFiles();
+    bool RoomFor(std::uint64_t bound, std::uint32_t empty, bool newFile);
+
+    TScreenCam& cam_;
+    TRecordRect rect_{};
+    TFrame first_;
+    bool compress_ = false;
+    AVICOMPRESSOPTIONS options_{};
+    AVISTREAMINFOW header_{};
+    std::vector<BYTE> format_;
+    std::optional<TAviFileLibrary> library_;
+    TAviOutput out_;
+    std::wstring currentFile_;
+    // A first frame that could not be grabbed ends the run like a failed file call.
+    HRESULT lastResult_ = AVIERR_ERROR;
+    // A full disk or a write the file system refused: final, whatever the compressor.
+    bool fileSystemFailure_ = false;
+
+    core::THandOver<TGrabbed> handOver_;
+
+    // Grabbing thread: the last slot handed over, the last progress notification.
+    std::int32_t lastSlot_ = 0;
+    bool handedOver_ = false;
+    bool started_ = false;
+    std::uint32_t lastProgress_ = 0;
+
+    // Worker: the current file's size as written, the slot stored at its position 0, the
+    // largest sample stored so far (a bound for the next one, whose compressed size is known
+    // only once written), the last slot written.
+    std::optional<core::TAviSizeTracker> size_;
+    std::int32_t baseSlot_ = 0;
+    std::int32_t writtenSlot_ = 0;
+    std::uint64_t largest_ = 0;
+    // The free space last read from the volume and what was written since.
+    std::uint64_t freeAtQuery_ = 0;
+    std::uint64_t writtenSinceQuery_ = 0;
+    DWORD queriedAt_ = 0;
+    bool queried_ = false;
+};
+
+namespace {
+
+class TGrabThread : public base::TThread {
+public:
+    explicit TGrabThread(TRecording& run) : run_(run) {}
+    ~TGrabThread() override { WaitFor(); }
+
+protected:
+    void Execute() override { run_.GrabPasses(); }
+
+private:
+    TRecording& run_;
+};
+
+} // namespace
+
+bool TRecording::Prepare(const TRecordRect& rect) {
+    rect_ = rect;
+    const std::int32_t index = cam_.CompressorIndex;
+    compress_ = core::IndexInCatalogue(index, cam_.CompressorCount);
+    first_.reset(cam_.GrabFrame(rect.left, rect.top, rect.width, rect.height));
+
+    if (compress_) {
+        // The lock is not held across the grabs: a grab may show a message and wait.
+        TCompressorHandle ic(OpenForQuery(cam_.Compressors[static_cast<std::size_t>(index)]));
         if (!ic) {
-            CompressorHandler = kMSVC;
+            cam_.CompressorHandler = kMSVC;
         } else {
             // Let the compressor pick the frame size: the given size rounded to multiples of
             // 2, 4 or 8 until one is accepted.
             auto accepted = [&] {
-                return frame && ICCompressQuery(ic.get(), frame.get(), nullptr) == ICERR_OK;
+                if (!first_) return false;
+                std::lock_guard<std::mutex> manager(gCompressorManager);
+                return ICCompressQuery(ic.get(), first_.get(), nullptr) == ICERR_OK;
             };
             int f = 1;
             bool ok = accepted();
@@ -395,228 +701,289 @@ int TScreenCam::RecordAVI(const TRecordRect& rect, const std::wstring& fileName)
             while (!ok) {
                 f *= 2;
                 if (f > 8) break;
-                adjusted.width = core::ProbeAdjustedSize(rect.width, f, ScreenWidth);
-                adjusted.height = core::ProbeAdjustedSize(rect.height, f, ScreenHeight);
-                frame.reset();
-                frame.reset(
-                    GrabFrame(adjusted.left, adjusted.top, adjusted.width, adjusted.height));
+                adjusted.width = core::ProbeAdjustedSize(rect.width, f, cam_.ScreenWidth);
+                adjusted.height = core::ProbeAdjustedSize(rect.height, f, cam_.ScreenHeight);
+                first_.reset();
+                first_.reset(
+                    cam_.GrabFrame(adjusted.left, adjusted.top, adjusted.width, adjusted.height));
                 ok = accepted();
             }
             if (ok) {
-                rr = adjusted;
+                rect_ = adjusted;
             } else {
-                CompressorHandler = kMSVC;
-                frame.reset();
-                frame.reset(GrabFrame(rect.left, rect.top, rect.width, rect.height));
+                cam_.CompressorHandler = kMSVC;
+                first_.reset();
+                first_.reset(cam_.GrabFrame(rect.left, rect.top, rect.width, rect.height));
+            }
+            CloseQuery(ic);
+        }
+    }
+    if (cam_.CompressorHandler == kIV50) cam_.CompressorHandler = kMSVC;
+
+    options_.fccType = streamtypeVIDEO;
+    options_.fccHandler = cam_.CompressorHandler;
+    options_.dwKeyFrameEvery = static_cast<DWORD>(cam_.KeyFrameRate.load());
+    options_.dwQuality = static_cast<DWORD>(cam_.Quality.load());
+    options_.dwBytesPerSecond = 0;
+    options_.dwFlags = AVICOMPRESSF_KEYFRAMES | AVICOMPRESSF_VALID;
+    if (!first_) return false;
+
+    header_.fccType = streamtypeVIDEO;
+    header_.fccHandler = 0;
+    header_.dwScale = 1;
+    header_.dwRate = static_cast<DWORD>(cam_.PlaybackRate.load());
+    header_.dwSuggestedBufferSize = first_.get()->biSizeImage;
+    SetRect(&header_.rcFrame, 0, 0, first_.get()->biWidth, first_.get()->biHeight);
+    // The first frame only gives the format, kept for every file of the recording; it is not
+    // written as a sample.
+    const auto* formatStart = reinterpret_cast<const BYTE*>(first_.get());
+    format_.assign(formatStart, formatStart + FormatSize(first_.get()));
+    first_.reset();
+    return true;
+}
+
+bool TRecording::Open() {
+    library_.emplace();
+    cam_.AddRecordingFile(currentFile_, false);
+    std::lock_guard<std::mutex> manager(gCompressorManager);
+    lastResult_ = out_.Open(currentFile_, header_, options_, compress_, format_);
+    size_.emplace(static_cast<std::uint32_t>(format_.size()));
+    return lastResult_ == 0;
+}
+
+void TRecording::Record() {
+    TGrabThread grabber(*this);
+    grabber.Start();
+    while (const std::optional<TGrabbed> grabbed = handOver_.Take()) {
+        const bool written = Write(*grabbed);
+        BITMAPINFOHEADER* frame = grabbed->frame;
+        TScreenCam::FreeFrame(frame);
+        handOver_.Done();
+        if (!written) {
+            for (TGrabbed& left : handOver_.Abandon())
+                TScreenCam::FreeFrame(left.frame);
+            break;
+        }
+    }
+    // ~TGrabThread waits for the grabbing thread to end.
+}
+
+void TRecording::GrabPasses() {
+    TFrameGrabber grabber;
+    tGrabber = &grabber;
+    const auto unset = base::ScopeExit([] { tGrabber = nullptr; });
+    cam_.FramesWritten = 0;
+    cam_.StartTime = cam_.Services.Clock();
+    cam_.ElapsedTime = 0;
+    while (GrabPass()) {
+    }
+    handOver_.Close();
+}
+
+bool TRecording::GrabPass() {
+    if (!Going()) return false;
+    if (cam_.Paused) {
+        const DWORD pauseStart = cam_.Services.Clock();
+        while (cam_.Paused && cam_.Recording)
+            cam_.Services.Sleep(50);
+        cam_.StartTime += cam_.Services.Clock() - pauseStart;
+        if (!Going()) return false;
+    }
+    // A place for the frame before it is grabbed: a writer that fell behind delays the grab
+    // rather than piling up frames, and the frame's slot is that of its own grab time.
+    for (;;) {
+        const auto place =
+            handOver_.Reserve(std::chrono::milliseconds(core::PacingSlice(cam_.CaptureInterval)));
+        if (place == core::THandOver<TGrabbed>::TPlace::Granted) break;
+        if (place == core::THandOver<TGrabbed>::TPlace::Abandoned || !cam_.Recording) return false;
+    }
+    // The recording's time starts with the first grab, not with the thread: a clock tick in
+    // between would put the first frame past position 0, and Wine's reader cannot read a stream
+    // that starts later ("start <= This->lLastFrame" fails).
+    const DWORD now = cam_.Services.Clock();
+    if (!started_) cam_.StartTime = now;
+    started_ = true;
+    const std::uint32_t elapsed = now - cam_.StartTime;
+    cam_.ElapsedTime = elapsed;
+
+    BITMAPINFOHEADER* frame = cam_.GrabFrame(rect_.left, rect_.top, rect_.width, rect_.height);
+    // A pass whose grab failed writes nothing; its message has been shown.
+    const std::int32_t slot = core::FrameSlot(elapsed, cam_.CaptureInterval);
+    if (frame && core::SlotIsWritten(slot, lastSlot_, !handedOver_)) {
+        if (handOver_.Push({frame, slot})) {
+            lastSlot_ = slot;
+            handedOver_ = true;
+        } else {
+            TScreenCam::FreeFrame(frame);
+        }
+    } else {
+        TScreenCam::FreeFrame(frame);
+        handOver_.Cancel();
+    }
+
+    if (core::ProgressDue(lastProgress_, elapsed)) {
+        lastProgress_ = elapsed;
+        if (cam_.OnProgress) {
+            try {
+                cam_.OnProgress(cam_);
+            } catch (...) {
+                // A failing status update must not end the recording.
             }
         }
     }
+    Pace(elapsed);
+    return true;
+}
 
-    if (CompressorHandler == kIV50) CompressorHandler = kMSVC;
-
-    AVICOMPRESSOPTIONS options{};
-    options.fccType = streamtypeVIDEO;
-    options.fccHandler = CompressorHandler;
-    options.dwKeyFrameEvery = static_cast<DWORD>(KeyFrameRate.load());
-    options.dwQuality = static_cast<DWORD>(Quality.load());
-    options.dwBytesPerSecond = 0;
-    options.dwFlags = AVICOMPRESSF_KEYFRAMES | AVICOMPRESSF_VALID;
-    LPAVICOMPRESSOPTIONS optionList[1] = {&options};
-
-    // A first frame that could not be grabbed ends the run like a failed file call.
-    HRESULT lastResult = AVIERR_ERROR;
-    // A full disk or a write the file system refused: final, whatever the compressor.
-    bool fileSystemFailure = false;
-    std::optional<TAviFileLibrary> library;
-    TAviOutput out;
-
-    if (frame) {
-        library.emplace();
-        AVISTREAMINFOW header{};
-        header.fccType = streamtypeVIDEO;
-        header.fccHandler = 0;
-        header.dwScale = 1;
-        header.dwRate = static_cast<DWORD>(PlaybackRate.load());
-        header.dwSuggestedBufferSize = frame.get()->biSizeImage;
-        SetRect(&header.rcFrame, 0, 0, frame.get()->biWidth, frame.get()->biHeight);
-        // The first frame only gives the format, kept for every file of the recording; it is
-        // not written as a sample.
-        const auto* formatStart = reinterpret_cast<const BYTE*>(frame.get());
-        const std::vector<BYTE> format(formatStart, formatStart + FormatSize(frame.get()));
-        const auto formatBytes = static_cast<std::uint32_t>(format.size());
-        frame.reset();
-
-        std::wstring currentFile = fileName;
-        AddRecordingFile(currentFile, false);
-        lastResult = out.Open(currentFile, header, options, compress, format);
-
-        if (lastResult == 0) {
-            // Every full frame stands alone, so uncompressed samples are key frames; a
-            // compressing stream marks key frames itself.
-            const DWORD writeFlags = compress ? 0 : AVIIF_KEYFRAME;
-            std::int32_t lastSlot = 0;
-            std::uint32_t lastProgress = 0;
-            FramesWritten = 0;
-            StartTime = Services.Clock();
-            ElapsedTime = 0;
-
-            // The current file: its size as written, the slot stored at its position 0, the
-            // largest sample stored so far (a bound for the next one, whose compressed size is
-            // known only once written).
-            core::TAviSizeTracker size(formatBytes);
-            std::int32_t baseSlot = 0;
-            std::uint64_t largest = 0;
-            // The free space last read from the volume and what was written since.
-            std::uint64_t freeAtQuery = 0;
-            std::uint64_t writtenSinceQuery = 0;
-            DWORD queriedAt = 0;
-            bool queried = false;
-            auto roomFor = [&](std::uint64_t bound, std::uint32_t empty, bool newFile) {
-                if (!Services.FreeDiskBytes) return true;
-                auto query = [&] {
-                    freeAtQuery = Services.FreeDiskBytes(FolderForSpace(currentFile));
-                    writtenSinceQuery = 0;
-                    queriedAt = Services.Clock();
-                    queried = true;
-                };
-                // Asking the volume costs a system call: ask every quarter second, and at every
-                // frame once the disk is nearly full.
-                constexpr std::uint64_t kNearlyFull = std::uint64_t{64} << 20;
-                auto estimate = [&] {
-                    return freeAtQuery > writtenSinceQuery ? freeAtQuery - writtenSinceQuery : 0;
-                };
-                if (!queried || Services.Clock() - queriedAt >= 250 || estimate() < kNearlyFull)
-                    query();
-                return core::DiskHasRoom(size, bound, empty, newFile, formatBytes, estimate());
-            };
-
-            while (Recording) {
-                if (Paused) {
-                    const DWORD pauseStart = Services.Clock();
-                    while (Paused && Recording)
-                        Services.Sleep(50);
-                    StartTime += Services.Clock() - pauseStart;
-                }
-                const std::uint32_t elapsed = Services.Clock() - StartTime;
-                ElapsedTime = elapsed;
-
-                frame.reset(GrabFrame(rr.left, rr.top, rr.width, rr.height));
-                // A pass whose grab failed writes nothing; its message has been shown.
-                if (frame) {
-                    const std::int32_t slot = core::FrameSlot(elapsed, CaptureInterval);
-                    if (core::SlotIsWritten(slot, lastSlot)) {
-                        // Positions the writer fills with empty samples before this frame.
-                        std::uint32_t empty = size.Frames() > 0 && slot > lastSlot + 1
-                                                  ? static_cast<std::uint32_t>(slot - lastSlot - 1)
-                                                  : 0;
-                        const std::uint64_t bound =
-                            std::max<std::uint64_t>(frame.get()->biSizeImage, largest);
-                        const bool switchFile =
-                            core::NeedsNewFile(size, bound, empty, MaxFileBytes);
-                        if (!roomFor(bound, empty, switchFile)) {
-                            lastResult = AVIERR_FILEWRITE;
-                            fileSystemFailure = true;
-                            frame.reset();
-                            break;
-                        }
-                        if (switchFile) {
-                            const std::wstring next = NewFileName(currentFile);
-                            // A recording being stopped opens no new file; its frame is dropped.
-                            if (!AddRecordingFile(next, true)) {
-                                frame.reset();
-                                break;
-                            }
-                            out.Close();
-                            currentFile = next;
-                            size = core::TAviSizeTracker(formatBytes);
-                            baseSlot = slot;
-                            empty = 0;
-                            lastResult = out.Open(currentFile, header, options, compress, format);
-                            if (lastResult != 0) {
-                                fileSystemFailure = true;
-                                frame.reset();
-                                break;
-                            }
-                        }
-                        LONG samples = 0, bytes = 0;
-                        SetLastError(0);
-                        const HRESULT hr = AVIStreamWrite(
-                            out.Target(compress), slot - baseSlot, 1, PixelRows(frame.get()),
-                            static_cast<LONG>(frame.get()->biSizeImage), writeFlags, &samples,
-                            &bytes);
-                        // Wine's writer reports success when the disk is full and drops the
-                        // data; only the thread's last error tells.
-                        const bool diskFull = IsDiskFull(GetLastError());
-                        if (hr != 0 || diskFull) {
-                            lastResult = hr != 0 ? hr : AVIERR_FILEWRITE;
-                            fileSystemFailure = diskFull || hr == AVIERR_FILEWRITE;
-                            frame.reset();
-                            break;
-                        }
-                        // Wine's compressing stream hands the two counts over swapped; the
-                        // stored size is the larger one either way.
-                        std::uint64_t stored = static_cast<std::uint64_t>(std::max(samples, bytes));
-                        if (stored <= 1) stored = frame.get()->biSizeImage;
-                        const std::uint64_t before = size.ClosedSize();
-                        size.Add(stored, empty);
-                        writtenSinceQuery += size.ClosedSize() - before;
-                        largest = std::max(largest, stored);
-                        ++FramesWritten;
-                        lastSlot = slot;
-                    }
-                    frame.reset();
-                }
-
-                if (core::ProgressDue(lastProgress, elapsed)) {
-                    lastProgress = elapsed;
-                    if (OnProgress) {
-                        try {
-                            OnProgress(*this);
-                        } catch (...) {
-                            // A failing status update must not end the recording.
-                        }
-                    }
-                }
-
-                const std::uint32_t now = Services.Clock() - StartTime;
-                const core::PacingPlan pace = core::PlanPacing(
-                    CaptureInterval, core::SpentInSlot(elapsed, now, CaptureInterval));
-                if (pace.sleep) {
-                    for (std::uint32_t i = 0; i < pace.slices; ++i) {
-                        Services.Sleep(pace.slice);
-                        if (!Recording) break;
-                    }
-                    if (Recording && pace.remainder) Services.Sleep(pace.remainder);
-                }
-            }
-        }
+void TRecording::Pace(std::uint32_t elapsed) {
+    const std::int32_t interval = cam_.CaptureInterval;
+    const std::uint32_t now = cam_.Services.Clock() - cam_.StartTime;
+    const core::PacingPlan plan =
+        core::PlanPacing(interval, core::SpentInSlot(elapsed, now, interval));
+    if (!plan.sleep) return;
+    // Aim at the next slot's own time: oversleeping a slice is made up by the next slices.
+    const std::uint32_t due = now + plan.rest;
+    while (Going()) {
+        const std::uint32_t step =
+            core::PacingStep(cam_.Services.Clock() - cam_.StartTime, due, interval);
+        if (step == 0) break;
+        // Sleep(1) may return after up to 2 ms; where slots are paced in 1 ms slices that
+        // loses slots, so the last millisecond is waited out yielding.
+        cam_.Services.Sleep(step == 1 && core::PacingSlice(interval) == 1 ? 0 : step);
     }
+}
 
+bool TRecording::RoomFor(std::uint64_t bound, std::uint32_t empty, bool newFile) {
+    if (!cam_.Services.FreeDiskBytes) return true;
+    auto query = [&] {
+        freeAtQuery_ = cam_.Services.FreeDiskBytes(FolderForSpace(currentFile_));
+        writtenSinceQuery_ = 0;
+        queriedAt_ = cam_.Services.Clock();
+        queried_ = true;
+    };
+    // Asking the volume costs a system call: ask every quarter second, and at every frame once
+    // the disk is nearly full.
+    constexpr std::uint64_t kNearlyFull = std::uint64_t{64} << 20;
+    auto estimate = [&] {
+        return freeAtQuery_ > writtenSinceQuery_ ? freeAtQuery_ - writtenSinceQuery_ : 0;
+    };
+    if (!queried_ || cam_.Services.Clock() - queriedAt_ >= 250 || estimate() < kNearlyFull) query();
+    return core::DiskHasRoom(*size_, bound, empty, newFile,
+                             static_cast<std::uint32_t>(format_.size()), estimate());
+}
+
+bool TRecording::SwitchFiles() {
+    const std::wstring next = cam_.NewFileName(currentFile_);
+    // A recording being stopped opens no new file; its frame is dropped.
+    if (!cam_.AddRecordingFile(next, true)) return false;
+    std::lock_guard<std::mutex> manager(gCompressorManager);
+    out_.Close();
+    currentFile_ = next;
+    size_.emplace(static_cast<std::uint32_t>(format_.size()));
+    lastResult_ = out_.Open(currentFile_, header_, options_, compress_, format_);
+    if (lastResult_ != 0) fileSystemFailure_ = true;
+    return lastResult_ == 0;
+}
+
+bool TRecording::Write(const TGrabbed& grabbed) {
+    const BITMAPINFOHEADER* frame = grabbed.frame;
+    const std::int32_t slot = grabbed.slot;
+    // Positions the writer fills with empty samples before this frame.
+    std::uint32_t empty = size_->Frames() > 0 && slot > writtenSlot_ + 1
+                              ? static_cast<std::uint32_t>(slot - writtenSlot_ - 1)
+                              : 0;
+    const std::uint64_t bound = std::max<std::uint64_t>(frame->biSizeImage, largest_);
+    const bool switchFile = core::NeedsNewFile(*size_, bound, empty, cam_.MaxFileBytes);
+    if (!RoomFor(bound, empty, switchFile)) {
+        lastResult_ = AVIERR_FILEWRITE;
+        fileSystemFailure_ = true;
+        return false;
+    }
+    if (switchFile) {
+        if (!SwitchFiles()) return false;
+        baseSlot_ = slot;
+        empty = 0;
+    }
+    // Every full frame stands alone, so uncompressed samples are key frames; a compressing
+    // stream marks key frames itself.
+    const DWORD writeFlags = compress_ ? 0 : AVIIF_KEYFRAME;
+    LONG samples = 0, bytes = 0;
+    HRESULT hr;
+    bool diskFull;
+    {
+        std::lock_guard<std::mutex> manager(gCompressorManager);
+        SetLastError(0);
+        hr = AVIStreamWrite(out_.Target(compress_), slot - baseSlot_, 1,
+                            PixelRows(const_cast<BITMAPINFOHEADER*>(frame)),
+                            static_cast<LONG>(frame->biSizeImage), writeFlags, &samples, &bytes);
+        // Wine's writer reports success when the disk is full and drops the data; only the
+        // thread's last error tells.
+        diskFull = IsDiskFull(GetLastError());
+    }
+    if (hr != 0 || diskFull) {
+        lastResult_ = hr != 0 ? hr : AVIERR_FILEWRITE;
+        fileSystemFailure_ = diskFull || hr == AVIERR_FILEWRITE;
+        return false;
+    }
+    // Wine's compressing stream hands the two counts over swapped; the stored size is the larger
+    // one either way.
+    std::uint64_t stored = static_cast<std::uint64_t>(std::max(samples, bytes));
+    if (stored <= 1) stored = frame->biSizeImage;
+    const std::uint64_t before = size_->ClosedSize();
+    size_->Add(stored, empty);
+    writtenSinceQuery_ += size_->ClosedSize() - before;
+    largest_ = std::max(largest_, stored);
+    ++cam_.FramesWritten;
+    writtenSlot_ = slot;
+    return true;
+}
+
+void TRecording::Close() {
+    LPAVICOMPRESSOPTIONS optionList[1] = {&options_};
+    std::lock_guard<std::mutex> manager(gCompressorManager);
     // Release in this order; only then is the file complete and closed.
     AVISaveOptionsFree(1, optionList);
-    out.Close();
-    library.reset();
+    out_.Close();
+    library_.reset();
+}
 
-    if (lastResult == 0) return 1;
-    if (CompressorHandler == kMSVC || fileSystemFailure) {
-        Message(kCreateError, kErrorCaption, MB_OK | MB_ICONEXCLAMATION);
+int TRecording::Outcome() {
+    if (lastResult_ == 0) return 1;
+    if (cam_.CompressorHandler == kMSVC || fileSystemFailure_) {
+        cam_.Message(kCreateError, kErrorCaption, MB_OK | MB_ICONEXCLAMATION);
         return 0;
     }
-    if (Message(kRetryQuestion, kNoticeCaption, MB_YESNO | MB_ICONEXCLAMATION) == IDYES) {
-        CompressorHandler = kMSVC;
+    if (cam_.Message(kRetryQuestion, kNoticeCaption, MB_YESNO | MB_ICONEXCLAMATION) == IDYES) {
+        cam_.CompressorHandler = kMSVC;
         return -1;
     }
     return 0;
+}
+
+int TScreenCam::RecordAVI(const TRecordRect& rect, const std::wstring& fileName) {
+    if (!core::VideoForWindowsVersionSupported(Services.VideoForWindowsVersion())) {
+        Message(kVersionError, kErrorCaption, MB_OK | MB_ICONSTOP);
+        return 0;
+    }
+    const TTimerResolution timer;
+    const auto spares = base::ScopeExit([] { FreeSpareBlocks(); });
+    TRecording run(*this, fileName);
+    if (run.Prepare(rect) && run.Open()) run.Record();
+    run.Close();
+    return run.Outcome();
 }
 
 // ---------------------------------------------------------------------------------------------
 // Compressor catalogue
 
 void TScreenCam::EnumCompressors() {
+    // The worker reads the catalogue and compresses; a rebuild now would change what it reads.
+    if (Recording || RecordThread) return;
     TFrame probe(GrabFrame(0, 0, 320, 200));
     CompressorCount = 0;
     if (!probe) return;
     std::int32_t count = 0;
+    std::lock_guard<std::mutex> manager(gCompressorManager);
     for (DWORD i = 0; i < kMaxCompressors; ++i) {
         // count <= i, so the slot is always inside the table.
         ICINFO& slot = Compressors[static_cast<std::size_t>(count)];
@@ -649,6 +1016,7 @@ void TScreenCam::CompressorCaps(std::int32_t index, bool& hasAbout, bool& hasCon
     hasConfig = false;
     if (!core::IndexInCatalogue(index, CompressorCount)) return;
     const ICINFO& entry = Compressors[static_cast<std::size_t>(index)];
+    std::lock_guard<std::mutex> manager(gCompressorManager);
     TCompressorHandle ic(ICOpen(entry.fccType, entry.fccHandler, ICMODE_QUERY));
     if (!ic) return;
     hasAbout = ICQueryAbout(ic.get());
@@ -658,15 +1026,17 @@ void TScreenCam::CompressorCaps(std::int32_t index, bool& hasAbout, bool& hasCon
 void TScreenCam::CompressorAbout(std::int32_t index, HWND owner) {
     if (!core::IndexInCatalogue(index, CompressorCount)) return;
     const ICINFO& entry = Compressors[static_cast<std::size_t>(index)];
-    TCompressorHandle ic(ICOpen(entry.fccType, entry.fccHandler, ICMODE_QUERY));
+    TCompressorHandle ic(OpenForQuery(entry));
     if (ic) ICAbout(ic.get(), owner);
+    CloseQuery(ic);
 }
 
 void TScreenCam::CompressorConfigure(std::int32_t index, HWND owner) {
     if (!core::IndexInCatalogue(index, CompressorCount)) return;
     const ICINFO& entry = Compressors[static_cast<std::size_t>(index)];
-    TCompressorHandle ic(ICOpen(entry.fccType, entry.fccHandler, ICMODE_QUERY));
+    TCompressorHandle ic(OpenForQuery(entry));
     if (ic) ICConfigure(ic.get(), owner);
+    CloseQuery(ic);
 }
 
 } // namespace engine

@@ -13,6 +13,7 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -38,6 +39,8 @@ struct TEngineServices {
 };
 
 class TScreenCam;
+class TFrameGrabber;
+class TRecording;
 
 // The worker of one recording: runs RecordAVI, again as long as it returns -1 (the user chose
 // the default compressor), and frees itself when it has ended and its termination handler ran.
@@ -70,13 +73,15 @@ public:
 
     // A new frame of the screen rectangle with the arrow cursor drawn in: the locked address of
     // a packed DIB in one movable global block, or nullptr after "Error capturing a frame!".
-    // Release it with FreeFrame.
+    // Release it with FreeFrame. The thread that created the engine and a recording's grabbing
+    // thread each keep their screen context, bitmap and blocks from one grab to the next.
     BITMAPINFOHEADER* GrabFrame(std::int32_t Left, std::int32_t Top, std::int32_t Width,
                                 std::int32_t Height);
     // A new unlocked movable block holding the bitmap as a packed DIB of `bits` bits per pixel,
     // or nullptr when it cannot be allocated. The bitmap must not be selected into a DC.
     HGLOBAL PackBitmap(HBITMAP bitmap, std::uint32_t bits);
     // Unlocks and frees a frame's block and sets the reference to nullptr; nothing for nullptr.
+    // The last few blocks are kept for the next grabs of the same size instead of being freed.
     static void FreeFrame(BITMAPINFOHEADER*& frame);
 
     // Starts a recording of the rectangle into the file on a new worker, unless one is running
@@ -91,12 +96,15 @@ public:
     // position 0, and later positions count from its slot. FramesWritten and ElapsedTime count
     // the whole recording. A full disk (too little room left to close the file, or a write the
     // file system refused) ends the run with "Error Creating AVI file" and result 0 whatever the
-    // compressor: every frame written so far stays in closed, readable files.
+    // compressor: every frame written so far stays in closed, readable files. The frames are
+    // grabbed and paced on a second thread and handed to the calling one, which alone talks to
+    // the compressor and the file; at most three frames are on their way at once.
     int RecordAVI(const TRecordRect& rect, const std::wstring& fileName);
     // The worker's termination handler, run on the user-interface thread.
     void ThreadTerminated(base::TThread& sender);
 
     // Rebuilds the catalogue from the installed compressors that accept a 320 x 200 screen frame.
+    // Does nothing while a recording runs or finishes: the catalogue stays as it stands.
     void EnumCompressors();
     // Whether the catalogue entry offers an about box and a configuration dialog.
     void CompressorCaps(std::int32_t index, bool& hasAbout, bool& hasConfig);
@@ -147,6 +155,10 @@ public:
     TEngineServices Services;
 
 private:
+    friend class TRecording;
+
+    BITMAPINFOHEADER* GrabByPacking(std::int32_t Left, std::int32_t Top, std::int32_t Width,
+                                    std::int32_t Height);
     int Message(const wchar_t* text, const wchar_t* caption, UINT flags);
     // The name of the file the recording goes on in after `previous`.
     std::wstring NewFileName(const std::wstring& previous);
@@ -155,6 +167,8 @@ private:
     bool AddRecordingFile(const std::wstring& name, bool unlessStopping);
 
     HWND owner_;
+    DWORD ownerThread_;
+    std::unique_ptr<TFrameGrabber> grabber_; // the owner thread's
     mutable std::mutex filesLock_;
     std::vector<std::wstring> files_;
 };

@@ -75,12 +75,16 @@ TEST(FrameSlotTest, BadIntervalsAndHugeTimesStayDefined) {
     EXPECT_EQ(FrameSlot(0xFFFFFFFFu, 1), std::numeric_limits<std::int32_t>::max());
 }
 
-TEST(FrameSlotTest, OnlyLaterSlotsOrSlotZeroAreWritten) {
-    EXPECT_TRUE(SlotIsWritten(0, 0));
-    EXPECT_TRUE(SlotIsWritten(0, 5));
-    EXPECT_TRUE(SlotIsWritten(3, 2));
-    EXPECT_FALSE(SlotIsWritten(2, 2));
-    EXPECT_FALSE(SlotIsWritten(1, 2));
+TEST(FrameSlotTest, OnlyTheFirstFrameOrLaterSlotsAreWritten) {
+    EXPECT_TRUE(SlotIsWritten(0, 0, true));
+    EXPECT_TRUE(SlotIsWritten(3, 0, true));
+    EXPECT_TRUE(SlotIsWritten(3, 2, false));
+    EXPECT_FALSE(SlotIsWritten(2, 2, false));
+    EXPECT_FALSE(SlotIsWritten(1, 2, false));
+    // Slot 0 once more (a pass within half a slot of the start, or a longer interval) would
+    // write position 0 twice.
+    EXPECT_FALSE(SlotIsWritten(0, 0, false));
+    EXPECT_FALSE(SlotIsWritten(0, 5, false));
 }
 
 TEST(PacingTest, SliceIsATenthAndAtLeastOne) {
@@ -142,9 +146,25 @@ TEST(PacingTest, PassesAimAtTheirSlotsAndNeverDrift) {
             const PacingPlan p = PlanPacing(100, fromSlot ? SpentInSlot(t, now, 100) : now - t);
             t = now + (p.sleep ? p.rest + 1 : 0);
         }
-        if (fromSlot) EXPECT_EQ(skipped, 0);
-        else EXPECT_GT(skipped, 0);
+        if (fromSlot)
+            EXPECT_EQ(skipped, 0);
+        else
+            EXPECT_GT(skipped, 0);
     }
+}
+
+TEST(PacingTest, SleepsInSlicesTowardsTheDueTime) {
+    EXPECT_EQ(PacingStep(213, 300, 100), 10u);
+    EXPECT_EQ(PacingStep(296, 300, 100), 4u);
+    EXPECT_EQ(PacingStep(300, 300, 100), 0u);
+    EXPECT_EQ(PacingStep(304, 300, 100), 0u) << "overslept: nothing more";
+    EXPECT_EQ(PacingStep(0xFFFFFFF0u, 5, 100), 10u) << "across the clock's wrap";
+    // Every slice oversleeping by 3 ms still ends the pass within 3 ms of its due time.
+    std::uint32_t t = 13;
+    while (const std::uint32_t step = PacingStep(t, 100, 100))
+        t += step + 3;
+    EXPECT_GE(t, 100u);
+    EXPECT_LE(t, 103u);
 }
 
 TEST(CatalogueTest, HandlersMatchWithoutRegardToCase) {

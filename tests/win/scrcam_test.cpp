@@ -19,6 +19,7 @@
 #include <mutex>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 using namespace engine;
@@ -210,6 +211,36 @@ TEST_F(EngineTest, GrabbedPixelsAreTheScreens) {
     TScreenCam::FreeFrame(f);
 }
 
+TEST_F(EngineTest, GrabsOfChangingSizesAndFromOtherThreadsHoldTheScreen) {
+    TPatternWindow window(200, 150, 64, 48, PaintStripes);
+    cam->DrawCursor = false;
+    // Wrong pixels anywhere: a kept bitmap of another size, a reused block, another thread.
+    auto wrongPixels = [](const BITMAPINFOHEADER* f, int w, int h) {
+        int wrong = 0;
+        for (int y = 0; y < h; ++y)
+            for (int x = 0; x < w; ++x)
+                if (!Same(FramePixel(f, x, y), y < 24 ? kTop[x / 16] : kBottom[x / 16])) ++wrong;
+        return wrong;
+    };
+    for (const auto& [w, h] : {std::pair{64, 48}, {32, 20}, {64, 48}, {64, 48}}) {
+        BITMAPINFOHEADER* f = cam->GrabFrame(200, 150, w, h);
+        ASSERT_NE(f, nullptr);
+        EXPECT_EQ(f->biWidth, w);
+        EXPECT_EQ(f->biHeight, h);
+        EXPECT_EQ(f->biSizeImage, core::ComputeFrameLayout(w, h, cam->BitsPerPixel).imageSize);
+        EXPECT_EQ(wrongPixels(f, w, h), 0) << w << "x" << h;
+        TScreenCam::FreeFrame(f);
+    }
+    int otherThread = -1;
+    std::thread([&] {
+        BITMAPINFOHEADER* f = cam->GrabFrame(200, 150, 64, 48);
+        otherThread = f ? wrongPixels(f, 64, 48) : -1;
+        TScreenCam::FreeFrame(f);
+    }).join();
+    EXPECT_EQ(otherThread, 0);
+    EXPECT_TRUE(messages.Shown().empty());
+}
+
 TEST_F(EngineTest, CursorIsDrawnAtTheMousePositionAndOnlyWhenAsked) {
     TPatternWindow window(300, 300, 100, 100, PaintGrey);
     ASSERT_TRUE(SetCursorPos(340, 330));
@@ -329,6 +360,67 @@ TEST_F(EngineTest, DefaultRecordingIsAStandardAviAtRecordingSpeed) {
     EXPECT_GE(probe.decodedFrames, static_cast<int>(avi.positions.size())) << probe.raw;
     EXPECT_EQ(probe.ffmpegExit, 0);
     EXPECT_EQ(probe.ffmpegErrors, "");
+}
+
+TEST_F(EngineTest, AtTheShortestIntervalPositionsStartAtZeroAndNeverRepeat) {
+    // Passes far quicker than a slot: the first lands at position 0 however long the grabbing
+    // thread took to start, and no later one goes to a position already written.
+    cam->CaptureInterval = 1;
+    const std::wstring file = dir.File(L"fast.avi");
+    Record({0, 0, 32, 32}, file, 600);
+    const TAviReadBack avi = ReadAvi(file);
+    ASSERT_TRUE(avi.opened);
+    EXPECT_EQ(avi.start, 0);
+    ASSERT_GE(avi.positions.size(), 20u);
+    EXPECT_EQ(avi.positions.front(), 0);
+    EXPECT_EQ(static_cast<int>(avi.positions.size()), cam->FramesWritten);
+    for (std::size_t i = 1; i < avi.positions.size(); ++i)
+        ASSERT_GT(avi.positions[i], avi.positions[i - 1]) << i;
+}
+
+TEST_F(EngineTest, SleepsLateByLessThanHalfASlotLoseNoSlot) {
+    // A clock of its own that only sleeping moves, and every sleep 12 ms late, as on a coarse
+    // system timer: passes that slept a fixed count of slices would drift more than half a
+    // slot late and lose slots; passes aimed at their slot's time end at most 12 ms late.
+    std::atomic<DWORD> now{5000};
+    cam->Services.Clock = [&] { return now.load(); };
+    cam->Services.Sleep = [&](DWORD ms) {
+        now += ms + 12;
+        if (now - cam->StartTime > 3000) cam->StopRecording();
+    };
+    const std::wstring file = dir.File(L"oversleep.avi");
+    cam->StartRecording({0, 0, 32, 32}, file);
+    ASSERT_TRUE(WaitForWorker(*cam));
+    const TAviReadBack avi = ReadAvi(file);
+    ASSERT_TRUE(avi.opened);
+    ASSERT_GE(avi.positions.size(), 30u);
+    for (std::size_t i = 0; i < avi.positions.size(); ++i)
+        ASSERT_EQ(avi.positions[i], static_cast<LONG>(i)) << "slot lost before " << i;
+}
+
+TEST_F(EngineTest, TheCatalogueStaysAsItStandsDuringARecording) {
+    TTestCompressors compressors;
+    const DWORD first = mmioFOURCC('Q', 'C', 'T', '1'), later = mmioFOURCC('Q', 'C', 'T', '2');
+    ASSERT_NE(compressors.Install(first, {}), nullptr);
+    cam->EnumCompressors();
+    const int count = cam->CompressorCount;
+    ASSERT_GE(CatalogueIndex(first), 0);
+    cam->CompressorIndex = CatalogueIndex(first);
+
+    cam->StartRecording({0, 0, 32, 32}, dir.File(L"catalogue.avi"));
+    PumpMessages(200);
+    ASSERT_NE(compressors.Install(later, {}), nullptr);
+    cam->EnumCompressors();
+    EXPECT_EQ(cam->CompressorCount, count);
+    EXPECT_EQ(CatalogueIndex(later), -1);
+    cam->StopRecording();
+    cam->EnumCompressors(); // still finishing: refused too
+    EXPECT_EQ(CatalogueIndex(later), -1);
+    ASSERT_TRUE(WaitForWorker(*cam));
+    EXPECT_GT(cam->FramesWritten, 0);
+
+    cam->EnumCompressors();
+    EXPECT_GE(CatalogueIndex(later), 0);
 }
 
 TEST_F(EngineTest, PauseLeavesNoGapAndIsNotCounted) {
