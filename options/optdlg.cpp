@@ -148,11 +148,7 @@ void TOptionDlg::UpdateLabels() {
 
 void TOptionDlg::UpdateCompressorButtons() {
     bool hasAbout = false, hasConfig = false;
-    // Asking opens the compressor; during a recording that would be on this thread while the
-    // worker compresses, which Wine's compressor manager does not survive. The buttons are
-    // hidden either way.
-    if (!engine::ScreenCam->Recording)
-        engine::ScreenCam->CompressorCaps(ComboBoxCompressor->ItemIndex(), hasAbout, hasConfig);
+    engine::ScreenCam->CompressorCaps(ComboBoxCompressor->ItemIndex(), hasAbout, hasConfig);
     ButtonAbout->SetEnabled(hasAbout);
     ButtonConfig->SetEnabled(hasConfig);
 }
