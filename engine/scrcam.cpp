@@ -212,21 +212,6 @@ void FreeSpareBlocks() {
         GlobalFree(b);
 }
 
-// The system timer at 1 ms for a scope: on Windows, Sleep otherwise rounds up to the 15.6 ms
-// tick, and slices of 10 ms would take 15.6 ms each.
-class TTimerResolution {
-public:
-    TTimerResolution() : raised_(timeBeginPeriod(1) == TIMERR_NOERROR) {}
-    ~TTimerResolution() {
-        if (raised_) timeEndPeriod(1);
-    }
-    TTimerResolution(const TTimerResolution&) = delete;
-    TTimerResolution& operator=(const TTimerResolution&) = delete;
-
-private:
-    bool raised_;
-};
-
 } // namespace
 
 // ---------------------------------------------------------------------------------------------
@@ -965,7 +950,12 @@ int TScreenCam::RecordAVI(const TRecordRect& rect, const std::wstring& fileName)
         Message(kVersionError, kErrorCaption, MB_OK | MB_ICONSTOP);
         return 0;
     }
-    const TTimerResolution timer;
+    // The system timer at 1 ms while recording: on Windows, Sleep otherwise rounds up to the
+    // 15.6 ms tick, and slices of 10 ms would take 15.6 ms each.
+    const bool timerRaised = timeBeginPeriod(1) == TIMERR_NOERROR;
+    const auto timer = base::ScopeExit([timerRaised] {
+        if (timerRaised) timeEndPeriod(1);
+    });
     const auto spares = base::ScopeExit([] { FreeSpareBlocks(); });
     TRecording run(*this, fileName);
     if (run.Prepare(rect) && run.Open()) run.Record();

@@ -750,11 +750,8 @@ void TGroupBox::Paint(TCanvas& canvas) {
 TImage::TImage(TWinControl* parent, const TImageArgs& a)
     : TCustomControl(parent, a.bounds), autoSize_(a.autoSize) {
     SetVisible(a.visible);
-    if (a.picture) {
-        TPicture pic;
-        if (!pic.LoadIcon(a.picture)) pic.LoadBitmap(a.picture);
-        SetPicture(pic);
-    }
+    if (a.picture && (picture_.LoadIcon(a.picture) || picture_.LoadBitmap(a.picture)) && autoSize_)
+        SetBounds({Left(), Top(), picture_.Width(), picture_.Height()});
 }
 
 void TImage::SetPicture(const TPicture& p) {

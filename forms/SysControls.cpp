@@ -52,7 +52,6 @@ HBRUSH TListBox::CtlColor(HDC dc) {
 TComboBox::TComboBox(TWinControl* parent, const TComboBoxArgs& a)
     : TWinControl(parent, a.bounds), dropDownCount_(a.dropDownCount) {
     SetTabStop(true);
-    SetColor(clWindow);
     SetCursor(a.cursor);
     SetTabOrder(a.tabOrder);
 }
@@ -100,7 +99,6 @@ void TComboBox::SetItemIndex(int index) {
 
 TEdit::TEdit(TWinControl* parent, const TEditArgs& a) : TWinControl(parent, a.bounds) {
     SetTabStop(true);
-    SetColor(clWindow);
     SetCaption(a.text);
     SetImeMode(a.imeMode);
     SetTabOrder(a.tabOrder);
