@@ -179,7 +179,10 @@ e2e_open_over_pattern() {
     mkdir -p "$E2E_REC"
     e2e_ini_set "$E2E_INI" SETTING PATH "$(e2e_winpath "$E2E_REC")"
     e2e_wine "$E2E_PATTERN" 250 100 400 330
-    sleep 2
+    # On a loaded machine the pattern can take longer than a fixed pause to appear; without it on
+    # the first screenshot, the see-through panel cannot be found.
+    e2e_wait_window "pattern" >/dev/null || fail "the pattern window did not appear"
+    sleep 1
     e2e_screenshot "$E2E_WORK/before.png"
     e2e_wine "$E2E_APP/quarnelby.exe"
     e2e_wait_window "Zo/quarnelby" >/dev/null || fail "the main window did not appear"
