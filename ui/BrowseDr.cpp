@@ -223,8 +223,14 @@ void TBrowseDirectoryDlg::ShowSelection() {
     if (selection_.empty()) {
         if (!selectionPIDL_) return;
         selection_ = PathOf(selectionPIDL_.get());
-        SendMessageW(dialogHandle_, BFFM_SETSELECTIONW, FALSE,
-                     reinterpret_cast<LPARAM>(selectionPIDL_.get()));
+        // A folder with a path goes as its text, the way a set selection goes (Wine's picker at
+        // times leaves a held list unselected); a list without a path can only go as itself.
+        if (!selection_.empty() && !selection_.starts_with(L"\\\\"))
+            SendMessageW(dialogHandle_, BFFM_SETSELECTIONW, TRUE,
+                         reinterpret_cast<LPARAM>(selection_.c_str()));
+        else
+            SendMessageW(dialogHandle_, BFFM_SETSELECTIONW, FALSE,
+                         reinterpret_cast<LPARAM>(selectionPIDL_.get()));
         return;
     }
     if (selection_.starts_with(L"\\\\")) {
