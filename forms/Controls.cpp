@@ -9,6 +9,7 @@
 #include <windowsx.h>
 
 #include <algorithm>
+#include <map>
 
 namespace forms {
 
@@ -876,6 +877,82 @@ void TBevel::Paint(TCanvas& canvas) {
     canvas.Line(0, 0, 0, Height());
     canvas.SetPenColor(clBtnHighlight);
     canvas.Line(1, 0, 1, Height());
+}
+
+// --- TShape -------------------------------------------------------------------------------
+
+TShape::TShape(TWinControl* parent, const TShapeArgs& a)
+    : TCustomControl(parent, a.bounds), brushColor_(a.brushColor), penColor_(a.penColor),
+      penWidth_(std::max(0, a.penWidth)) {
+    SetAlign(a.align);
+}
+
+void TShape::SetPenColor(TColor v) {
+    if (v == penColor_) return;
+    penColor_ = v;
+    Invalidate();
+}
+
+void TShape::Paint(TCanvas& canvas) {
+    const int w = Width(), h = Height(), pen = std::min({penWidth_, w / 2, h / 2});
+    canvas.SetBrushColor(penColor_);
+    canvas.FillRect({0, 0, w, h});
+    canvas.SetBrushColor(brushColor_);
+    canvas.FillRect({pen, pen, w - 2 * pen, h - 2 * pen});
+}
+
+// --- TTimer -------------------------------------------------------------------------------
+
+namespace {
+
+// The running timers by their thread timer's id.
+std::map<UINT_PTR, TTimer*>& RunningTimers() {
+    static std::map<UINT_PTR, TTimer*> timers;
+    return timers;
+}
+
+} // namespace
+
+TTimer::TTimer(TForm* owner, const TTimerArgs& a)
+    : TComponent(owner), OnTimer(a.onTimer), interval_(a.interval) {
+    SetEnabled(a.enabled);
+}
+
+TTimer::~TTimer() {
+    Stop();
+}
+
+void TTimer::SetEnabled(bool v) {
+    if (v == enabled_) return;
+    enabled_ = v;
+    if (v)
+        Start();
+    else
+        Stop();
+}
+
+void TTimer::Start() {
+    id_ = SetTimer(nullptr, 0, interval_, &TTimer::Tick);
+    if (id_) RunningTimers()[id_] = this;
+}
+
+void TTimer::Stop() {
+    if (!id_) return;
+    KillTimer(nullptr, id_);
+    RunningTimers().erase(id_);
+    id_ = 0;
+}
+
+void CALLBACK TTimer::Tick(HWND, UINT, UINT_PTR id, DWORD) {
+    // A tick already queued when the timer stopped finds no timer and is dropped.
+    const auto found = RunningTimers().find(id);
+    if (found == RunningTimers().end()) return;
+    TTimer* timer = found->second;
+    try {
+        if (timer->OnTimer) timer->OnTimer(timer);
+    } catch (...) {
+        Application.HandleException(std::current_exception());
+    }
 }
 
 } // namespace forms

@@ -434,4 +434,61 @@ protected:
     void Paint(TCanvas& canvas) override;
 };
 
+struct TShapeArgs {
+    core::Rect bounds{};
+    TAlign align = alNone;
+    TColor brushColor = clWhite;
+    TColor penColor = clBlack;
+    int penWidth = 1;
+};
+
+// A filled rectangle with an outline of the pen's width along the inside of its edges.
+class TShape : public TCustomControl {
+public:
+    using Args = TShapeArgs;
+    TShape(TWinControl* parent, const TShapeArgs& a);
+    std::wstring ClassName() const override { return L"TShape"; }
+    TColor PenColor() const { return penColor_; }
+    void SetPenColor(TColor v);
+
+protected:
+    void Paint(TCanvas& canvas) override;
+
+private:
+    TColor brushColor_;
+    TColor penColor_;
+    int penWidth_;
+};
+
+struct TTimerArgs {
+    UINT interval = 1000; // milliseconds
+    bool enabled = true;
+    TNotifyEvent onTimer{};
+};
+
+// Raises OnTimer every Interval milliseconds while enabled, on the user-interface thread (also
+// inside modal loops: the ticks are thread timer messages).
+class TTimer : public TComponent {
+public:
+    using Args = TTimerArgs;
+    TTimer(TForm* owner, const TTimerArgs& a);
+    ~TTimer() override;
+    std::wstring ClassName() const override { return L"TTimer"; }
+
+    bool Enabled() const { return enabled_; }
+    void SetEnabled(bool v);
+    UINT Interval() const { return interval_; }
+
+    TNotifyEvent OnTimer;
+
+private:
+    static void CALLBACK Tick(HWND, UINT, UINT_PTR id, DWORD);
+    void Start();
+    void Stop();
+
+    UINT interval_;
+    bool enabled_ = false;
+    UINT_PTR id_ = 0;
+};
+
 } // namespace forms

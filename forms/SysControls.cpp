@@ -1,5 +1,7 @@
 #include "forms/SysControls.h"
 
+#include "base/WinUtil.h"
+
 #include <commctrl.h>
 
 #include <algorithm>
@@ -160,6 +162,158 @@ void TTrackBar::PositionChanged(int v) {
     if (v == position_) return;
     position_ = v;
     if (OnChange) OnChange(this);
+}
+
+// --- TTreeView ----------------------------------------------------------------------------
+
+TTreeView::TTreeView(TWinControl* parent, const TTreeViewArgs& a)
+    : TWinControl(parent, a.bounds), OnChange(a.onChange), OnDblClick(a.onDblClick),
+      OnCustomDrawItem(a.onCustomDrawItem), indent_(a.indent), hideSelection_(a.hideSelection) {
+    SetAlign(a.align);
+    SetTabStop(true);
+    SetCursor(a.cursor);
+    SetTabOrder(a.tabOrder);
+    OnKeyDown = a.onKeyDown;
+}
+
+void TTreeView::CreateParams(TCreateParams& p) {
+    TWinControl::CreateParams(p);
+    SystemClass(p, WC_TREEVIEWW);
+    p.style |= TVS_HASBUTTONS | TVS_HASLINES | TVS_LINESATROOT;
+    if (!hideSelection_) p.style |= TVS_SHOWSELALWAYS;
+    p.exStyle |= WS_EX_CLIENTEDGE;
+}
+
+void TTreeView::HandleCreated() {
+    SendMessageW(handle_, TVM_SETINDENT, static_cast<WPARAM>(indent_), 0);
+}
+
+void TTreeView::Clear() {
+    SendMessageW(Handle(), TVM_DELETEITEM, 0, reinterpret_cast<LPARAM>(TVI_ROOT));
+}
+
+TTreeNode TTreeView::Insert(TTreeNode parent, const std::wstring& text) {
+    TVINSERTSTRUCTW insert{};
+    insert.hParent = parent ? parent : TVI_ROOT;
+    insert.hInsertAfter = TVI_LAST;
+    insert.item.mask = TVIF_TEXT;
+    insert.item.pszText = const_cast<wchar_t*>(text.c_str());
+    return reinterpret_cast<TTreeNode>(
+        SendMessageW(Handle(), TVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&insert)));
+}
+
+TTreeNode TTreeView::Add(const std::wstring& text) {
+    return Insert(nullptr, text);
+}
+
+TTreeNode TTreeView::AddChild(TTreeNode parent, const std::wstring& text) {
+    return Insert(parent, text);
+}
+
+void TTreeView::BeginUpdate() {
+    if (updating_++ == 0) SendMessageW(Handle(), WM_SETREDRAW, FALSE, 0);
+}
+
+void TTreeView::EndUpdate() {
+    if (updating_ == 0 || --updating_ > 0) return;
+    SendMessageW(Handle(), WM_SETREDRAW, TRUE, 0);
+    InvalidateRect(handle_, nullptr, TRUE);
+}
+
+TTreeNode TTreeView::Selected() {
+    return TreeView_GetSelection(Handle());
+}
+
+void TTreeView::Select(TTreeNode node) {
+    TreeView_SelectItem(Handle(), node);
+}
+
+TTreeNode TTreeView::FirstNode() {
+    return TreeView_GetRoot(Handle());
+}
+
+TTreeNode TTreeView::Parent(TTreeNode node) {
+    return node ? TreeView_GetParent(Handle(), node) : nullptr;
+}
+
+int TTreeView::Level(TTreeNode node) {
+    int level = 0;
+    for (TTreeNode p = Parent(node); p; p = Parent(p)) ++level;
+    return level;
+}
+
+int TTreeView::Index(TTreeNode node) {
+    int index = 0;
+    for (TTreeNode n = TreeView_GetPrevSibling(Handle(), node); n;
+         n = TreeView_GetPrevSibling(handle_, n))
+        ++index;
+    return index;
+}
+
+std::wstring TTreeView::Text(TTreeNode node) {
+    std::vector<wchar_t> text(1024, L'\0');
+    TVITEMW item{};
+    item.mask = TVIF_TEXT;
+    item.hItem = node;
+    item.pszText = text.data();
+    item.cchTextMax = static_cast<int>(text.size());
+    if (!SendMessageW(Handle(), TVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&item))) return {};
+    return item.pszText ? std::wstring(item.pszText) : std::wstring();
+}
+
+std::vector<TTreeNode> TTreeView::Children(TTreeNode node) {
+    std::vector<TTreeNode> nodes;
+    for (TTreeNode n = node ? TreeView_GetChild(Handle(), node) : FirstNode(); n;
+         n = TreeView_GetNextSibling(handle_, n))
+        nodes.push_back(n);
+    return nodes;
+}
+
+void TTreeView::Expand(TTreeNode node) {
+    TreeView_Expand(Handle(), node, TVE_EXPAND);
+}
+
+LRESULT TTreeView::Notify(NMHDR* hdr) {
+    switch (hdr->code) {
+    case TVN_SELCHANGEDW:
+        if (OnChange) OnChange(this);
+        return 0;
+    case NM_DBLCLK:
+        if (OnDblClick) OnDblClick(this);
+        return 0;
+    case NM_CUSTOMDRAW:
+        return CustomDraw(*reinterpret_cast<NMTVCUSTOMDRAW*>(hdr));
+    }
+    return 0;
+}
+
+LRESULT TTreeView::CustomDraw(NMTVCUSTOMDRAW& draw) {
+    if (!OnCustomDrawItem) return CDRF_DODEFAULT;
+    if (draw.nmcd.dwDrawStage == CDDS_PREPAINT) return CDRF_NOTIFYITEMDRAW;
+    if (draw.nmcd.dwDrawStage != CDDS_ITEMPREPAINT) return CDRF_DODEFAULT;
+
+    const auto node = reinterpret_cast<TTreeNode>(draw.nmcd.dwItemSpec);
+    RECT text{};
+    if (!TreeView_GetItemRect(handle_, node, &text, TRUE)) text = draw.nmcd.rc;
+    // The handler starts from the colours the tree would use.
+    COLORREF textColor = draw.clrText, background = draw.clrTextBk;
+    {
+        TCanvas canvas(draw.nmcd.hdc);
+        canvas.SetFont(TFont(Font().Name(), Font().Height(), Font().Charset(), draw.clrText));
+        canvas.SetBrushColor(draw.clrTextBk);
+        const bool selected = (TreeView_GetItemState(handle_, node, TVIS_SELECTED) & TVIS_SELECTED) != 0;
+        TTreeItemDraw item{canvas, node, selected,
+                           base::FromRECT(text)};
+        OnCustomDrawItem(this, item);
+        drawFont_ = canvas.Font();
+        textColor = ColorToRGB(canvas.Font().Color());
+        background = ColorToRGB(canvas.BrushColor());
+    }
+    // The tree goes on drawing the item in the handler's font and colours.
+    SelectObject(draw.nmcd.hdc, drawFont_.Handle());
+    draw.clrText = textColor;
+    draw.clrTextBk = background;
+    return CDRF_NEWFONT;
 }
 
 } // namespace forms

@@ -1,11 +1,14 @@
 // SysControls: the system's own controls, subclassed into the framework: list box, drop-down
-// list, single-line edit and track bar.
+// list, single-line edit, track bar and tree view.
 #pragma once
 
 #include "forms/Controls.h"
 
+#include <commctrl.h>
+
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace forms {
 
@@ -122,6 +125,78 @@ private:
     void PositionChanged(int v);
 
     int min_, max_, position_;
+};
+
+// A node of a tree view: the system's item handle (nullptr for none).
+using TTreeNode = HTREEITEM;
+
+// What a custom-drawn tree item is painted with. The handler sets the canvas's font, font colour
+// and brush colour (and may paint the text rectangle); the tree then draws the item with them.
+struct TTreeItemDraw {
+    TCanvas& canvas;
+    TTreeNode node;
+    bool selected;
+    core::Rect textRect; // the item's text rectangle in the tree's client area
+};
+using TTreeCustomDrawEvent = std::function<void(TObject* sender, TTreeItemDraw& item)>;
+
+struct TTreeViewArgs {
+    core::Rect bounds{};
+    TAlign align = alNone;
+    int indent = 19;
+    bool hideSelection = true; // false: the selection stays drawn without the focus
+    TCursor cursor = crDefault;
+    std::optional<int> tabOrder{};
+    TNotifyEvent onChange{}; // the selection changed
+    TTreeCustomDrawEvent onCustomDrawItem{};
+    TNotifyEvent onDblClick{};
+    TKeyEvent onKeyDown{};
+};
+
+// The system tree view with lines and expand buttons; nodes are added in order and not sorted.
+class TTreeView : public TWinControl {
+public:
+    using Args = TTreeViewArgs;
+    TTreeView(TWinControl* parent, const TTreeViewArgs& a);
+    std::wstring ClassName() const override { return L"TTreeView"; }
+
+    void Clear();
+    // Adds a node at the end of the top level, or of parent's children.
+    TTreeNode Add(const std::wstring& text);
+    TTreeNode AddChild(TTreeNode parent, const std::wstring& text);
+    // Suspends and resumes redrawing while many nodes change.
+    void BeginUpdate();
+    void EndUpdate();
+
+    TTreeNode Selected();
+    void Select(TTreeNode node);
+    TTreeNode FirstNode();
+    TTreeNode Parent(TTreeNode node);
+    // 0 for a top-level node, 1 for its children, ...
+    int Level(TTreeNode node);
+    // The node's position among its siblings, from 0.
+    int Index(TTreeNode node);
+    std::wstring Text(TTreeNode node);
+    // The nodes below node, or the top-level nodes for nullptr.
+    std::vector<TTreeNode> Children(TTreeNode node);
+    void Expand(TTreeNode node);
+
+    TNotifyEvent OnChange, OnDblClick;
+    TTreeCustomDrawEvent OnCustomDrawItem;
+
+protected:
+    void CreateParams(TCreateParams& params) override;
+    void HandleCreated() override;
+    LRESULT Notify(NMHDR* hdr) override;
+
+private:
+    LRESULT CustomDraw(NMTVCUSTOMDRAW& draw);
+    TTreeNode Insert(TTreeNode parent, const std::wstring& text);
+
+    int indent_;
+    bool hideSelection_;
+    int updating_ = 0;
+    TFont drawFont_; // the font a custom-drawn item was given, kept while the tree draws with it
 };
 
 } // namespace forms

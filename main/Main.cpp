@@ -1,5 +1,6 @@
 #include "main/Main.h"
 
+#include "base/ScopeGuard.h"
 #include "base/WinUtil.h"
 #include "core/Exception.h"
 #include "core/MainRules.h"
@@ -235,7 +236,18 @@ void TfrmMain::spdDirClick(TObject*) {
 }
 
 void TfrmMain::spdWindowClick(TObject*) {
-    // The target-window picker is not part of the program yet.
+    // Everything the picker does to this window happens before it closes.
+    auto* picker = new target::TfrmWindow(*this);
+    const auto release = base::ScopeExit([picker] { picker->Release(); });
+    picker->ShowModal();
+}
+
+void TfrmMain::PlaceCamera(const core::CameraFit& fit) {
+    // While recording, the window keeps its place (see WM_WINDOWPOSCHANGING).
+    SetTop(fit.top);
+    SetLeft(fit.left);
+    SetClientWidth(fit.clientWidth);
+    SetClientHeight(fit.clientHeight);
 }
 
 void TfrmMain::SpeedButton4Click(TObject*) {

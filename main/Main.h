@@ -3,19 +3,22 @@
 
 #include "engine/scrcam.h"
 #include "forms/Forms.h"
+#include "target/xWindow.h"
 #include "ui/Blend.h"
 #include "ui/BrowseDr.h"
 
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace mainwin {
 
 // A window's outer position and size as WINDOWPOS reports them.
 using TWindowPos = core::Rect;
 
-class TfrmMain : public forms::TForm {
+// The picker lays the camera panel over a window through TCameraWindow.
+class TfrmMain : public forms::TForm, public target::TCameraWindow {
 public:
     TfrmMain();
     ~TfrmMain() override;
@@ -60,6 +63,12 @@ public:
     // Asks a question in the program's confirmation dialog; 6 Yes, 7 No, 2 Cancel.
     int ShowConfirm(forms::TForm* parent, const std::wstring& caption, const std::wstring& message,
                     const std::wstring& icon, const std::wstring& buttons, int defaultButton);
+
+    core::Point WindowCorner() override { return BoundsRect().Origin(); }
+    core::Point CameraOrigin() override { return pnlCam->ClientOrigin(); }
+    int BarsHeight() override { return pnlMenu->Height() + pnlMsg->Height(); }
+    std::vector<HWND> OwnWindows() override { return {Handle()}; }
+    void PlaceCamera(const core::CameraFit& fit) override;
 
     // The main window's outer position and size as the platform last reported them.
     TWindowPos LastWindowPos() const { return lastWindowPos_; }

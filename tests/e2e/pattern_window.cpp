@@ -1,9 +1,10 @@
 // A window with a known colour pattern, laid on the screen for the end-to-end tests to record.
 //
-//   pattern_window X Y W H
+//   pattern_window X Y W H [TITLE]
 //
 // Paints eight vertical bars of distinct colours (none of them fuchsia) over the lower part and
-// a white band with black squares over the top third. Stays until closed or killed.
+// a white band with black squares over the top third; its title is "pattern" unless given.
+// Stays until closed or killed.
 #include <windows.h>
 
 #include <cstdlib>
@@ -59,7 +60,9 @@ int main(int argc, char** argv) {
     wc.hCursor = LoadCursorW(nullptr, IDC_ARROW);
     wc.lpszClassName = L"QuarnelbyPattern";
     RegisterClassW(&wc);
-    HWND hwnd = CreateWindowExW(WS_EX_TOOLWINDOW, wc.lpszClassName, L"pattern", WS_POPUP | WS_VISIBLE,
+    wchar_t title[64] = L"pattern";
+    if (argc > 5) MultiByteToWideChar(CP_ACP, 0, argv[5], -1, title, 64);
+    HWND hwnd = CreateWindowExW(WS_EX_TOOLWINDOW, wc.lpszClassName, title, WS_POPUP | WS_VISIBLE,
                                 x, y, w, h, nullptr, nullptr, wc.hInstance, nullptr);
     if (!hwnd) return 1;
     MSG msg;
