@@ -294,8 +294,10 @@ int TForm::ShowModal() {
         throw;
     }
     restore();
-    Hide();
+    // The window that was active before takes the activation back before the dialog hides:
+    // hidden first, the system may hand it to another program's window instead.
     if (previous && IsWindow(previous)) SetActiveWindow(previous);
+    Hide();
     return modalResult_;
 }
 

@@ -201,13 +201,8 @@ void TfrmWindow::ChooseSelected() {
         ui::ShowConfirm(this, L"Zo/quarnelby", kOwnWindowMessage, L"i", L"Y", 1);
         return;
     }
-    // A window gone since the tree was filled moves nothing; the tree then shows the windows as
-    // they are now.
-    if (!FitCameraToWindow(windows.chosen)) {
-        FillTree();
-        return;
-    }
-    Close();
+    // A window gone since the tree was filled moves nothing, and the picker stays open.
+    if (FitCameraToWindow(windows.chosen)) Close();
 }
 
 bool TfrmWindow::FitCameraToWindow(HWND wnd) {

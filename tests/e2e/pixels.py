@@ -15,6 +15,10 @@
                                      counts the pixels of FRAME, below its first SKIP rows, that differ
                                      from the SCREEN image at offset X, Y
   pixels.py same IMAGE1 IMAGE2       compares two images of one size; prints the differing pixels
+  pixels.py outline SHOT BEFORE X Y W H
+                                     checks SHOT shows a 3-pixel outline of one colour, lime or red,
+                                     just outside the window at X, Y of W x H (one pixel more to the
+                                     right and below), and BEFORE's pixels inside it; prints the colour
 """
 import subprocess
 import sys
@@ -98,6 +102,23 @@ def bars(img):
     return problems
 
 
+def outline(shot, before, x, y, w, h):
+    """The highlight frame around a window: (colour name, problems)."""
+    left, top, right, bottom = x - 3, y - 3, x + w + 3, y + h + 3
+    ring = [(px, py) for py in range(top, bottom + 1) for px in range(left, right + 1)
+            if px < x or py < y or px > x + w or py > y + h]
+    colours = {pixel(shot, px, py) for px, py in ring}
+    names = {(0, 255, 0): "lime", (255, 0, 0): "red"}
+    problems = []
+    if len(colours) != 1 or next(iter(colours)) not in names:
+        problems.append(f"the outline has the colours {sorted(colours)[:4]}")
+    inside = sum(1 for py in range(y, y + h + 1) for px in range(x, x + w + 1)
+                 if pixel(shot, px, py) != pixel(before, px, py))
+    if inside:
+        problems.append(f"{inside} pixels inside the outline differ from the screen without it")
+    return names.get(next(iter(colours)), "?"), problems
+
+
 def main(argv):
     if argv[1] == "bbox":
         box = bbox(load(argv[2]), tuple(int(v) for v in argv[3:6]))
@@ -134,6 +155,10 @@ def main(argv):
         diff = sum(1 for y in range(a[1]) for x in range(a[0]) if pixel(a, x, y) != pixel(b, x, y))
         print(diff)
         return 1 if diff else 0
+    elif argv[1] == "outline":
+        colour, problems = outline(load(argv[2]), load(argv[3]), *(int(v) for v in argv[4:8]))
+        print(colour, *problems, sep="\n")
+        return 1 if problems else 0
     elif argv[1] == "fuchsia":
         count = fuchsia(load(argv[2]))
         print(count)
