@@ -124,6 +124,9 @@ void TfrmMain::FormCreate(TObject*) {
     // file, so that tests of the program see the switch without writing a gigabyte.
     if (const std::uint64_t limit = MaxFileBytesOverride()) ScreenCam->MaxFileBytes = limit;
     BrowseDirectoryDlg1->SetParentWindow(Handle());
+    // The place the window holds while recording starts as the window's own: a move or size to
+    // what the window already has reports neither, and the size would stay unknown (0 x 0).
+    lastWindowPos_ = base::WindowRect(Handle()).value_or(BoundsRect());
     formReady_ = true;
 }
 

@@ -1,5 +1,8 @@
 #include "main/Main.h"
 
+#include "base/WinUtil.h"
+#include "core/TargetRules.h"
+
 #include "TestCompressors.h"
 #include "main/RecordFolder.h"
 #include "options/optdlg.h"
@@ -153,6 +156,25 @@ TEST_F(MainWindowTest, WhileRecordingTheWindowCanNeitherMoveNorResize) {
     EXPECT_EQ(after.bottom - after.top, 400);
     EXPECT_EQ(frmMain->LastWindowPos().left, 50);
     EXPECT_EQ(frmMain->LastWindowPos().height, 400);
+}
+
+TEST_F(MainWindowTest, ThePickersPlacementCoversTheWindowButNotWhileRecording) {
+    const core::Rect target = core::TargetBox(200, 150, 600, 450);
+    auto place = [&] {
+        const core::Point corner = frmMain->WindowCorner(), cam = frmMain->CameraOrigin();
+        frmMain->PlaceCamera(core::FitCameraToWindow(target, {cam.x - corner.x, cam.y - corner.y},
+                                                     frmMain->BarsHeight(), base::WorkArea()));
+        forms::Application.ProcessMessages();
+    };
+    frmMain->SetBounds({30, 40, 328, 290});
+    forms::Application.ProcessMessages();
+    ScreenCam->Recording = true;
+    place();
+    ScreenCam->Recording = false;
+    EXPECT_EQ(frmMain->BoundsRect(), (core::Rect{30, 40, 328, 290}));
+    place();
+    EXPECT_EQ(frmMain->pnlCam->ClientOrigin(), target.Origin());
+    EXPECT_EQ(frmMain->pnlCam->BoundsRect().Extent(), target.Extent());
 }
 
 TEST_F(MainWindowTest, CloseButtonHiddenAt165AndShownAt166) {
