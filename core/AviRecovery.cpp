@@ -1,0 +1,410 @@
+#include "core/AviRecovery.h"
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+#include <string_view>
+#include <utility>
+
+namespace core {
+
+namespace {
+
+constexpr std::string_view kNoteTitle = "quarnelby recovery note 1";
+
+// The note's numbers in the order they are written; the format follows them.
+struct TNoteNumber {
+    const char* key;
+    std::uint32_t RecoveryNote::*field;
+};
+constexpr std::array<TNoteNumber, 8> kNoteNumbers{{
+    {"width", &RecoveryNote::width},
+    {"height", &RecoveryNote::height},
+    {"bitcount", &RecoveryNote::bitCount},
+    {"compression", &RecoveryNote::compression},
+    {"handler", &RecoveryNote::handler},
+    {"rate", &RecoveryNote::rate},
+    {"scale", &RecoveryNote::scale},
+    {"start", &RecoveryNote::start},
+}};
+constexpr std::size_t kFormatKey = kNoteNumbers.size();
+
+// A BITMAPINFOHEADER, the least a video stream's format holds.
+constexpr std::size_t kBitmapHeaderBytes = 40;
+
+std::nullopt_t Refuse(std::string& why, std::string reason) {
+    why = std::move(reason);
+    return std::nullopt;
+}
+
+// Plain decimal digits only: a sign, a space or an empty value is a mistake, not a zero.
+std::optional<std::uint32_t> ParseDecimal(std::string_view text) {
+    if (text.empty()) return std::nullopt;
+    std::uint64_t value = 0;
+    for (const char c : text) {
+        if (c < '0' || c > '9') return std::nullopt;
+        value = value * 10 + static_cast<std::uint64_t>(c - '0');
+        if (value > 0xFFFFFFFFu) return std::nullopt;
+    }
+    return static_cast<std::uint32_t>(value);
+}
+
+int HexDigit(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
+
+std::optional<std::vector<std::uint8_t>> ParseHex(std::string_view text) {
+    if (text.size() % 2 != 0) return std::nullopt;
+    std::vector<std::uint8_t> bytes;
+    bytes.reserve(text.size() / 2);
+    for (std::size_t i = 0; i < text.size(); i += 2) {
+        const int high = HexDigit(text[i]), low = HexDigit(text[i + 1]);
+        if (high < 0 || low < 0) return std::nullopt;
+        bytes.push_back(static_cast<std::uint8_t>(high * 16 + low));
+    }
+    return bytes;
+}
+
+std::uint16_t Le16(const std::uint8_t* p) {
+    return static_cast<std::uint16_t>(p[0] | p[1] << 8);
+}
+
+std::uint32_t Le32(const std::uint8_t* p) {
+    return p[0] | p[1] << 8 | p[2] << 16 | static_cast<std::uint32_t>(p[3]) << 24;
+}
+
+constexpr std::uint32_t Fourcc(const char (&id)[5]) {
+    return static_cast<std::uint8_t>(id[0]) | static_cast<std::uint8_t>(id[1]) << 8 |
+           static_cast<std::uint8_t>(id[2]) << 16 |
+           static_cast<std::uint32_t>(static_cast<std::uint8_t>(id[3])) << 24;
+}
+
+bool IsId(const std::uint8_t* p, const char (&id)[5]) {
+    return Le32(p) == Fourcc(id);
+}
+
+void Store32(std::uint8_t* p, std::uint32_t v) {
+    for (int i = 0; i < 4; ++i)
+        p[i] = static_cast<std::uint8_t>(v >> (8 * i));
+}
+
+// Little-endian fields appended one after the other.
+class TWriter {
+public:
+    explicit TWriter(std::vector<std::uint8_t>& out) : out_(out) {}
+    TWriter& U16(std::uint32_t v) {
+        out_.push_back(static_cast<std::uint8_t>(v));
+        out_.push_back(static_cast<std::uint8_t>(v >> 8));
+        return *this;
+    }
+    TWriter& U32(std::uint32_t v) { return U16(v & 0xFFFF).U16(v >> 16); }
+    TWriter& Id(const char (&id)[5]) { return U32(Fourcc(id)); }
+
+private:
+    std::vector<std::uint8_t>& out_;
+};
+
+constexpr std::size_t kScanBlockBytes = 64 * 1024;
+constexpr std::uint32_t kIndexKeyFrame = 0x10; // AVIIF_KEYFRAME
+constexpr std::uint32_t kAviHasIndex = 0x10;   // AVIF_HASINDEX
+constexpr std::uint64_t kMaxRiffBytes = 0xFFFFFFFFu;
+
+const char* const kUnreadable = "the file cannot be read";
+const char* const kUnwritable = "the file cannot be written";
+
+RecoveryResult LeftAlone(std::string why) {
+    return {RecoveryOutcome::LeftAlone, 0, std::move(why)};
+}
+
+std::uint32_t Clamp32(std::uint64_t v) {
+    return static_cast<std::uint32_t>(std::min<std::uint64_t>(v, 0xFFFFFFFFu));
+}
+
+enum class TIndexSearch { Found, Missing, Unreadable };
+
+// Walks the chunks of a RIFF AVI form for a whole index. The bounds are the file's, not the
+// form's size, so that a closed file is never taken for one to rebuild.
+TIndexSearch FindIndex(RecoveryFile& file, std::uint64_t size) {
+    for (std::uint64_t pos = 12; pos + 8 <= size;) {
+        std::uint8_t header[8];
+        if (!file.Read(pos, header, sizeof header)) return TIndexSearch::Unreadable;
+        const std::uint64_t bytes = Le32(header + 4);
+        if (IsId(header, "idx1") && pos + 8 + bytes <= size) return TIndexSearch::Found;
+        pos += 8 + bytes + (bytes & 1);
+    }
+    return TIndexSearch::Missing;
+}
+
+// Where the first byte that is not zero lies, size when there is none; read in blocks, since
+// recordings run to gigabytes.
+std::optional<std::uint64_t> FirstNonZero(RecoveryFile& file, std::uint64_t size) {
+    std::vector<std::uint8_t> block(kScanBlockBytes);
+    for (std::uint64_t pos = 0; pos < size; pos += block.size()) {
+        const auto n = static_cast<std::size_t>(std::min<std::uint64_t>(block.size(), size - pos));
+        if (!file.Read(pos, block.data(), n)) return std::nullopt;
+        const auto end = block.begin() + static_cast<std::ptrdiff_t>(n);
+        const auto it = std::find_if(block.begin(), end, [](std::uint8_t b) { return b != 0; });
+        if (it != end) return pos + static_cast<std::uint64_t>(it - block.begin());
+    }
+    return size;
+}
+
+bool IsFrameId(const std::uint8_t* p) {
+    return IsId(p, "00db") || IsId(p, "00dc");
+}
+
+// Which frames can be decoded on their own, as far as the stream's coding tells.
+enum class TKeyFrames { Every, WithoutSkips, FirstOnly };
+
+TKeyFrames KeyFramesOf(const RecoveryNote& note) {
+    if (note.compression == 0) return TKeyFrames::Every;
+    const bool msvc1 = note.compression == Fourcc("CRAM") || note.compression == Fourcc("MSVC") ||
+                       note.compression == Fourcc("cram") || note.compression == Fourcc("msvc");
+    // Only the 16-bit coding is walked: the 8-bit one has other block codes.
+    return msvc1 && note.bitCount == 16 ? TKeyFrames::WithoutSkips : TKeyFrames::FirstOnly;
+}
+
+// Whether a Microsoft Video 1 16-bit frame codes all of its blocks itself: no skip code, and
+// the data ends with the last block (bar an odd pad). A frame that stops short is not whole.
+bool CodesEveryBlock(const std::vector<std::uint8_t>& data, std::uint64_t blocks) {
+    if (data.empty()) return false;
+    std::size_t at = 0;
+    for (std::uint64_t b = 0; b < blocks; ++b) {
+        if (at + 2 > data.size()) return false;
+        const std::uint16_t word = Le16(&data[at]);
+        at += 2;
+        if ((word & 0xFC00) == 0x8400) return false; // a run of skipped blocks
+        if (word & 0x8000) continue;                 // one colour
+        // A pixel mask, then two colours, or eight when the first has its top bit set.
+        if (at + 4 > data.size()) return false;
+        at += (Le16(&data[at]) & 0x8000) ? 16 : 4;
+        if (at > data.size()) return false;
+    }
+    return data.size() - at <= 1;
+}
+
+// The frame chunks that reached the disk whole, and the index entries the file gets for them.
+struct TMovie {
+    std::uint64_t start = 0; // of the first chunk, just after the 'movi' list header
+    std::uint64_t end = 0;   // after the last whole chunk and its pad byte
+    std::uint64_t frames = 0;
+    std::uint32_t largest = 0;
+    std::vector<std::uint8_t> index; // 'idx1', its size, then 16 bytes per frame
+};
+
+// Walks the chunks from `movie.start`, stopping at the first one that is torn, is not a frame
+// or is larger than any frame of the note can be. False when the file cannot be read.
+bool WalkFrames(RecoveryFile& file, std::uint64_t size, const RecoveryNote& note, TMovie& movie) {
+    const TKeyFrames keys = KeyFramesOf(note);
+    const std::uint64_t blocks = std::uint64_t{note.width / 4} * (note.height / 4);
+    const std::uint64_t bound = std::uint64_t{note.width} * note.height * 4 + 65536;
+    std::vector<std::uint8_t> data;
+    // The index's size is filled in once the frames are counted.
+    TWriter index(movie.index);
+    index.Id("idx1").U32(0);
+    movie.end = movie.start;
+    for (std::uint64_t pos = movie.start; pos + 8 <= size;) {
+        std::uint8_t header[8];
+        if (!file.Read(pos, header, sizeof header)) return false;
+        const std::uint32_t bytes = Le32(header + 4);
+        if (!IsFrameId(header) || bytes > bound || pos + 8 + bytes > size) break;
+        bool key = keys == TKeyFrames::Every || (movie.frames == 0 && bytes > 0);
+        if (keys == TKeyFrames::WithoutSkips) {
+            data.resize(bytes);
+            if (!file.Read(pos + 8, data.data(), data.size())) return false;
+            key = CodesEveryBlock(data, blocks);
+        }
+        // Offsets count from the 'movi' fourcc, 4 bytes before the first chunk.
+        index.U32(Le32(header))
+            .U32(key ? kIndexKeyFrame : 0)
+            .U32(static_cast<std::uint32_t>(pos - (movie.start - 4)))
+            .U32(bytes);
+        ++movie.frames;
+        movie.largest = std::max(movie.largest, bytes);
+        // A last chunk of odd size whose pad byte did not reach the disk is whole all the same.
+        pos += 8 + std::uint64_t{bytes} + (bytes & 1);
+        movie.end = pos;
+    }
+    Store32(&movie.index[4], static_cast<std::uint32_t>(movie.index.size() - 8));
+    return true;
+}
+
+// RIFF and LIST hdrl headers up to the end of the stream format.
+std::uint64_t HeaderListsEnd(const RecoveryNote& note) {
+    return 12 + 12 + 8 + 56 + 12 + 8 + 56 + 8 + note.format.size() + (note.format.size() & 1);
+}
+
+// Everything before the first chunk: RIFF, the hdrl list, a JUNK chunk over the rest of the
+// reserved area, and the 'movi' list header that ends where the chunks begin.
+std::vector<std::uint8_t> Headers(const RecoveryNote& note, const TMovie& movie,
+                                  std::uint64_t fileSize) {
+    const std::uint64_t listsEnd = HeaderListsEnd(note);
+    const auto frames = static_cast<std::uint32_t>(movie.frames);
+    std::vector<std::uint8_t> out;
+    out.reserve(static_cast<std::size_t>(movie.start));
+    TWriter w(out);
+    w.Id("RIFF").U32(static_cast<std::uint32_t>(fileSize - 8)).Id("AVI ");
+    w.Id("LIST").U32(static_cast<std::uint32_t>(listsEnd - 20)).Id("hdrl");
+    w.Id("avih").U32(56);
+    w.U32(Clamp32((std::uint64_t{note.scale} * 1000000 + note.rate / 2) / note.rate));
+    w.U32(Clamp32(std::uint64_t{movie.largest} * note.rate / note.scale));
+    w.U32(0).U32(kAviHasIndex).U32(frames).U32(0).U32(1).U32(movie.largest);
+    w.U32(note.width).U32(note.height).U32(0).U32(0).U32(0).U32(0);
+    w.Id("LIST").U32(static_cast<std::uint32_t>(listsEnd - 96)).Id("strl");
+    w.Id("strh").U32(56).Id("vids").U32(note.handler).U32(0).U16(0).U16(0).U32(0);
+    w.U32(note.scale).U32(note.rate).U32(note.start).U32(frames).U32(movie.largest);
+    w.U32(0xFFFFFFFFu).U32(0);
+    w.U16(0).U16(0).U16(std::min<std::uint32_t>(note.width, 0x7FFF));
+    w.U16(std::min<std::uint32_t>(note.height, 0x7FFF));
+    w.Id("strf").U32(static_cast<std::uint32_t>(note.format.size()));
+    out.insert(out.end(), note.format.begin(), note.format.end());
+    if (note.format.size() & 1) out.push_back(0);
+    const std::uint64_t gap = movie.start - 12 - out.size();
+    if (gap > 0) {
+        w.Id("JUNK").U32(static_cast<std::uint32_t>(gap - 8));
+        out.resize(static_cast<std::size_t>(movie.start - 12), 0);
+    }
+    w.Id("LIST").U32(static_cast<std::uint32_t>(4 + movie.end - movie.start)).Id("movi");
+    return out;
+}
+
+} // namespace
+
+std::string FormatRecoveryNote(const RecoveryNote& note) {
+    std::string text(kNoteTitle);
+    text += "\r\n";
+    for (const auto& number : kNoteNumbers)
+        text += std::string(number.key) + "=" + std::to_string(note.*number.field) + "\r\n";
+    text += "format=";
+    constexpr char kDigits[] = "0123456789abcdef";
+    for (const std::uint8_t b : note.format) {
+        text += kDigits[b >> 4];
+        text += kDigits[b & 15];
+    }
+    text += "\r\n";
+    return text;
+}
+
+std::optional<RecoveryNote> ParseRecoveryNote(const std::string& text, std::string& why) {
+    // Written with "\r\n"; an editor may have left "\n".
+    std::vector<std::string_view> lines;
+    for (std::string_view rest = text; !rest.empty();) {
+        const auto end = rest.find('\n');
+        std::string_view line = rest.substr(0, end);
+        if (line.ends_with('\r')) line.remove_suffix(1);
+        lines.push_back(line);
+        rest = end == std::string_view::npos ? std::string_view{} : rest.substr(end + 1);
+    }
+    if (lines.empty() || lines[0] != kNoteTitle) return Refuse(why, "not a recovery note");
+
+    auto keyName = [](std::size_t k) -> std::string {
+        return k == kFormatKey ? "format" : kNoteNumbers[k].key;
+    };
+    std::array<std::optional<std::string_view>, kNoteNumbers.size() + 1> values;
+    for (std::size_t i = 1; i < lines.size(); ++i) {
+        const auto equals = lines[i].find('=');
+        if (equals == std::string_view::npos) continue;
+        const std::string_view key = lines[i].substr(0, equals);
+        for (std::size_t k = 0; k < values.size(); ++k) {
+            if (key != keyName(k)) continue;
+            if (values[k]) return Refuse(why, "the note has more than one " + keyName(k));
+            values[k] = lines[i].substr(equals + 1);
+        }
+    }
+    for (std::size_t k = 0; k < values.size(); ++k)
+        if (!values[k]) return Refuse(why, "the note has no " + keyName(k));
+
+    RecoveryNote note;
+    for (std::size_t k = 0; k < kNoteNumbers.size(); ++k) {
+        const auto value = ParseDecimal(*values[k]);
+        if (!value) return Refuse(why, "the note's " + keyName(k) + " is not a number");
+        note.*kNoteNumbers[k].field = *value;
+    }
+    auto format = ParseHex(*values[kFormatKey]);
+    if (!format) return Refuse(why, "the note's format is not hexadecimal");
+    note.format = std::move(*format);
+
+    const std::pair<const char*, std::uint32_t> positive[] = {
+        {"width", note.width}, {"height", note.height}, {"rate", note.rate}, {"scale", note.scale}};
+    for (const auto& [key, value] : positive)
+        if (value == 0) return Refuse(why, "the note's " + std::string(key) + " is 0");
+    if (note.format.size() < kBitmapHeaderBytes)
+        return Refuse(why, "the note's format is shorter than a bitmap header");
+    // The format's own fields, as the header describes the frames the file holds.
+    const std::uint8_t* bi = note.format.data();
+    const auto biWidth = static_cast<std::int32_t>(Le32(bi + 4));
+    const auto biHeight = static_cast<std::int32_t>(Le32(bi + 8));
+    const std::pair<const char*, bool> agree[] = {
+        {"width", biWidth == static_cast<std::int64_t>(note.width)},
+        {"height", (biHeight < 0 ? -std::int64_t{biHeight} : biHeight) == note.height},
+        {"bitcount", Le16(bi + 14) == note.bitCount},
+        {"compression", Le32(bi + 16) == note.compression},
+    };
+    for (const auto& [key, same] : agree)
+        if (!same)
+            return Refuse(why, "the note's " + std::string(key) + " differs from its format");
+    return note;
+}
+
+RecoveryResult RecoverAvi(RecoveryFile& file, const RecoveryNote& note) {
+    const std::uint64_t size = file.Size();
+
+    // A file that starts as a RIFF AVI form got its headers when it was closed.
+    std::uint8_t head[12];
+    if (size >= sizeof head) {
+        if (!file.Read(0, head, sizeof head)) return LeftAlone(kUnreadable);
+        if (IsId(head, "RIFF") && IsId(head + 8, "AVI ")) {
+            switch (FindIndex(file, size)) {
+            case TIndexSearch::Found:
+                return {RecoveryOutcome::Finished, 0, {}};
+            case TIndexSearch::Missing:
+                return LeftAlone("it has headers but no index");
+            case TIndexSearch::Unreadable:
+                return LeftAlone(kUnreadable);
+            }
+        }
+    }
+    if (note.rate == 0 || note.scale == 0) return LeftAlone("the note has no frame rate");
+
+    const auto first = FirstNonZero(file, size);
+    if (!first) return LeftAlone(kUnreadable);
+    const std::uint64_t headerBytes = HeaderListsEnd(note) + 12;
+    TMovie movie;
+    movie.start = *first;
+    if (movie.start == size) {
+        // No frame reached the disk: the headers alone make a file without frames.
+        movie.start = headerBytes;
+    } else {
+        // The first chunk's id, of which a torn file may hold only the beginning.
+        std::uint8_t id[4] = {};
+        const auto n = static_cast<std::size_t>(std::min<std::uint64_t>(4, size - movie.start));
+        if (!file.Read(movie.start, id, n)) return LeftAlone(kUnreadable);
+        const bool frameId = std::memcmp(id, "00db", n) == 0 || std::memcmp(id, "00dc", n) == 0;
+        if (movie.start % 2 != 0 || !frameId) return LeftAlone("not a recording of this program");
+    }
+    // The gap between the stream format and the 'movi' list takes a JUNK chunk, 8 bytes at least.
+    if (movie.start < headerBytes || (movie.start > headerBytes && movie.start < headerBytes + 8))
+        return LeftAlone("no room for the headers");
+    if (!WalkFrames(file, size, note, movie)) return LeftAlone(kUnreadable);
+    const std::uint64_t finalSize = movie.end + movie.index.size();
+    if (finalSize - 8 > kMaxRiffBytes) return LeftAlone("it is too large for an AVI file");
+
+    // Each step leaves a file that is rebuilt again if this one is cut short: the frames alone,
+    // then an index the walk takes for the end of the frames, and last the headers that make
+    // the file finished.
+    if (!file.Resize(movie.end)) return LeftAlone(kUnwritable);
+    if (movie.end > size) {
+        const std::uint8_t pad = 0;
+        if (!file.Write(movie.end - 1, &pad, 1)) return LeftAlone(kUnwritable);
+    }
+    if (!file.Write(movie.end, movie.index.data(), movie.index.size()))
+        return LeftAlone(kUnwritable);
+    const std::vector<std::uint8_t> headers = Headers(note, movie, finalSize);
+    if (!file.Write(0, headers.data(), headers.size())) return LeftAlone(kUnwritable);
+    return {RecoveryOutcome::Rebuilt, static_cast<std::uint32_t>(movie.frames), {}};
+}
+
+} // namespace core
