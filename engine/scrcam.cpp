@@ -1,5 +1,6 @@
 #include "engine/scrcam.h"
 
+#include "core/AviRecovery.h"
 #include "core/CaptureRules.h"
 #include "core/FileSplit.h"
 #include "core/FrameHandOver.h"
@@ -128,17 +129,64 @@ struct TAviOutput {
         if (hr == 0)
             hr = AVIStreamSetFormat(Target(compress), 0, const_cast<BYTE*>(format.data()),
                                     static_cast<LONG>(format.size()));
+        if (hr == 0) WriteNote(name, header);
         return hr;
     }
 
-    // Releases the file and the streams in this order; then the file on disk is complete.
+    // Releases the file and the streams in this order; then the file on disk is complete and
+    // its recovery note goes.
     void Close() {
         file.reset();
         stream.reset();
         compressed.reset();
         if (orphan) ICClose(orphan);
         orphan = nullptr;
+        if (note) {
+            note.reset();
+            DeleteFileW(noteName.c_str());
+        }
     }
+
+    // The recovery note beside the file: what its headers need, should the program end before
+    // it writes them at the close. Held open without sharing while the file is open, so a
+    // second instance of the program knows the file is being written. A note that cannot be
+    // written costs only the recovery, not the recording.
+    void WriteNote(const std::wstring& name, const AVISTREAMINFOW& header) {
+        // The file stream's own format: a compressing stream gives it the compressor's.
+        LONG size = 0;
+        if (AVIStreamReadFormat(stream.get(), 0, nullptr, &size) != 0 ||
+            size < static_cast<LONG>(sizeof(BITMAPINFOHEADER)))
+            return;
+        core::RecoveryNote n;
+        n.format.resize(static_cast<std::size_t>(size));
+        if (AVIStreamReadFormat(stream.get(), 0, n.format.data(), &size) != 0) return;
+        AVISTREAMINFOW info{};
+        AVIStreamInfoW(stream.get(), &info, sizeof info);
+        const auto* f = reinterpret_cast<const BITMAPINFOHEADER*>(n.format.data());
+        n.width = static_cast<std::uint32_t>(f->biWidth);
+        n.height = static_cast<std::uint32_t>(f->biHeight < 0 ? -f->biHeight : f->biHeight);
+        n.bitCount = f->biBitCount;
+        n.compression = f->biCompression;
+        n.handler = info.fccHandler;
+        n.rate = header.dwRate;
+        n.scale = header.dwScale;
+        n.start = header.dwStart;
+        noteName = name + L".recovering";
+        note = FileHandle(CreateFileW(noteName.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                      FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (!note) return;
+        const std::string text = core::FormatRecoveryNote(n);
+        DWORD written = 0;
+        if (!WriteFile(note.get(), text.data(), static_cast<DWORD>(text.size()), &written,
+                       nullptr) ||
+            written != text.size()) {
+            note.reset();
+            DeleteFileW(noteName.c_str());
+        }
+    }
+
+    TKernelHandle note;
+    std::wstring noteName;
 };
 
 std::wstring FolderForSpace(const std::wstring& file) {

@@ -5,6 +5,7 @@
 #include "core/Exception.h"
 #include "core/MainRules.h"
 #include "main/RecordFolder.h"
+#include "main/Recovery.h"
 #include "options/optdlg.h"
 #include "resources/Resources.h"
 #include "settings/libIniFile.h"
@@ -22,6 +23,8 @@ namespace {
 
 // Progress values handed from the worker to the user-interface thread.
 constexpr UINT kProgressMessage = WM_APP + 1;
+// Looks for interrupted recordings once the window is on the screen.
+constexpr UINT kRecoverMessage = WM_APP + 2;
 
 } // namespace
 
@@ -134,6 +137,15 @@ void TfrmMain::FormShow(TObject*) {
     lstFocus->SendToBack();
     lstFocus->SetFocus();
     ShowRecordFolder();
+    PostMessageW(Handle(), kRecoverMessage, 0, 0);
+}
+
+void TfrmMain::RecoverInterruptedRecordings() {
+    const std::wstring report =
+        RecoveryReport(RecoverRecordings(RecordFolder(IniBaseName, Handle())));
+    if (!report.empty())
+        MessageBoxW(Handle(), report.c_str(), L"Zo/quarnelby",
+                    MB_OK | MB_ICONINFORMATION | MB_TOPMOST);
 }
 
 void TfrmMain::FormResize(TObject*) {
@@ -317,6 +329,9 @@ LRESULT TfrmMain::WndProc(UINT msg, WPARAM wp, LPARAM lp) {
         }
         return r;
     }
+    case kRecoverMessage:
+        RecoverInterruptedRecordings();
+        return 0;
     case kProgressMessage:
         // A notification still queued when the recording stopped must not hide the folder again.
         if (ScreenCam && ScreenCam->Recording)

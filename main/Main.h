@@ -59,6 +59,8 @@ public:
     void ShowProgress(engine::TScreenCam& sender);
     // The recording folder in the status line, shortened to fit.
     void ShowRecordFolder();
+    // Rebuilds what a crash left unfinished in the recording folder and tells the user.
+    void RecoverInterruptedRecordings();
 
     // Asks a question in the program's confirmation dialog; 6 Yes, 7 No, 2 Cancel.
     int ShowConfirm(forms::TForm* parent, const std::wstring& caption, const std::wstring& message,

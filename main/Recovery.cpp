@@ -1,0 +1,150 @@
+#include "main/Recovery.h"
+
+#include "base/Handles.h"
+
+#include <windows.h>
+
+#include <algorithm>
+
+namespace mainwin {
+
+namespace {
+
+const wchar_t kNoteSuffix[] = L".recovering";
+constexpr DWORD kMaxNoteBytes = 1 << 16;
+
+// The recording's file as the rebuilding reads and writes it.
+class TWin32RecoveryFile : public core::RecoveryFile {
+public:
+    explicit TWin32RecoveryFile(HANDLE file) : file_(file) {}
+
+    std::uint64_t Size() override {
+        LARGE_INTEGER size{};
+        return GetFileSizeEx(file_, &size) ? static_cast<std::uint64_t>(size.QuadPart) : 0;
+    }
+    bool Read(std::uint64_t offset, void* data, std::size_t size) override {
+        auto* p = static_cast<BYTE*>(data);
+        while (size > 0) {
+            DWORD got = 0;
+            const DWORD part = static_cast<DWORD>(std::min<std::size_t>(size, 1u << 20));
+            if (!Seek(offset) || !ReadFile(file_, p, part, &got, nullptr) || got == 0) return false;
+            p += got, offset += got, size -= got;
+        }
+        return true;
+    }
+    bool Write(std::uint64_t offset, const void* data, std::size_t size) override {
+        const auto* p = static_cast<const BYTE*>(data);
+        while (size > 0) {
+            DWORD put = 0;
+            const DWORD part = static_cast<DWORD>(std::min<std::size_t>(size, 1u << 20));
+            if (!Seek(offset) || !WriteFile(file_, p, part, &put, nullptr) || put == 0) return false;
+            p += put, offset += put, size -= put;
+        }
+        return true;
+    }
+    bool Resize(std::uint64_t size) override { return Seek(size) && SetEndOfFile(file_); }
+
+private:
+    bool Seek(std::uint64_t offset) {
+        LARGE_INTEGER at{};
+        at.QuadPart = static_cast<LONGLONG>(offset);
+        return SetFilePointerEx(file_, at, nullptr, FILE_BEGIN);
+    }
+    HANDLE file_;
+};
+
+std::string ReadNote(HANDLE note, bool& ok) {
+    std::string text(kMaxNoteBytes, '\0');
+    DWORD got = 0;
+    ok = ReadFile(note, text.data(), kMaxNoteBytes, &got, nullptr) && got < kMaxNoteBytes;
+    text.resize(got);
+    return text;
+}
+
+// One note and its file; false when the note is held by a running recording or gone.
+bool RecoverOne(const std::wstring& folder, const std::wstring& noteName, TRecoveredFile& out) {
+    const std::wstring notePath = folder + L"\\" + noteName;
+    const std::wstring aviPath = notePath.substr(0, notePath.size() - std::size(kNoteSuffix) + 1);
+    out.name = noteName.substr(0, noteName.size() - std::size(kNoteSuffix) + 1);
+    // Held without sharing while this program's file is open; taken the same way here, so that
+    // two instances starting together do not rebuild one file twice.
+    base::TKernelHandle note = base::FileHandle(CreateFileW(
+        notePath.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!note) return false;
+    bool readable = false;
+    const std::string text = ReadNote(note.get(), readable);
+    std::string why;
+    const std::optional<core::RecoveryNote> parsed =
+        readable ? core::ParseRecoveryNote(text, why) : std::nullopt;
+    if (!parsed) {
+        out.why = readable ? why : "the note cannot be read";
+        return true;
+    }
+    base::TKernelHandle avi = base::FileHandle(CreateFileW(aviPath.c_str(),
+                                                           GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                                           OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
+                                                           nullptr));
+    if (!avi) {
+        const DWORD error = GetLastError();
+        // Nothing is left to recover when the file itself is gone: its note goes too.
+        if (error == ERROR_FILE_NOT_FOUND) {
+            note.reset();
+            DeleteFileW(notePath.c_str());
+            return false;
+        }
+        out.why = "the file cannot be opened";
+        return true;
+    }
+    TWin32RecoveryFile file(avi.get());
+    const core::RecoveryResult result = core::RecoverAvi(file, *parsed);
+    out.outcome = result.outcome;
+    out.frames = result.frames;
+    out.why = result.why;
+    avi.reset();
+    if (result.outcome != core::RecoveryOutcome::LeftAlone) {
+        note.reset();
+        DeleteFileW(notePath.c_str());
+    }
+    return true;
+}
+
+} // namespace
+
+std::vector<TRecoveredFile> RecoverRecordings(const std::wstring& folder) {
+    std::vector<TRecoveredFile> files;
+    std::vector<std::wstring> notes;
+    WIN32_FIND_DATAW found{};
+    const HANDLE find =
+        FindFirstFileW((folder + L"\\*.avi" + kNoteSuffix).c_str(), &found);
+    if (find == INVALID_HANDLE_VALUE) return files;
+    do {
+        if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) notes.push_back(found.cFileName);
+    } while (FindNextFileW(find, &found));
+    FindClose(find);
+    std::sort(notes.begin(), notes.end());
+    for (const std::wstring& name : notes) {
+        TRecoveredFile file;
+        if (RecoverOne(folder, name, file)) files.push_back(std::move(file));
+    }
+    return files;
+}
+
+std::wstring RecoveryReport(const std::vector<TRecoveredFile>& files) {
+    std::wstring rebuilt, left;
+    for (const TRecoveredFile& f : files) {
+        if (f.outcome == core::RecoveryOutcome::Rebuilt)
+            rebuilt += L"\r\n" + f.name + L": " + std::to_wstring(f.frames) +
+                       (f.frames == 1 ? L" frame" : L" frames");
+        else if (f.outcome == core::RecoveryOutcome::LeftAlone)
+            left += L"\r\n" + f.name + L": " + std::wstring(f.why.begin(), f.why.end());
+    }
+    std::wstring report;
+    if (!rebuilt.empty())
+        report += L"Recordings that were interrupted have been recovered:\r\n" + rebuilt;
+    if (!left.empty())
+        report += std::wstring(report.empty() ? L"" : L"\r\n\r\n") +
+                  L"Interrupted recordings left as they are:\r\n" + left;
+    return report;
+}
+
+} // namespace mainwin
