@@ -236,12 +236,6 @@ TTreeNode TTreeView::Parent(TTreeNode node) {
     return node ? TreeView_GetParent(Handle(), node) : nullptr;
 }
 
-int TTreeView::Level(TTreeNode node) {
-    int level = 0;
-    for (TTreeNode p = Parent(node); p; p = Parent(p)) ++level;
-    return level;
-}
-
 int TTreeView::Index(TTreeNode node) {
     int index = 0;
     for (TTreeNode n = TreeView_GetPrevSibling(Handle(), node); n;
@@ -267,10 +261,6 @@ std::vector<TTreeNode> TTreeView::Children(TTreeNode node) {
          n = TreeView_GetNextSibling(handle_, n))
         nodes.push_back(n);
     return nodes;
-}
-
-void TTreeView::Expand(TTreeNode node) {
-    TreeView_Expand(Handle(), node, TVE_EXPAND);
 }
 
 LRESULT TTreeView::Notify(NMHDR* hdr) {

@@ -171,15 +171,13 @@ public:
     TTreeNode Selected();
     void Select(TTreeNode node);
     TTreeNode FirstNode();
+    // The node above node; nullptr for a top-level node.
     TTreeNode Parent(TTreeNode node);
-    // 0 for a top-level node, 1 for its children, ...
-    int Level(TTreeNode node);
     // The node's position among its siblings, from 0.
     int Index(TTreeNode node);
     std::wstring Text(TTreeNode node);
     // The nodes below node, or the top-level nodes for nullptr.
     std::vector<TTreeNode> Children(TTreeNode node);
-    void Expand(TTreeNode node);
 
     TNotifyEvent OnChange, OnDblClick;
     TTreeCustomDrawEvent OnCustomDrawItem;

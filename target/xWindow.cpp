@@ -141,8 +141,8 @@ void TfrmWindow::FillTree() {
 
 TfrmWindow::TNodeWindows TfrmWindow::ResolveNodeWindow(TTreeNode node) {
     TTreeNode top = node;
-    while (trrWindow->Level(top) > 0)
-        top = trrWindow->Parent(top);
+    while (const TTreeNode above = trrWindow->Parent(top))
+        top = above;
     TNodeWindows windows;
     windows.top = WindowsList1->GetHandle(trrWindow->Index(top));
     windows.chosen =
