@@ -21,6 +21,9 @@ struct RecoveryNote {
     bool operator==(const RecoveryNote&) const = default;
 };
 
+// The note's name is its recording's file name with this appended.
+inline constexpr wchar_t kRecoveryNoteSuffix[] = L".recovering";
+
 // The note as text: a first line naming it, then one "key=value" line per field, the format in
 // hexadecimal, so that a person can read it.
 std::string FormatRecoveryNote(const RecoveryNote& note);

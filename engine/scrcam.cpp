@@ -171,7 +171,7 @@ struct TAviOutput {
         n.rate = header.dwRate;
         n.scale = header.dwScale;
         n.start = header.dwStart;
-        noteName = name + L".recovering";
+        noteName = name + core::kRecoveryNoteSuffix;
         note = FileHandle(CreateFileW(noteName.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                                       FILE_ATTRIBUTE_NORMAL, nullptr));
         if (!note) return;

@@ -10,7 +10,7 @@ namespace mainwin {
 
 namespace {
 
-const wchar_t kNoteSuffix[] = L".recovering";
+using core::kRecoveryNoteSuffix;
 constexpr DWORD kMaxNoteBytes = 1 << 16;
 
 // The recording's file as the rebuilding reads and writes it.
@@ -23,28 +23,32 @@ public:
         return GetFileSizeEx(file_, &size) ? static_cast<std::uint64_t>(size.QuadPart) : 0;
     }
     bool Read(std::uint64_t offset, void* data, std::size_t size) override {
-        auto* p = static_cast<BYTE*>(data);
-        while (size > 0) {
-            DWORD got = 0;
-            const DWORD part = static_cast<DWORD>(std::min<std::size_t>(size, 1u << 20));
-            if (!Seek(offset) || !ReadFile(file_, p, part, &got, nullptr) || got == 0) return false;
-            p += got, offset += got, size -= got;
-        }
-        return true;
+        return Transfer(offset, static_cast<BYTE*>(data), size,
+                        [this](BYTE* p, DWORD n, DWORD& done) {
+                            return ReadFile(file_, p, n, &done, nullptr);
+                        });
     }
     bool Write(std::uint64_t offset, const void* data, std::size_t size) override {
-        const auto* p = static_cast<const BYTE*>(data);
-        while (size > 0) {
-            DWORD put = 0;
-            const DWORD part = static_cast<DWORD>(std::min<std::size_t>(size, 1u << 20));
-            if (!Seek(offset) || !WriteFile(file_, p, part, &put, nullptr) || put == 0) return false;
-            p += put, offset += put, size -= put;
-        }
-        return true;
+        return Transfer(offset, static_cast<const BYTE*>(data), size,
+                        [this](const BYTE* p, DWORD n, DWORD& done) {
+                            return WriteFile(file_, p, n, &done, nullptr);
+                        });
     }
     bool Resize(std::uint64_t size) override { return Seek(size) && SetEndOfFile(file_); }
 
 private:
+    // Reads or writes size bytes at offset in parts the system calls take, until all are done or
+    // a call fails or moves nothing.
+    template <class Bytes, class Call>
+    bool Transfer(std::uint64_t offset, Bytes* p, std::size_t size, Call call) {
+        while (size > 0) {
+            DWORD done = 0;
+            const DWORD part = static_cast<DWORD>(std::min<std::size_t>(size, 1u << 20));
+            if (!Seek(offset) || !call(p, part, done) || done == 0) return false;
+            p += done, offset += done, size -= done;
+        }
+        return true;
+    }
     bool Seek(std::uint64_t offset) {
         LARGE_INTEGER at{};
         at.QuadPart = static_cast<LONGLONG>(offset);
@@ -64,8 +68,9 @@ std::string ReadNote(HANDLE note, bool& ok) {
 // One note and its file; false when the note is held by a running recording or gone.
 bool RecoverOne(const std::wstring& folder, const std::wstring& noteName, TRecoveredFile& out) {
     const std::wstring notePath = folder + L"\\" + noteName;
-    const std::wstring aviPath = notePath.substr(0, notePath.size() - std::size(kNoteSuffix) + 1);
-    out.name = noteName.substr(0, noteName.size() - std::size(kNoteSuffix) + 1);
+    const std::wstring aviPath =
+        notePath.substr(0, notePath.size() - std::size(kRecoveryNoteSuffix) + 1);
+    out.name = noteName.substr(0, noteName.size() - std::size(kRecoveryNoteSuffix) + 1);
     // Held without sharing while this program's file is open; taken the same way here, so that
     // two instances starting together do not rebuild one file twice.
     base::TKernelHandle note = base::FileHandle(CreateFileW(
@@ -80,16 +85,17 @@ bool RecoverOne(const std::wstring& folder, const std::wstring& noteName, TRecov
         out.why = readable ? why : "the note cannot be read";
         return true;
     }
-    base::TKernelHandle avi = base::FileHandle(CreateFileW(aviPath.c_str(),
-                                                           GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                                                           OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
-                                                           nullptr));
+    base::TKernelHandle avi =
+        base::FileHandle(CreateFileW(aviPath.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                     OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    const auto dropNote = [&] {
+        note.reset();
+        DeleteFileW(notePath.c_str());
+    };
     if (!avi) {
-        const DWORD error = GetLastError();
         // Nothing is left to recover when the file itself is gone: its note goes too.
-        if (error == ERROR_FILE_NOT_FOUND) {
-            note.reset();
-            DeleteFileW(notePath.c_str());
+        if (GetLastError() == ERROR_FILE_NOT_FOUND) {
+            dropNote();
             return false;
         }
         out.why = "the file cannot be opened";
@@ -101,10 +107,7 @@ bool RecoverOne(const std::wstring& folder, const std::wstring& noteName, TRecov
     out.frames = result.frames;
     out.why = result.why;
     avi.reset();
-    if (result.outcome != core::RecoveryOutcome::LeftAlone) {
-        note.reset();
-        DeleteFileW(notePath.c_str());
-    }
+    if (result.outcome != core::RecoveryOutcome::LeftAlone) dropNote();
     return true;
 }
 
@@ -114,8 +117,7 @@ std::vector<TRecoveredFile> RecoverRecordings(const std::wstring& folder) {
     std::vector<TRecoveredFile> files;
     std::vector<std::wstring> notes;
     WIN32_FIND_DATAW found{};
-    const HANDLE find =
-        FindFirstFileW((folder + L"\\*.avi" + kNoteSuffix).c_str(), &found);
+    const HANDLE find = FindFirstFileW((folder + L"\\*.avi" + kRecoveryNoteSuffix).c_str(), &found);
     if (find == INVALID_HANDLE_VALUE) return files;
     do {
         if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) notes.push_back(found.cFileName);
