@@ -291,9 +291,9 @@ LRESULT TTreeView::CustomDraw(NMTVCUSTOMDRAW& draw) {
         TCanvas canvas(draw.nmcd.hdc);
         canvas.SetFont(TFont(Font().Name(), Font().Height(), Font().Charset(), draw.clrText));
         canvas.SetBrushColor(draw.clrTextBk);
-        const bool selected = (TreeView_GetItemState(handle_, node, TVIS_SELECTED) & TVIS_SELECTED) != 0;
-        TTreeItemDraw item{canvas, node, selected,
-                           base::FromRECT(text)};
+        const bool selected =
+            (TreeView_GetItemState(handle_, node, TVIS_SELECTED) & TVIS_SELECTED) != 0;
+        TTreeItemDraw item{canvas, node, selected, base::FromRECT(text)};
         OnCustomDrawItem(this, item);
         drawFont_ = canvas.Font();
         textColor = ColorToRGB(canvas.Font().Color());

@@ -145,8 +145,7 @@ TfrmWindow::TNodeWindows TfrmWindow::ResolveNodeWindow(TTreeNode node) {
         top = above;
     TNodeWindows windows;
     windows.top = WindowsList1->GetHandle(trrWindow->Index(top));
-    windows.chosen =
-        top == node ? windows.top : ChildWindowAt(windows.top, trrWindow->Index(node));
+    windows.chosen = top == node ? windows.top : ChildWindowAt(windows.top, trrWindow->Index(node));
     return windows;
 }
 
@@ -165,8 +164,8 @@ void TfrmWindow::trrWindowChange(TObject*) {
 
 void TfrmWindow::trrWindowCustomDrawItem(TObject*, TTreeItemDraw& item) {
     TCanvas& canvas = item.canvas;
-    canvas.SetFont(
-        TFont(kJapaneseFontName, -12, SHIFTJIS_CHARSET, clBlack, item.selected ? unsigned{fsBold} : 0u));
+    canvas.SetFont(TFont(kJapaneseFontName, -12, SHIFTJIS_CHARSET, clBlack,
+                         item.selected ? unsigned{fsBold} : 0u));
     if (item.selected) canvas.SetBrushColor(clLime);
     canvas.FillRect(item.textRect);
     canvas.TextRect(item.textRect, item.textRect.left, item.textRect.top + 1,
