@@ -1,5 +1,7 @@
 #include "core/AviRecovery.h"
 
+#include "core/CaptureRules.h"
+
 #include <algorithm>
 #include <array>
 #include <cstring>
@@ -77,9 +79,7 @@ std::uint32_t Le32(const std::uint8_t* p) {
 }
 
 constexpr std::uint32_t Fourcc(const char (&id)[5]) {
-    return static_cast<std::uint8_t>(id[0]) | static_cast<std::uint8_t>(id[1]) << 8 |
-           static_cast<std::uint8_t>(id[2]) << 16 |
-           static_cast<std::uint32_t>(static_cast<std::uint8_t>(id[3])) << 24;
+    return FourCC(id[0], id[1], id[2], id[3]);
 }
 
 bool IsId(const std::uint8_t* p, const char (&id)[5]) {
