@@ -39,36 +39,37 @@ int ConfirmButtonSet(const std::wstring& buttons) {
     return 1;
 }
 
-ConfirmLayout LayoutConfirm(const Rect& label, const Rect& parent, int buttonSet) {
+ConfirmLayout LayoutConfirm(const Rect& label, const Rect& parent, int buttonSet, int dpi) {
+    const auto s = [dpi](int v) { return ScaleToDpi(v, dpi); };
     ConfirmLayout l;
-    const int right = label.left + label.width + 20;
-    l.dialog.width = right > 310 ? right + 16 : 330;
-    l.dialog.height = label.top + label.height + 90;
+    const int right = label.left + label.width + s(20);
+    l.dialog.width = right > s(310) ? right + s(16) : s(330);
+    l.dialog.height = label.top + label.height + s(90);
     const Point corner = CenteredIn(l.dialog.Extent(), parent);
     l.dialog.left = corner.x;
     l.dialog.top = corner.y;
 
     const int h = l.dialog.width / 2;
-    // Three 76-pixel buttons with 4-pixel gaps centred on h; fewer buttons close up.
-    l.buttonLeft[0] = h - 118;
-    l.buttonLeft[1] = h - 38;
-    l.buttonLeft[2] = h + 42;
+    // Three 76-pixel (at 96 dpi) buttons with 4-pixel gaps centred on h; fewer buttons close up.
+    l.buttonLeft[0] = h - s(118);
+    l.buttonLeft[1] = h - s(38);
+    l.buttonLeft[2] = h + s(42);
     switch (buttonSet) {
     case 2:
-        l.buttonLeft[0] = h - 78;
-        l.buttonLeft[1] = h + 2;
+        l.buttonLeft[0] = h - s(78);
+        l.buttonLeft[1] = h + s(2);
         l.buttonShown[0] = l.buttonShown[1] = true;
         break;
     case 3:
-        l.buttonLeft[0] = h - 78;
-        l.buttonLeft[2] = h + 2;
+        l.buttonLeft[0] = h - s(78);
+        l.buttonLeft[2] = h + s(2);
         l.buttonShown[0] = l.buttonShown[2] = true;
         break;
     case 4:
         l.buttonShown[0] = l.buttonShown[1] = l.buttonShown[2] = true;
         break;
     default:
-        l.buttonLeft[0] = h - 38;
+        l.buttonLeft[0] = h - s(38);
         l.buttonShown[0] = true;
         break;
     }

@@ -28,8 +28,10 @@ struct ConfirmLayout {
 };
 
 // Lays the dialog out around its message label (position and size inside the dialog, as the
-// label sized itself to the text) and centres it on the parent's outer bounds.
-ConfirmLayout LayoutConfirm(const Rect& label, const Rect& parent, int buttonSet);
+// label sized itself to the text) and centres it on the parent's outer bounds; margins and
+// button places are scaled to the dialog's dpi.
+ConfirmLayout LayoutConfirm(const Rect& label, const Rect& parent, int buttonSet,
+                            int dpi = kDesignDpi);
 
 // The button that gets the focus: 1 and 2 name buttons 1 and 2, anything else button 3.
 int ConfirmFocusButton(int defaultButton);

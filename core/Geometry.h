@@ -33,4 +33,22 @@ constexpr Point CenteredIn(Size size, const Rect& area) {
     return {area.left + (area.width - size.width) / 2, area.top + (area.height - size.height) / 2};
 }
 
+// Display scaling: layouts are given in pixels at 96 dots per inch and drawn at `dpi`.
+inline constexpr int kDesignDpi = 96;
+// v * to / from, rounded half away from zero (as the platform's MulDiv).
+constexpr int ScaleBetween(int v, int to, int from) {
+    const long long n = static_cast<long long>(v) * to;
+    const long long half = from / 2;
+    return static_cast<int>(n >= 0 ? (n + half) / from : -((-n + half) / from));
+}
+constexpr int ScaleToDpi(int v, int dpi) {
+    return ScaleBetween(v, dpi, kDesignDpi);
+}
+// Every edge scaled, so that neighbours stay neighbours.
+constexpr Rect ScaleBetween(const Rect& r, int to, int from) {
+    const int left = ScaleBetween(r.left, to, from), top = ScaleBetween(r.top, to, from);
+    return Rect::FromEdges(left, top, ScaleBetween(r.Right(), to, from),
+                           ScaleBetween(r.Bottom(), to, from));
+}
+
 } // namespace core

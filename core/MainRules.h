@@ -16,9 +16,9 @@ inline constexpr int kMainKeyMinSize = 140;
 // the panel's width and its height plus 1 (left, top, width, height).
 Rect CaptureRectangle(Point panelScreenOrigin, Size panelSize);
 
-// The close button shows only on windows at least 166 pixels wide (outer).
-constexpr bool CloseButtonVisible(int outerWidth) {
-    return outerWidth >= 166;
+// The close button shows only on windows at least 166 pixels wide (outer, at 96 dpi).
+constexpr bool CloseButtonVisible(int outerWidth, int dpi = kDesignDpi) {
+    return outerWidth >= ScaleToDpi(166, dpi);
 }
 
 enum class ArrowKey { Left = 37, Up = 38, Right = 39, Down = 40 };

@@ -170,16 +170,21 @@ void TWinControl::CreateParams(TCreateParams& p) {
 
 void TWinControl::CreateHandle() {
     RegisterClasses();
-    TCreateParams p;
-    p.bounds = bounds_;
-    CreateParams(p);
     HWND parentWnd = nullptr;
     if (parent_) {
         parentWnd = parent_->Handle();
+        // A control declared at 96 dpi is made at its form's.
+        if (parent_->dpi_ != dpi_) {
+            ChangeScale(parent_->dpi_, dpi_);
+            dpi_ = parent_->dpi_;
+        }
     } else if (TForm* main = Application.MainForm();
                main && main != this && main->HandleAllocated()) {
         parentWnd = main->Handle(); // forms are owned by the main form
     }
+    TCreateParams p;
+    p.bounds = bounds_;
+    CreateParams(p);
     systemClass_ = p.system;
     const wchar_t* cls = p.className ? p.className : kControlClass;
     HWND wnd = CreateWindowExW(p.exStyle, cls, caption_.c_str(), p.style, p.bounds.left,
@@ -612,6 +617,13 @@ LRESULT TWinControl::WndProc(UINT msg, WPARAM wp, LPARAM lp) {
     return DefaultHandler(msg, wp, lp);
 }
 
+void TWinControl::ChangeScale(int to, int from) {
+    if (!dynamic_cast<TForm*>(this)) bounds_ = core::ScaleBetween(bounds_, to, from);
+    anchorRight_ = core::ScaleBetween(anchorRight_, to, from);
+    anchorBottom_ = core::ScaleBetween(anchorBottom_, to, from);
+    if (!parentFont_) font_ = font_.Scaled(to, from);
+}
+
 void TWinControl::FontChanged() {
     if (systemClass_ && handle_) {
         sysFont_ = Font();
@@ -694,6 +706,7 @@ void TLabel::SetCaption(std::wstring v) {
 
 void TLabel::Added() {
     TCustomControl::Added();
+    AdjustSize(); // in the font at the form's dpi
     // Text lies under the controls beside it: where a long caption reaches a box, the box shows.
     SendToBack();
 }

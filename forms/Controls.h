@@ -166,6 +166,11 @@ public:
     bool TabStop() const { return tabStop_; }
     int TabOrder() const { return tabOrder_; }
 
+    // The dots per inch the control's bounds and font are in: 96 until its window exists, then
+    // its form's. Scale turns a length given at 96 dpi into one at the control's dpi.
+    int PixelsPerInch() const { return dpi_; }
+    int Scale(int v) const { return core::ScaleToDpi(v, dpi_); }
+
     bool Focused() const;
     bool CanFocus() const;
     void SetFocus();
@@ -194,6 +199,10 @@ protected:
     void SetTabStop(bool v) { tabStop_ = v; }
     void SetTabOrder(std::optional<int> v);
     void SetFont(const std::optional<TFont>& f);
+
+    // Scales the bounds, the distances kept by the anchors and an own font from dpi `from` to
+    // dpi `to` (a form scales its own size). A kind with other lengths scales them too.
+    virtual void ChangeScale(int to, int from);
 
     virtual void CreateParams(TCreateParams& params);
     void CreateHandle();
@@ -266,6 +275,7 @@ private:
     int tabOrder_ = 0;
     bool aligning_ = false;
     bool keyPreprocessed_ = false;
+    int dpi_ = core::kDesignDpi;
     TFont sysFont_; // the font a system control was given, kept alive while it uses it
 };
 

@@ -1,5 +1,6 @@
 #include "forms/Forms.h"
 
+#include "base/Dpi.h"
 #include "base/WinUtil.h"
 #include "core/Exception.h"
 
@@ -101,9 +102,21 @@ void TForm::CreateParams(TCreateParams& p) {
 }
 
 void TForm::HandleCreated() {
-    if (clientSize_) {
-        SetClientWidth(clientSize_->width);
-        SetClientHeight(clientSize_->height);
+    // The form is declared at 96 dpi; on a scaled display its client area and font grow by the
+    // window's dpi, while the frame takes the system's size for that dpi.
+    std::optional<core::Size> client = clientSize_;
+    if (const int dpi = base::WindowDpi(handle_); dpi != PixelsPerInch()) {
+        if (!client)
+            client = base::ClientSizeAtDpi(handle_, BoundsRect().Extent(), PixelsPerInch());
+        client = core::Size{core::ScaleBetween(client->width, dpi, PixelsPerInch()),
+                            core::ScaleBetween(client->height, dpi, PixelsPerInch())};
+        ChangeScale(dpi, PixelsPerInch());
+        dpi_ = dpi;
+        FontChanged();
+    }
+    if (client) {
+        SetClientWidth(client->width);
+        SetClientHeight(client->height);
     }
     if (iconName_) {
         icon_.reset(static_cast<HICON>(
@@ -125,7 +138,12 @@ void TForm::Adopt(TComponent& c) {
 void TForm::Loaded() {
     Handle();
     loading_ = false;
-    // Align once all sizes are known, containers before their contents.
+    AlignAll();
+    if (OnCreate) OnCreate(this);
+}
+
+void TForm::AlignAll() {
+    // Containers before their contents, once all sizes are known.
     std::vector<TWinControl*> pending{this};
     while (!pending.empty()) {
         TWinControl* c = pending.back();
@@ -134,7 +152,34 @@ void TForm::Loaded() {
         for (TWinControl* k : c->Controls())
             pending.push_back(k);
     }
-    if (OnCreate) OnCreate(this);
+}
+
+void TForm::DpiChanged(int dpi, const RECT& suggested) {
+    const int from = PixelsPerInch();
+    if (dpi <= 0 || dpi == from) return;
+    ChangeScale(dpi, from);
+    dpi_ = dpi;
+    FontChanged();
+    for (const auto& comp : components_) {
+        auto* w = dynamic_cast<TWinControl*>(comp.get());
+        if (!w || w->dpi_ != from) continue; // not made yet: it scales when it is
+        w->ChangeScale(dpi, from);
+        w->dpi_ = dpi;
+        if (w->handle_) {
+            SetWindowPos(w->handle_, nullptr, w->bounds_.left, w->bounds_.top, w->bounds_.width,
+                         w->bounds_.height, SWP_NOZORDER | SWP_NOACTIVATE);
+            w->UpdateBoundsFromWindow();
+        }
+        if (!w->parentFont_)
+            w->FontChanged();
+        else
+            w->ParentFontChanged();
+    }
+    // The system's suggestion keeps the window where it is relative to the mouse or the monitor.
+    SetWindowPos(handle_, nullptr, suggested.left, suggested.top, suggested.right - suggested.left,
+                 suggested.bottom - suggested.top, SWP_NOZORDER | SWP_NOACTIVATE);
+    UpdateBoundsFromWindow();
+    AlignAll();
 }
 
 void TForm::SetVisible(bool v) {
@@ -341,6 +386,9 @@ LRESULT TForm::WndProc(UINT msg, WPARAM wp, LPARAM lp) {
     switch (msg) {
     case WM_CLOSE:
         Close();
+        return 0;
+    case WM_DPICHANGED:
+        DpiChanged(LOWORD(wp), *reinterpret_cast<const RECT*>(lp));
         return 0;
     case kReleaseMessage:
         Free(); // nothing of this object may be touched after this

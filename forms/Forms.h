@@ -108,6 +108,11 @@ protected:
 private:
     friend class TWinControl;
     void Adopt(TComponent& c);
+    // Lays out the docked and anchored controls of every container.
+    void AlignAll();
+    // The window moved to a monitor of another dpi: its layout and fonts are scaled to it and
+    // the window takes the system's suggested rectangle.
+    void DpiChanged(int dpi, const RECT& suggested);
     void ControlFocused(TWinControl* c);
     void ControlDestroyed(TWinControl* c);
     void AddHint(TWinControl* c);

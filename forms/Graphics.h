@@ -60,6 +60,10 @@ public:
     TColor Color() const { return color_; }
     unsigned Style() const { return style_; }
     void SetColor(TColor v) { color_ = v; }
+    // The same font with its height scaled from dpi `from` to dpi `to`.
+    TFont Scaled(int to, int from) const {
+        return TFont(name_, core::ScaleBetween(height_, to, from), charset_, color_, style_);
+    }
 
     HFONT Handle() const;
     bool operator==(const TFont& o) const {

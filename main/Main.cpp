@@ -118,7 +118,8 @@ TfrmMain::~TfrmMain() = default;
 void TfrmMain::FormCreate(TObject*) {
     IniBaseName = settings::GetAppDir() + L"\\Quarnelby";
     settings::LoadFormPos(IniBaseName, L"FORM", L"Main", *this);
-    settings::LoadFormSize(IniBaseName, L"FORM", L"Main", core::Size{328, 290}, *this);
+    // The default size is the declared one, as the display's scaling made it.
+    settings::LoadFormSize(IniBaseName, L"FORM", L"Main", BoundsRect().Extent(), *this);
     ui::AssignImeName(*this);
     ui::ReplaceCursor(*this, crHandPoint, 1);
     ScreenCam = new engine::TScreenCam(Handle());
@@ -150,7 +151,7 @@ void TfrmMain::RecoverInterruptedRecordings() {
 
 void TfrmMain::FormResize(TObject*) {
     ShowRecordFolder();
-    if (btnClose) btnClose->SetVisible(core::CloseButtonVisible(Width()));
+    if (btnClose) btnClose->SetVisible(core::CloseButtonVisible(Width(), PixelsPerInch()));
 }
 
 void TfrmMain::FormCloseQuery(TObject*, bool& canClose) {
@@ -300,7 +301,8 @@ LRESULT TfrmMain::WndProc(UINT msg, WPARAM wp, LPARAM lp) {
     switch (msg) {
     case WM_GETMINMAXINFO: {
         auto* info = reinterpret_cast<MINMAXINFO*>(lp);
-        info->ptMinTrackSize = POINT{core::kMainMinTrackWidth, core::kMainMinTrackHeight};
+        info->ptMinTrackSize =
+            POINT{Scale(core::kMainMinTrackWidth), Scale(core::kMainMinTrackHeight)};
         return 0;
     }
     case WM_WINDOWPOSCHANGING: {

@@ -164,7 +164,7 @@ void TfrmWindow::trrWindowChange(TObject*) {
 
 void TfrmWindow::trrWindowCustomDrawItem(TObject*, TTreeItemDraw& item) {
     TCanvas& canvas = item.canvas;
-    canvas.SetFont(TFont(kJapaneseFontName, -12, SHIFTJIS_CHARSET, clBlack,
+    canvas.SetFont(TFont(kJapaneseFontName, Scale(-12), SHIFTJIS_CHARSET, clBlack,
                          item.selected ? unsigned{fsBold} : 0u));
     if (item.selected) canvas.SetBrushColor(clLime);
     canvas.FillRect(item.textRect);

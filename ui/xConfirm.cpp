@@ -81,7 +81,8 @@ void TfrmConfirm::Prepare(TForm* parent, const std::wstring& caption, const std:
     }
     const core::Rect around = parent ? parent->BoundsRect() : base::WorkAreaOrScreen();
     buttonSet_ = core::ConfirmButtonSet(buttons);
-    const core::ConfirmLayout l = core::LayoutConfirm(lblMsg->BoundsRect(), around, buttonSet_);
+    const core::ConfirmLayout l =
+        core::LayoutConfirm(lblMsg->BoundsRect(), around, buttonSet_, PixelsPerInch());
     SetBounds(l.dialog);
     TxpButtonEx* row[3] = {btnMode1, btnMode2, btnMode3};
     for (int i = 0; i < 3; ++i) {
