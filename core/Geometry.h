@@ -44,11 +44,11 @@ constexpr int ScaleBetween(int v, int to, int from) {
 constexpr int ScaleToDpi(int v, int dpi) {
     return ScaleBetween(v, dpi, kDesignDpi);
 }
-// Every edge scaled, so that neighbours stay neighbours.
+// Corner and size scaled each on its own, so that scaling back gives the rectangle again even
+// after the docked controls were laid out anew in between.
 constexpr Rect ScaleBetween(const Rect& r, int to, int from) {
-    const int left = ScaleBetween(r.left, to, from), top = ScaleBetween(r.top, to, from);
-    return Rect::FromEdges(left, top, ScaleBetween(r.Right(), to, from),
-                           ScaleBetween(r.Bottom(), to, from));
+    return {ScaleBetween(r.left, to, from), ScaleBetween(r.top, to, from),
+            ScaleBetween(r.width, to, from), ScaleBetween(r.height, to, from)};
 }
 
 } // namespace core

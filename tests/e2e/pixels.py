@@ -159,6 +159,14 @@ def main(argv):
         colour, problems = outline(load(argv[2]), load(argv[3]), *(int(v) for v in argv[4:8]))
         print(colour, *problems, sep="\n")
         return 1 if problems else 0
+    elif argv[1] == "ink":
+        # Rows of a box that hold anything but its background colour: the height of its text.
+        img = load(argv[2])
+        x0, y0, x1, y1 = (int(v) for v in argv[3:7])
+        colour = tuple(int(v) for v in argv[7:10])
+        rows = [y for y in range(y0, y1 + 1)
+                if any(pixel(img, x, y) != colour for x in range(x0, x1 + 1))]
+        print(max(rows) - min(rows) + 1 if rows else 0)
     elif argv[1] == "fuchsia":
         count = fuchsia(load(argv[2]))
         print(count)

@@ -68,6 +68,18 @@ TEST(ConfirmRules, ButtonRowPerSet) {
     EXPECT_EQ(ync.buttonLeft[2], 165 + 42);
 }
 
+TEST(ConfirmRules, MarginsAndButtonPlacesScaleWithTheDpi) {
+    // At 144 dpi the label measured 1.5 times as large: the same dialog, 1.5 times as large.
+    auto l = LayoutConfirm({95, 27, 506, 54}, {0, 0, 1200, 900}, 4, 144);
+    EXPECT_EQ(l.dialog.width, 95 + 506 + 30 + 24);
+    EXPECT_EQ(l.dialog.height, 27 + 54 + 135);
+    const int h = l.dialog.width / 2;
+    EXPECT_EQ(l.buttonLeft[0], h - 177);
+    EXPECT_EQ(l.buttonLeft[1], h - 57);
+    EXPECT_EQ(l.buttonLeft[2], h + 63);
+    EXPECT_EQ(LayoutConfirm({95, 27, 100, 18}, {0, 0, 1200, 900}, 1, 144).dialog.width, 495);
+}
+
 TEST(ConfirmRules, CentresOnTheParentEvenWhenNarrower) {
     Rect label{63, 18, 150, 12};
     auto wide = LayoutConfirm(label, {100, 50, 500, 400}, 1);

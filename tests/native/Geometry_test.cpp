@@ -20,3 +20,15 @@ TEST(Geometry, EdgesAndExtentAgree) {
     EXPECT_EQ(r.Right(), 288);
     EXPECT_EQ(r.Bottom(), 300);
 }
+
+TEST(Geometry, ScalingRoundsHalfAwayFromZeroAndComesBackExactly) {
+    EXPECT_EQ(core::ScaleToDpi(17, 144), 26);   // 25.5
+    EXPECT_EQ(core::ScaleToDpi(-11, 144), -17); // a font height: -16.5
+    EXPECT_EQ(core::ScaleToDpi(7, 120), 9);     // 8.75
+    EXPECT_EQ(core::ScaleBetween(Rect{1, 1, 20, 21}, 144, 96), (Rect{2, 2, 30, 32}));
+    // 96 -> 144 -> 96 and 96 -> 120 -> 96 give every length back.
+    for (int v = -400; v <= 400; ++v) {
+        ASSERT_EQ(core::ScaleBetween(core::ScaleBetween(v, 144, 96), 96, 144), v) << v;
+        ASSERT_EQ(core::ScaleBetween(core::ScaleBetween(v, 120, 96), 96, 120), v) << v;
+    }
+}

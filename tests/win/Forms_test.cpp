@@ -10,6 +10,7 @@
 #include <chrono>
 #include <string>
 #include <thread>
+#include <vector>
 
 using namespace forms;
 
@@ -199,6 +200,57 @@ TEST_F(FormsTest, DeclaredControlsAreAlignedAndAnchored) {
     f->SetClientHeight(300);
     EXPECT_EQ(f->ClientHeight(), 300);
     EXPECT_EQ(f->pnlMsg->Top(), 283);
+}
+
+// A move to a monitor of another dpi, as the system reports it: the suggested outer rectangle
+// keeps the corner and scales the client area.
+void ChangeDpi(TForm& f, int dpi, core::Size client) {
+    RECT frame{0, 0, 0, 0};
+    AdjustWindowRectEx(&frame, static_cast<DWORD>(GetWindowLongPtrW(f.Handle(), GWL_STYLE)), FALSE,
+                       static_cast<DWORD>(GetWindowLongPtrW(f.Handle(), GWL_EXSTYLE)));
+    RECT suggested{f.Left(), f.Top(), f.Left() + client.width + frame.right - frame.left,
+                   f.Top() + client.height + frame.bottom - frame.top};
+    SendMessageW(f.Handle(), WM_DPICHANGED, MAKEWPARAM(dpi, dpi),
+                 reinterpret_cast<LPARAM>(&suggested));
+}
+
+int WindowFontHeight(HWND wnd) {
+    LOGFONTW lf{};
+    GetObjectW(reinterpret_cast<HFONT>(SendMessageW(wnd, WM_GETFONT, 0, 0)), sizeof lf, &lf);
+    return lf.lfHeight;
+}
+
+TEST_F(FormsTest, ADpiChangeScalesTheLayoutAndFontsAndComesBackExactly) {
+    TFormPtr<TfrmSample> f(new TfrmSample);
+    const int cw = f->ClientWidth(), ch = f->ClientHeight();
+    std::vector<core::Rect> at96;
+    for (const auto& c : f->Components())
+        at96.push_back(dynamic_cast<TWinControl&>(*c).BoundsRect());
+    const int labelHeight = f->lblText->Height();
+
+    ChangeDpi(*f, 144, {cw * 3 / 2, ch * 3 / 2});
+    EXPECT_EQ(f->PixelsPerInch(), 144);
+    EXPECT_EQ(f->btnRec->PixelsPerInch(), 144);
+    EXPECT_EQ(f->ClientHeight(), ch * 3 / 2);
+    EXPECT_EQ(f->pnlMenu->Height(), 36);
+    EXPECT_EQ(f->pnlMsg->Height(), 26);
+    EXPECT_EQ(f->pnlMsg->Top(), f->ClientHeight() - 26);
+    EXPECT_EQ(f->pnlMenu->Top(), f->ClientHeight() - 62);
+    EXPECT_EQ(f->btnRec->BoundsRect(), (core::Rect{2, 2, 30, 32}));
+    EXPECT_EQ(f->btnPause->Left(), f->btnRec->BoundsRect().Right());
+    EXPECT_EQ(f->ClientWidth() - f->btnClose->BoundsRect().Right(), 2); // 1 pixel at 96
+    EXPECT_EQ(f->Font().Height(), -18);
+    EXPECT_EQ(f->pnlMsg->Font().Height(), -17);
+    EXPECT_EQ(WindowFontHeight(f->lstOne->Handle()), -18); // a system control is told
+    EXPECT_GT(f->lblText->Height(), labelHeight);
+
+    ChangeDpi(*f, 96, {cw, ch});
+    EXPECT_EQ(f->ClientWidth(), cw);
+    EXPECT_EQ(f->ClientHeight(), ch);
+    for (std::size_t i = 0; i < at96.size(); ++i)
+        EXPECT_EQ(dynamic_cast<TWinControl&>(*f->Components()[i]).BoundsRect(), at96[i]) << i;
+    EXPECT_EQ(f->pnlMsg->Font().Height(), -11);
+    EXPECT_EQ(WindowFontHeight(f->lstOne->Handle()), -12);
 }
 
 TEST_F(FormsTest, LabelAutoSizeBreaksLinesAtCarriageReturns) {
