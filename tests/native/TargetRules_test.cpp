@@ -57,3 +57,23 @@ TEST(TargetRules, ChildLineJoinsClassAndTitle) {
     EXPECT_EQ(ChildLine(L"EDIT", L"ABC"), L"[ EDIT ]  :  \tABC");
     EXPECT_EQ(ChildLine(L"BUTTON", L""), L"[ BUTTON ]  :  \t");
 }
+
+TEST(TargetRules, OnAnotherMonitorItsWorkAreaClampsAllFourEdges) {
+    // Right of the main monitor: the corner stays on it, the size within its width.
+    const Rect right{1024, 0, 1024, 768};
+    const Point rightOrigin = right.Origin();
+    EXPECT_EQ(
+        FitCameraToWindow(TargetBox(1026, 10, 3000, 900), kCamOffset, kBars, right, rightOrigin),
+        (CameraFit{1024, 0, 1024, 768}));
+    EXPECT_EQ(
+        FitCameraToWindow(TargetBox(2045, 300, 2100, 400), kCamOffset, kBars, right, rightOrigin)
+            .left,
+        2040);
+    EXPECT_EQ(
+        FitCameraToWindow(TargetBox(1100, 50, 1740, 530), kCamOffset, kBars, right, rightOrigin),
+        (CameraFit{1096, 27, 641, 522}));
+    // Left of and above it, with a task bar at its bottom: a maximised window there.
+    EXPECT_EQ(FitCameraToWindow(TargetBox(-1284, -204, 4, 794), kCamOffset, kBars,
+                                Rect{-1280, -200, 1280, 994}, Point{-1280, -200}),
+              (CameraFit{-1280, -200, 1280, 994}));
+}
