@@ -15,7 +15,7 @@ close_app() {
 e2e_ini_set "$E2E_INI" FORM MainLeft 5000
 e2e_ini_set "$E2E_INI" FORM MainTop 5000
 e2e_wine "$E2E_APP/quarnelby.exe"
-id=$(e2e_wait_window "Zo/quarnelby") || fail "the main window did not appear"
+id=$(e2e_wait_window "Zo/quarnelby") || fail "the main window did not appear on the screen"
 read -r x y w h < <(e2e_geometry "$id")
 echo "stored at 5000,5000: opened at $x,$y ${w}x$h"
 [ "$w $h" = "328 290" ] || fail "the size changed to ${w}x$h"

@@ -22,7 +22,7 @@ close_app() {
 }
 start_app() { # sets id to the main window's
     e2e_wine "$E2E_APP/quarnelby.exe"
-    id=$(e2e_wait_window "Zo/quarnelby") || fail "the main window did not appear"
+    id=$(e2e_wait_window "Zo/quarnelby") || fail "the main window did not appear on the screen"
 }
 store_place() {
     local key value
