@@ -119,13 +119,13 @@ void TfrmMain::FormCreate(TObject*) {
     IniBaseName = settings::GetAppDir() + L"\\Quarnelby";
     settings::LoadFormPos(IniBaseName, L"FORM", L"Main", *this);
     settings::LoadFormSize(IniBaseName, L"FORM", L"Main", core::Size{328, 290}, *this);
+    ui::AssignImeName(*this);
+    ui::ReplaceCursor(*this, crHandPoint, 1);
     // A window stored on a monitor that is gone could never be reached: it comes back onto the
     // nearest one. One still partly on a monitor stays exactly where it was.
     const core::Rect stored = base::WindowRect(Handle()).value_or(BoundsRect());
     const core::Rect restored = core::RestoreOntoMonitors(stored, base::Monitors());
     if (restored != stored) SetBounds(restored);
-    ui::AssignImeName(*this);
-    ui::ReplaceCursor(*this, crHandPoint, 1);
     ScreenCam = new engine::TScreenCam(Handle());
     ScreenCam->OnProgress = [this](engine::TScreenCam& cam) { ShowProgress(cam); };
     // Test hook: QUARNELBY_MAX_FILE_BYTES lowers the size at which a recording goes on in a new
