@@ -2,6 +2,26 @@
 
 namespace base {
 
+namespace {
+
+std::optional<core::MonitorArea> AreaOf(HMONITOR monitor, bool* primary = nullptr) {
+    MONITORINFO info{};
+    info.cbSize = sizeof info;
+    if (!monitor || !GetMonitorInfoW(monitor, &info)) return std::nullopt;
+    if (primary) *primary = info.dwFlags & MONITORINFOF_PRIMARY;
+    return core::MonitorArea{FromRECT(info.rcMonitor), FromRECT(info.rcWork)};
+}
+
+BOOL CALLBACK CollectMonitor(HMONITOR monitor, HDC, LPRECT, LPARAM param) {
+    auto& monitors = *reinterpret_cast<std::vector<core::MonitorArea>*>(param);
+    bool primary = false;
+    if (const std::optional<core::MonitorArea> area = AreaOf(monitor, &primary))
+        monitors.insert(primary ? monitors.begin() : monitors.end(), *area);
+    return TRUE;
+}
+
+} // namespace
+
 core::Rect ScreenRect() {
     return {0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)};
 }
@@ -14,6 +34,17 @@ std::optional<core::Rect> WorkArea() {
 
 core::Rect WorkAreaOrScreen() {
     return WorkArea().value_or(ScreenRect());
+}
+
+std::optional<core::MonitorArea> MonitorOf(HWND wnd) {
+    return AreaOf(MonitorFromWindow(wnd, MONITOR_DEFAULTTONEAREST));
+}
+
+std::vector<core::MonitorArea> Monitors() {
+    std::vector<core::MonitorArea> monitors;
+    (void)EnumDisplayMonitors(nullptr, nullptr, CollectMonitor,
+                              reinterpret_cast<LPARAM>(&monitors));
+    return monitors;
 }
 
 std::optional<core::Rect> WindowRect(HWND wnd) {

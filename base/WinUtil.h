@@ -1,13 +1,15 @@
-// WinUtil: small Win32 helpers used across the program: the work area, centring a window, the
-// text of an error code, and the conversions of core::Rect at the Win32 edge.
+// WinUtil: small Win32 helpers used across the program: the work area and the monitors, centring
+// a window, the text of an error code, and the conversions of core::Rect at the Win32 edge.
 #pragma once
 
 #include "core/Geometry.h"
+#include "core/MonitorRules.h"
 
 #include <windows.h>
 
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace base {
 
@@ -24,6 +26,11 @@ core::Rect ScreenRect();
 std::optional<core::Rect> WorkArea();
 // The work area, or the whole screen when it cannot be read.
 core::Rect WorkAreaOrScreen();
+// The monitor a window is on (the one it overlaps most, else the nearest), or nothing when it
+// cannot be read.
+std::optional<core::MonitorArea> MonitorOf(HWND wnd);
+// Every monitor of the desktop, the main one first.
+std::vector<core::MonitorArea> Monitors();
 // A window's outer rectangle on the screen, or nothing when the window is gone.
 std::optional<core::Rect> WindowRect(HWND wnd);
 

@@ -6,10 +6,10 @@ Rect CaptureRectangle(Point panelScreenOrigin, Size panelSize) {
     return {panelScreenOrigin.x, panelScreenOrigin.y - 2, panelSize.width, panelSize.height + 1};
 }
 
-Rect ApplyArrowKey(const Rect& box, int virtualKey, bool shiftAlone, int workRight,
-                   int workBottom) {
+Rect ApplyArrowKey(const Rect& box, int virtualKey, bool shiftAlone, const MonitorArea& monitor) {
     Rect r = box;
     if (shiftAlone) {
+        const Size limit = GrowthLimit(monitor);
         switch (virtualKey) {
         case 37:
             if (r.width > kMainKeyMinSize) --r.width;
@@ -18,10 +18,10 @@ Rect ApplyArrowKey(const Rect& box, int virtualKey, bool shiftAlone, int workRig
             if (r.height > kMainKeyMinSize) --r.height;
             break;
         case 39:
-            if (r.width < workRight) ++r.width;
+            if (r.width < limit.width) ++r.width;
             break;
         case 40:
-            if (r.height < workBottom) ++r.height;
+            if (r.height < limit.height) ++r.height;
             break;
         }
         return r;

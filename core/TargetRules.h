@@ -28,11 +28,14 @@ struct CameraFit {
 };
 
 // Lays the camera panel, which lies cameraOffset from the main window's corner above bars of
-// barsHeight, over target. The corner stays at least 0 and 8 pixels before the work area's right
-// and bottom edges, the client size within those edges; without a work area the target's own
-// width and height stand in for the edges.
+// barsHeight, over target. workArea is that of the target's monitor, whose top-left corner is
+// monitorOrigin. The corner stays at or after the monitor's corner and 8 pixels before the
+// work area's right and bottom edges; the client size is at most those right and bottom edges
+// measured from the monitor's corner (on the main monitor, at the screen origin, the edge
+// coordinates themselves). Without a work area the corner stays at least 0 and the target's own
+// width and height stand in for the right and bottom edges.
 CameraFit FitCameraToWindow(const Rect& target, Point cameraOffset, int barsHeight,
-                            const std::optional<Rect>& workArea);
+                            const std::optional<Rect>& workArea, Point monitorOrigin = {});
 
 // A child window's line in the picker: "[ CLASS ]  :  " and a tab before the title. The class
 // name and the title come upper-cased.

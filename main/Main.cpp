@@ -122,6 +122,11 @@ void TfrmMain::FormCreate(TObject*) {
     settings::LoadFormSize(IniBaseName, L"FORM", L"Main", BoundsRect().Extent(), *this);
     ui::AssignImeName(*this);
     ui::ReplaceCursor(*this, crHandPoint, 1);
+    // A window stored on a monitor that is gone could never be reached: it comes back onto the
+    // nearest one. One still partly on a monitor stays exactly where it was.
+    const core::Rect stored = base::WindowRect(Handle()).value_or(BoundsRect());
+    const core::Rect restored = core::RestoreOntoMonitors(stored, base::Monitors());
+    if (restored != stored) SetBounds(restored);
     ScreenCam = new engine::TScreenCam(Handle());
     ScreenCam->OnProgress = [this](engine::TScreenCam& cam) { ShowProgress(cam); };
     // Test hook: QUARNELBY_MAX_FILE_BYTES lowers the size at which a recording goes on in a new
@@ -278,16 +283,16 @@ void TfrmMain::lstFocusKeyDown(TObject*, WORD& key, TShiftState shift) {
     if (ScreenCam->Recording) return;
     const core::Rect box = BoundsRect();
     if (shift == ssShift) {
-        // Without a readable work area the screen bounds growth.
-        const core::Rect screen = base::ScreenRect();
-        int right = screen.Right(), bottom = screen.Bottom();
-        GetWorkArea(right, bottom);
-        const core::Rect sized = core::ApplyArrowKey(box, key, true, right, bottom);
+        // Growth is bounded by the work area of the window's monitor; without a readable monitor,
+        // by the screen.
+        const core::MonitorArea monitor = base::MonitorOf(Handle()).value_or(
+            core::MonitorArea{base::ScreenRect(), base::WorkAreaOrScreen()});
+        const core::Rect sized = core::ApplyArrowKey(box, key, true, monitor);
         if (sized != box) SetBounds(sized);
         Application.ProcessMessages();
         return;
     }
-    const core::Rect moved = core::ApplyArrowKey(box, key, false, 0, 0);
+    const core::Rect moved = core::ApplyArrowKey(box, key, false, {});
     if (moved != box) SetBounds(moved);
 }
 

@@ -208,8 +208,12 @@ bool TfrmWindow::FitCameraToWindow(HWND wnd) {
     const std::optional<core::Rect> box = TargetBoxOf(wnd);
     if (!box) return false;
     const core::Point corner = camera_.WindowCorner(), camera = camera_.CameraOrigin();
-    camera_.PlaceCamera(core::FitCameraToWindow(*box, {camera.x - corner.x, camera.y - corner.y},
-                                                camera_.BarsHeight(), base::WorkArea()));
+    // The clamps are those of the work area of the target's monitor.
+    const std::optional<core::MonitorArea> monitor = base::MonitorOf(wnd);
+    camera_.PlaceCamera(core::FitCameraToWindow(
+        *box, {camera.x - corner.x, camera.y - corner.y}, camera_.BarsHeight(),
+        monitor ? std::optional(monitor->work) : std::nullopt,
+        monitor ? monitor->bounds.Origin() : core::Point{}));
     return true;
 }
 
