@@ -6,16 +6,17 @@ Rect CaptureRectangle(Point panelScreenOrigin, Size panelSize) {
     return {panelScreenOrigin.x, panelScreenOrigin.y - 2, panelSize.width, panelSize.height + 1};
 }
 
-Rect ApplyArrowKey(const Rect& box, int virtualKey, bool shiftAlone, const MonitorArea& monitor) {
+Rect ApplyArrowKey(const Rect& box, int virtualKey, bool shiftAlone, const MonitorArea& monitor,
+                   int minSize) {
     Rect r = box;
     if (shiftAlone) {
         const Size limit = GrowthLimit(monitor);
         switch (virtualKey) {
         case 37:
-            if (r.width > kMainKeyMinSize) --r.width;
+            if (r.width > minSize) --r.width;
             break;
         case 38:
-            if (r.height > kMainKeyMinSize) --r.height;
+            if (r.height > minSize) --r.height;
             break;
         case 39:
             if (r.width < limit.width) ++r.width;

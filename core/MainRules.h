@@ -25,10 +25,11 @@ constexpr bool CloseButtonVisible(int outerWidth, int dpi = kDesignDpi) {
 enum class ArrowKey { Left = 37, Up = 38, Right = 39, Down = 40 };
 
 // The window's outer box after one arrow key. With Shift alone the key sizes the window: it
-// shrinks down to 140 x 140 and grows up to the GrowthLimit of the monitor it is on (on the main
-// monitor the work area's right and bottom edge coordinates); with no modifier or any other
-// combination it moves the window by one pixel, without bounds. Keys other than the four arrows
-// change nothing.
-Rect ApplyArrowKey(const Rect& box, int virtualKey, bool shiftAlone, const MonitorArea& monitor);
+// shrinks down to minSize x minSize (140 at 96 dpi) and grows up to the GrowthLimit of the monitor
+// it is on (on the main monitor the work area's right and bottom edge coordinates); with no
+// modifier or any other combination it moves the window by one pixel, without bounds. Keys other
+// than the four arrows change nothing.
+Rect ApplyArrowKey(const Rect& box, int virtualKey, bool shiftAlone, const MonitorArea& monitor,
+                   int minSize = kMainKeyMinSize);
 
 } // namespace core

@@ -287,7 +287,8 @@ void TfrmMain::lstFocusKeyDown(TObject*, WORD& key, TShiftState shift) {
         // by the screen.
         const core::MonitorArea monitor = base::MonitorOf(Handle()).value_or(
             core::MonitorArea{base::ScreenRect(), base::WorkAreaOrScreen()});
-        const core::Rect sized = core::ApplyArrowKey(box, key, true, monitor);
+        const core::Rect sized =
+            core::ApplyArrowKey(box, key, true, monitor, Scale(core::kMainKeyMinSize));
         if (sized != box) SetBounds(sized);
         Application.ProcessMessages();
         return;

@@ -18,6 +18,8 @@ TEST(MainRules, CloseButtonNeedsAtLeast166Pixels) {
     EXPECT_FALSE(core::CloseButtonVisible(165));
     EXPECT_TRUE(core::CloseButtonVisible(166));
     EXPECT_FALSE(core::CloseButtonVisible(69));
+    EXPECT_FALSE(core::CloseButtonVisible(248, 144));
+    EXPECT_TRUE(core::CloseButtonVisible(249, 144));
 }
 
 TEST(MainRules, ShiftArrowsSizeWithinKeyboardAndWorkAreaBounds) {
@@ -27,6 +29,9 @@ TEST(MainRules, ShiftArrowsSizeWithinKeyboardAndWorkAreaBounds) {
     const Rect smallest{10, 20, 140, 140};
     EXPECT_EQ(ApplyArrowKey(smallest, 37, true, kScreen), smallest);
     EXPECT_EQ(ApplyArrowKey(smallest, 38, true, kScreen), smallest);
+    // On a scaled display the keyboard's smallest size is scaled too.
+    EXPECT_EQ(ApplyArrowKey({10, 20, 211, 400}, 37, true, kScreen, 210).width, 210);
+    EXPECT_EQ(ApplyArrowKey({10, 20, 210, 400}, 37, true, kScreen, 210).width, 210);
 
     const Rect wide{0, 0, 1280, 1024};
     EXPECT_EQ(ApplyArrowKey(wide, 39, true, kScreen), wide); // already at the work area's edge
