@@ -52,8 +52,6 @@ grep -qx "height=$((height + 1))" <<<"$probe" || fail "frame height is not the p
 # About 3 s recorded (1.5 + 1.5 around the 2.5 s pause, which does not count).
 frames=$(sed -n 's/^nb_read_frames=//p' <<<"$probe")
 [ "$frames" -ge 20 ] && [ "$frames" -le 40 ] || fail "$frames frames for about 3 recorded seconds"
-ffmpeg -v error -i "${files[0]}" -f null - 2>"$E2E_WORK/decode.log"
-[ ! -s "$E2E_WORK/decode.log" ] || fail "ffmpeg reports errors: $(head -3 "$E2E_WORK/decode.log")"
 
 # Close, make Pause's key unreadable and start again: the report names it, once.
 e2e_click $((MENU_X1 - 10)) $((MENU_TOP + 11))

@@ -7,8 +7,8 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <filesystem>
 #include <functional>
-#include <string>
 #include <thread>
 
 using namespace mainwin;
@@ -21,14 +21,9 @@ protected:
     static void SetUpTestSuite() { forms::Application.Initialize(); }
 
     void SetUp() override {
-        wchar_t tmp[MAX_PATH];
-        GetTempPathW(MAX_PATH, tmp);
-        folder_ =
-            std::wstring(tmp) + L"quarnelby-hotkeys-" + std::to_wstring(GetCurrentProcessId());
-        CreateDirectoryW(folder_.c_str(), nullptr);
-        base_ = settings::GetAppDir() + L"\\Quarnelby";
+        std::filesystem::create_directory(folder_);
         DeleteFileW((base_ + L".ini").c_str());
-        settings::WriteIniString(base_, L"SETTING", L"PATH", folder_);
+        settings::WriteIniString(base_, L"SETTING", L"PATH", folder_.wstring());
     }
 
     void TearDown() override {
@@ -39,45 +34,34 @@ protected:
             frmMain->Free();
             frmMain = nullptr;
         }
-        WIN32_FIND_DATAW fd;
-        HANDLE find = FindFirstFileW((folder_ + L"\\*").c_str(), &fd);
-        if (find != INVALID_HANDLE_VALUE) {
-            do {
-                DeleteFileW((folder_ + L"\\" + fd.cFileName).c_str());
-            } while (FindNextFileW(find, &fd));
-            FindClose(find);
-        }
-        RemoveDirectoryW(folder_.c_str());
+        std::filesystem::remove_all(folder_);
         DeleteFileW((base_ + L".ini").c_str());
     }
 
-    // Shows the main window once it exists (or $show) and returns the text of the message box
-    // it puts up, answering it; empty when none comes within two seconds.
+    // Runs show and returns the text of the message box the main window puts up meanwhile,
+    // answering it; empty when none comes within two seconds.
     static std::wstring ReportWhile(const std::function<void()>& show) {
-        std::atomic<bool> found{false}, done{false};
+        std::atomic<bool> done{false};
         std::wstring text;
         std::thread reader([&] {
-            while (!done) {
+            HWND box = nullptr;
+            while (!done && !(box = FindWindowW(L"#32770", L"Zo/quarnelby")))
                 Sleep(10);
-                const HWND box = FindWindowW(L"#32770", L"Zo/quarnelby");
-                if (!box) continue;
-                EnumChildWindows(
-                    box,
-                    [](HWND child, LPARAM lp) -> BOOL {
-                        wchar_t buf[2048] = {};
-                        GetWindowTextW(child, buf, 2048);
-                        auto& longest = *reinterpret_cast<std::wstring*>(lp);
-                        if (wcslen(buf) > longest.size()) longest = buf;
-                        return TRUE;
-                    },
-                    reinterpret_cast<LPARAM>(&text));
-                found = true;
-                PostMessageW(box, WM_COMMAND, IDOK, 0);
-                return;
-            }
+            if (!box) return;
+            EnumChildWindows(
+                box,
+                [](HWND child, LPARAM lp) -> BOOL {
+                    wchar_t buf[2048] = {};
+                    auto& longest = *reinterpret_cast<std::wstring*>(lp);
+                    if (GetWindowTextW(child, buf, 2048) > int(longest.size())) longest = buf;
+                    return TRUE;
+                },
+                reinterpret_cast<LPARAM>(&text));
+            done = true;
+            PostMessageW(box, WM_COMMAND, IDOK, 0);
         });
         show();
-        for (const DWORD start = GetTickCount(); !found && GetTickCount() - start < 2000;) {
+        for (const DWORD start = GetTickCount(); !done && GetTickCount() - start < 2000;) {
             forms::Application.ProcessMessages();
             Sleep(10);
         }
@@ -87,10 +71,7 @@ protected:
     }
 
     static std::wstring Open() {
-        return ReportWhile([] {
-            frmMain = new TfrmMain();
-            frmMain->Show();
-        });
+        return ReportWhile([] { (frmMain = new TfrmMain())->Show(); });
     }
 
     static void Hotkey(int id) {
@@ -98,12 +79,12 @@ protected:
         forms::Application.ProcessMessages();
     }
 
-    std::wstring folder_, base_;
+    const std::filesystem::path folder_ = std::filesystem::temp_directory_path() / "quarnelby-hk";
+    const std::wstring base_ = settings::GetAppDir() + L"\\Quarnelby";
 };
 
 TEST_F(HotkeysTest, ATakenOrUnreadableKeyIsReportedOnceAndTheOthersAreSetUp) {
-    // Another registration holds Stop's key.
-    ASSERT_TRUE(RegisterHotKey(nullptr, 0x100, MOD_CONTROL | MOD_SHIFT, VK_F11));
+    ASSERT_TRUE(RegisterHotKey(nullptr, 0x100, MOD_CONTROL | MOD_SHIFT, VK_F11)); // Stop's key
     settings::WriteIniString(base_, L"HOTKEY", L"Record", L"alt + shift + r");
     settings::WriteIniString(base_, L"HOTKEY", L"Pause", L"Ctrl+Shift+Banana");
     const std::wstring report = Open();
@@ -147,19 +128,13 @@ TEST_F(HotkeysTest, AHotkeyClicksItsButtonUnlessAModalDialogIsOpen) {
     Hotkey(hkPause); // springs back without a recording
     EXPECT_FALSE(pause->Down());
     Hotkey(hkRecord);
-    EXPECT_TRUE(ScreenCam->Recording);
-    EXPECT_TRUE(rec->Down());
+    EXPECT_TRUE(ScreenCam->Recording && rec->Down());
     Hotkey(hkPause);
-    EXPECT_TRUE(ScreenCam->Paused);
-    EXPECT_TRUE(pause->Down());
-    EXPECT_FALSE(rec->Down());
+    EXPECT_TRUE(ScreenCam->Paused && pause->Down() && !rec->Down());
     Hotkey(hkRecord); // resumes
-    EXPECT_FALSE(ScreenCam->Paused);
-    EXPECT_TRUE(rec->Down());
-    EXPECT_FALSE(pause->Down());
+    EXPECT_TRUE(!ScreenCam->Paused && rec->Down() && !pause->Down());
     Hotkey(hkStop);
-    EXPECT_FALSE(ScreenCam->Recording);
-    EXPECT_FALSE(rec->Down());
+    EXPECT_FALSE(ScreenCam->Recording || rec->Down());
 }
 
 } // namespace
