@@ -841,8 +841,12 @@ void TSpeedButton::MouseUp(TMouseButton button, TShiftState, int x, int y) {
     if (GetCapture() == handle_) ReleaseCapture();
     Invalidate();
     if (!InClient(handle_, x, y)) return;
-    if (groupIndex_ != 0) SetDown(!down_);
     Click();
+}
+
+void TSpeedButton::Click() {
+    if (groupIndex_ != 0) SetDown(!down_);
+    TCustomControl::Click();
 }
 
 void TSpeedButton::MouseEnter() {

@@ -392,6 +392,8 @@ public:
     const TPicture& Glyph() const { return glyph_; }
     bool Down() const { return down_; }
     void SetDown(bool v);
+    // A click as the mouse gives one: a button with a GroupIndex changes Down, then OnClick.
+    void Click() override;
 
 protected:
     void Paint(TCanvas& canvas) override;

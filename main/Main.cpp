@@ -4,6 +4,7 @@
 #include "base/WinUtil.h"
 #include "core/Exception.h"
 #include "core/MainRules.h"
+#include "main/Hotkeys.h"
 #include "main/RecordFolder.h"
 #include "main/Recovery.h"
 #include "options/optdlg.h"
@@ -25,6 +26,8 @@ namespace {
 constexpr UINT kProgressMessage = WM_APP + 1;
 // Looks for interrupted recordings once the window is on the screen.
 constexpr UINT kRecoverMessage = WM_APP + 2;
+// Tells which hotkeys could not be set up, once the window is on the screen.
+constexpr UINT kHotkeyReportMessage = WM_APP + 3;
 
 } // namespace
 
@@ -133,6 +136,7 @@ void TfrmMain::FormCreate(TObject*) {
     // file, so that tests of the program see the switch without writing a gigabyte.
     if (const std::uint64_t limit = MaxFileBytesOverride()) ScreenCam->MaxFileBytes = limit;
     BrowseDirectoryDlg1->SetParentWindow(Handle());
+    hotkeys_ = std::make_unique<THotkeys>(Handle(), IniBaseName);
     // The place the window holds while recording starts as the window's own: a move or size to
     // what the window already has reports neither, and the size would stay unknown (0 x 0).
     lastWindowPos_ = base::WindowRect(Handle()).value_or(BoundsRect());
@@ -144,6 +148,7 @@ void TfrmMain::FormShow(TObject*) {
     lstFocus->SetFocus();
     ShowRecordFolder();
     PostMessageW(Handle(), kRecoverMessage, 0, 0);
+    PostMessageW(Handle(), kHotkeyReportMessage, 0, 0);
 }
 
 void TfrmMain::RecoverInterruptedRecordings() {
@@ -340,6 +345,21 @@ LRESULT TfrmMain::WndProc(UINT msg, WPARAM wp, LPARAM lp) {
     case kRecoverMessage:
         RecoverInterruptedRecordings();
         return 0;
+    case kHotkeyReportMessage:
+        if (const std::wstring report = hotkeys_ ? hotkeys_->TakeReport() : L""; !report.empty())
+            MessageBoxW(Handle(), report.c_str(), L"Zo/quarnelby",
+                        MB_OK | MB_ICONWARNING | MB_TOPMOST);
+        return 0;
+    case WM_HOTKEY: {
+        // A hotkey is a click on its button. While a modal dialog has disabled this window the
+        // buttons cannot be clicked, so the hotkeys do nothing either.
+        TSpeedButton* const button = wp == hkRecord  ? btnRec
+                                     : wp == hkPause ? btnPause
+                                     : wp == hkStop  ? btnStop
+                                                     : nullptr;
+        if (button && IsWindowEnabled(Handle())) button->Click();
+        return 0;
+    }
     case kProgressMessage:
         // A notification still queued when the recording stopped must not hide the folder again.
         if (ScreenCam && ScreenCam->Recording)

@@ -14,6 +14,8 @@
 
 namespace mainwin {
 
+class THotkeys;
+
 // A window's outer position and size as WINDOWPOS reports them.
 using TWindowPos = core::Rect;
 
@@ -84,6 +86,7 @@ private:
 
     bool formReady_ = false;
     TWindowPos lastWindowPos_{};
+    std::unique_ptr<THotkeys> hotkeys_;
 };
 
 // Right and bottom edge of the desktop work area; both left unchanged when it cannot be read.

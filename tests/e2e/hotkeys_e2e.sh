@@ -1,0 +1,87 @@
+#!/usr/bin/env bash
+# The hotkeys from another program: with the pattern window holding the keyboard, Ctrl+Shift+F9
+# records, Ctrl+Shift+F10 pauses, Ctrl+Shift+F9 resumes and Ctrl+Shift+F11 stops; the file is the
+# one the buttons make. Then an unreadable Pause key in the settings file: the next start says so,
+# and Record and Stop still work by their keys while Pause's does nothing.
+source "$(dirname "$0")/lib.sh" "$@"
+E2E_WINDOW_TEXT=$(dirname "$E2E_PATTERN")/window_text.exe
+e2e_open_over_pattern
+rec=$E2E_REC
+width=$((MENU_X1 - MENU_X0 + 1))
+height=$((MENU_TOP - CAM_TOP))
+
+# The pattern window takes the keyboard: the program is in the background.
+pattern_to_front() {
+    xdotool windowfocus --sync "$(e2e_wait_window pattern)"
+    sleep 0.5
+    [ "$(xdotool getwindowfocus getwindowname)" = "pattern" ] || fail "the pattern window has no focus"
+}
+size_of_recording() { stat -c %s "$rec"/*.avi 2>/dev/null || echo 0; }
+# Fails unless the recording's file grows ($1 = yes) or stays as it is ($1 = no) for a second.
+expect_growing() {
+    local a b
+    a=$(size_of_recording)
+    sleep 1
+    b=$(size_of_recording)
+    if [ "$1" = yes ]; then [ "$b" -gt "$a" ] || fail "$2: the file does not grow ($a -> $b)"
+    else [ "$b" -eq "$a" ] || fail "$2: the file grows ($a -> $b)"; fi
+}
+
+pattern_to_front
+xdotool key ctrl+shift+F9
+sleep 0.5
+expect_growing yes "after Ctrl+Shift+F9"
+xdotool key ctrl+shift+F10
+sleep 0.5
+expect_growing no "paused by Ctrl+Shift+F10"
+sleep 1
+xdotool key ctrl+shift+F9
+sleep 0.5
+expect_growing yes "resumed by Ctrl+Shift+F9"
+xdotool key ctrl+shift+F11
+sleep 1.5
+expect_growing no "stopped by Ctrl+Shift+F11"
+
+files=("$rec"/*.avi)
+[ ${#files[@]} -eq 1 ] && [ -f "${files[0]}" ] || fail "expected one recording, found: ${files[*]}"
+probe=$(e2e_probe "${files[0]}") || fail "ffprobe cannot read ${files[0]}"
+echo "$probe"
+grep -qx "r_frame_rate=10/1" <<<"$probe" || fail "not 10 frames per second"
+grep -qx "width=$width" <<<"$probe" || fail "frame width is not the panel's $width"
+grep -qx "height=$((height + 1))" <<<"$probe" || fail "frame height is not the panel's $height + 1"
+# About 3 s recorded (1.5 + 1.5 around the 2.5 s pause, which does not count).
+frames=$(sed -n 's/^nb_read_frames=//p' <<<"$probe")
+[ "$frames" -ge 20 ] && [ "$frames" -le 40 ] || fail "$frames frames for about 3 recorded seconds"
+
+# Close, make Pause's key unreadable and start again: the report names it, once.
+e2e_click $((MENU_X1 - 10)) $((MENU_TOP + 11))
+e2e_wait_window_gone "Zo/quarnelby" 10 || fail "the program did not close"
+rm -f "$rec"/*.avi
+e2e_ini_set "$E2E_INI" HOTKEY Pause "Ctrl+Shift+Banana"
+e2e_wine "$E2E_APP/quarnelby.exe"
+e2e_wait_count "Zo/quarnelby" 2 30 || fail "no report of the unreadable key"
+sleep 0.5
+e2e_screenshot "$E2E_WORK/report.png"
+report=$("$E2E_WINE_RUN" --prefix "$E2E_PREFIX" "$E2E_WINDOW_TEXT" "Zo/quarnelby" 2>/dev/null | tr -d '\r')
+echo "$report"
+grep -qF 'Pause: "Ctrl+Shift+Banana" cannot be read: no key is called "Banana"' <<<"$report" ||
+    fail "the report does not name Pause's key and why"
+grep -q '^Record:\|^Stop:' <<<"$report" && fail "the report names keys that work"
+xdotool key Return
+e2e_wait_count "Zo/quarnelby" 1 10 || fail "the report did not close"
+
+pattern_to_front
+xdotool key ctrl+shift+F9
+sleep 0.5
+expect_growing yes "after Ctrl+Shift+F9"
+xdotool key ctrl+shift+F10
+sleep 0.5
+expect_growing yes "Ctrl+Shift+F10 without a hotkey"
+xdotool key ctrl+shift+F11
+sleep 1.5
+expect_growing no "stopped by Ctrl+Shift+F11"
+files=("$rec"/*.avi)
+probe=$(e2e_probe "${files[0]}") || fail "ffprobe cannot read the second recording"
+frames=$(sed -n 's/^nb_read_frames=//p' <<<"$probe")
+[ "$frames" -ge 15 ] && [ "$frames" -le 40 ] || fail "$frames frames for about 2.5 recorded seconds"
+echo "PASS"
