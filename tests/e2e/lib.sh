@@ -27,11 +27,14 @@ e2e_cleanup() {
 trap e2e_cleanup EXIT
 
 # Starts a private Xvfb (1280x1024, depth $1 or 24) and points DISPLAY at it.
-e2e_start_display() {
+e2e_start_display() { e2e_start_xvfb -screen 0 "1280x1024x${1:-24}"; }
+
+# The same with the given screens and options of Xvfb.
+e2e_start_xvfb() {
     local fifo num
     fifo=$(mktemp -u)
     mkfifo "$fifo"
-    Xvfb -displayfd 3 -screen 0 "1280x1024x${1:-24}" -nolisten tcp -noreset 3>"$fifo" >/dev/null 2>&1 &
+    Xvfb -displayfd 3 "$@" -nolisten tcp -noreset 3>"$fifo" >/dev/null 2>&1 &
     E2E_XVFB=$!
     read -r -t 20 num <"$fifo" || fail "Xvfb did not start"
     rm -f "$fifo"

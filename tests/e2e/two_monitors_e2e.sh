@@ -6,14 +6,7 @@
 # the main monitor's width, and the picker lays the camera exactly over a window and records it.
 source "$(dirname "$0")/lib.sh" "$@"
 
-fifo=$(mktemp -u)
-mkfifo "$fifo"
-Xvfb -displayfd 3 +xinerama -extension RANDR -screen 0 1024x768x24 -screen 1 1280x1024x24 \
-    -nolisten tcp -noreset 3>"$fifo" >/dev/null 2>&1 &
-E2E_XVFB=$!
-read -r -t 20 num <"$fifo" || fail "Xvfb did not start"
-rm -f "$fifo"
-export DISPLAY=:$num QUARNELBY_DISPLAY=:$num
+e2e_start_xvfb +xinerama -extension RANDR -screen 0 1024x768x24 -screen 1 1280x1024x24
 e2e_install_app
 
 close_app() {

@@ -1,9 +1,8 @@
-// The program file itself: the manifest that declares its display scaling, and its version.
+// The program file itself: the manifest that declares its display scaling.
 #include <gtest/gtest.h>
 #include <windows.h>
 
 #include <string>
-#include <vector>
 
 namespace {
 
@@ -36,29 +35,4 @@ TEST(Program, TheManifestDeclaresPerMonitorAwarenessWithASystemFallback) {
     // Windows 10 from 1703 takes the first value it knows; older Windows read dpiAware.
     EXPECT_EQ(Element(xml, "dpiAwareness"), "PerMonitorV2, System");
     EXPECT_EQ(Element(xml, "dpiAware"), "true");
-}
-
-TEST(Program, TheVersionResourceNamesTheProduct) {
-    const std::wstring path = ProgramPath();
-    DWORD ignored = 0;
-    std::vector<char> info(GetFileVersionInfoSizeW(path.c_str(), &ignored));
-    ASSERT_FALSE(info.empty());
-    ASSERT_TRUE(GetFileVersionInfoW(path.c_str(), 0, static_cast<DWORD>(info.size()), info.data()));
-    auto value = [&](const wchar_t* name) {
-        wchar_t* text = nullptr;
-        UINT length = 0;
-        const std::wstring key = std::wstring(L"\\StringFileInfo\\040904B0\\") + name;
-        if (!VerQueryValueW(info.data(), key.c_str(), reinterpret_cast<void**>(&text), &length))
-            return std::wstring{};
-        return std::wstring(text, length ? length - 1 : 0);
-    };
-    EXPECT_EQ(value(L"ProductName"), L"Zo/quarnelby");
-    EXPECT_EQ(value(L"FileDescription"), L"Zo/quarnelby screen recorder");
-    VS_FIXEDFILEINFO* fixed = nullptr;
-    UINT length = 0;
-    ASSERT_TRUE(VerQueryValueW(info.data(), L"\\", reinterpret_cast<void**>(&fixed), &length));
-    EXPECT_EQ(value(L"FileVersion"), std::to_wstring(HIWORD(fixed->dwFileVersionMS)) + L"." +
-                                         std::to_wstring(LOWORD(fixed->dwFileVersionMS)) + L"." +
-                                         std::to_wstring(HIWORD(fixed->dwFileVersionLS)) + L"." +
-                                         std::to_wstring(LOWORD(fixed->dwFileVersionLS)));
 }
