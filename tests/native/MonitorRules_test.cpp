@@ -52,9 +52,3 @@ TEST(MonitorRules, NearestIsByDistanceBetweenRectanglesAndTiesGoToTheFirst) {
               (Rect{0, 90, 100, 10}));
     EXPECT_EQ(RestoreOntoMonitors(Rect{5, 5, 10, 10}, {}), (Rect{5, 5, 10, 10}));
 }
-
-TEST(MonitorRules, GrowthLimitCountsTheWorkAreasEdgesFromTheMonitorsCorner) {
-    EXPECT_EQ(GrowthLimit(kMain), (Size{1280, 994}));
-    EXPECT_EQ(GrowthLimit(kLeft), (Size{1024, 738}));
-    EXPECT_EQ(GrowthLimit({{0, 0, 1280, 1024}, {60, 0, 1220, 1024}}), (Size{1280, 1024}));
-}
