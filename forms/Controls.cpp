@@ -174,10 +174,7 @@ void TWinControl::CreateHandle() {
     if (parent_) {
         parentWnd = parent_->Handle();
         // A control declared at 96 dpi is made at its form's.
-        if (parent_->dpi_ != dpi_) {
-            ChangeScale(parent_->dpi_, dpi_);
-            dpi_ = parent_->dpi_;
-        }
+        ScaleTo(parent_->dpi_);
     } else if (TForm* main = Application.MainForm();
                main && main != this && main->HandleAllocated()) {
         parentWnd = main->Handle(); // forms are owned by the main form
@@ -622,6 +619,12 @@ void TWinControl::ChangeScale(int to, int from) {
     anchorRight_ = core::ScaleBetween(anchorRight_, to, from);
     anchorBottom_ = core::ScaleBetween(anchorBottom_, to, from);
     if (!parentFont_) font_ = font_.Scaled(to, from);
+}
+
+void TWinControl::ScaleTo(int dpi) {
+    if (dpi == dpi_) return;
+    ChangeScale(dpi, dpi_);
+    dpi_ = dpi;
 }
 
 void TWinControl::FontChanged() {

@@ -251,6 +251,8 @@ private:
     LRESULT Dispatch(UINT msg, WPARAM wp, LPARAM lp);
     bool HandleKeyDown(WORD& key);
     void UpdateBoundsFromWindow();
+    // Scales the control from its dpi to `dpi` (see ChangeScale) and takes that dpi.
+    void ScaleTo(int dpi);
     void RememberAnchors();
     void ParentFontChanged();
 

@@ -110,8 +110,7 @@ void TForm::HandleCreated() {
             client = base::ClientSizeAtDpi(handle_, BoundsRect().Extent(), PixelsPerInch());
         client = core::Size{core::ScaleBetween(client->width, dpi, PixelsPerInch()),
                             core::ScaleBetween(client->height, dpi, PixelsPerInch())};
-        ChangeScale(dpi, PixelsPerInch());
-        dpi_ = dpi;
+        ScaleTo(dpi);
         FontChanged();
     }
     if (client) {
@@ -157,23 +156,19 @@ void TForm::AlignAll() {
 void TForm::DpiChanged(int dpi, const RECT& suggested) {
     const int from = PixelsPerInch();
     if (dpi <= 0 || dpi == from) return;
-    ChangeScale(dpi, from);
-    dpi_ = dpi;
+    ScaleTo(dpi);
     FontChanged();
+    // Every control the form owns is visited, so each takes its own font or its parent's anew.
     for (const auto& comp : components_) {
         auto* w = dynamic_cast<TWinControl*>(comp.get());
         if (!w || w->dpi_ != from) continue; // not made yet: it scales when it is
-        w->ChangeScale(dpi, from);
-        w->dpi_ = dpi;
+        w->ScaleTo(dpi);
         if (w->handle_) {
             SetWindowPos(w->handle_, nullptr, w->bounds_.left, w->bounds_.top, w->bounds_.width,
                          w->bounds_.height, SWP_NOZORDER | SWP_NOACTIVATE);
             w->UpdateBoundsFromWindow();
         }
-        if (!w->parentFont_)
-            w->FontChanged();
-        else
-            w->ParentFontChanged();
+        w->FontChanged();
     }
     // The system's suggestion keeps the window where it is relative to the mouse or the monitor.
     SetWindowPos(handle_, nullptr, suggested.left, suggested.top, suggested.right - suggested.left,
