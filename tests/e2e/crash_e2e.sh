@@ -41,12 +41,7 @@ record_and_crash() {
 
 # Starts the program again: the report comes once, then the file is checked ($1: codec).
 restart_and_check() {
-    e2e_wine "$E2E_APP/quarnelby.exe"
-    e2e_wait_count "Zo/quarnelby" 2 30 || fail "no recovery report at the start"
-    sleep 0.5
-    e2e_screenshot "$E2E_WORK/report-$1.png"
-    xdotool key Return
-    e2e_wait_count "Zo/quarnelby" 1 10 || fail "the report did not close"
+    e2e_start_with_report "recovery report $1"
     [ ! -e "$E2E_REC/$CRASHED.recovering" ] || fail "the note of $CRASHED is left"
     local file=$E2E_REC/$CRASHED probe frames length
     probe=$(e2e_probe "$file" 2>"$E2E_WORK/probe.log") || fail "ffprobe cannot read $CRASHED"

@@ -161,15 +161,51 @@ e2e_probe() {
 }
 
 # The main window's tool bar and camera panel on a screenshot taken after one taken without
-# the window ($1 before, $2 after). Sets MENU_X0 MENU_X1 MENU_TOP and CAM_TOP.
+# the window ($1 before, $2 after). Sets MENU_X0 MENU_X1 MENU_TOP MENU_BOTTOM and CAM_TOP.
 e2e_find_camera() {
-    local y1
-    read -r MENU_X0 MENU_TOP MENU_X1 y1 < <(e2e_pixels band "$2" 205 204 251) || fail "no tool bar on screen"
+    read -r MENU_X0 MENU_TOP MENU_X1 MENU_BOTTOM < <(e2e_pixels band "$2" 205 204 251) || fail "no tool bar on screen"
     CAM_TOP=$(e2e_pixels seethrough "$1" "$2" "$MENU_X0" "$MENU_X1" "$MENU_TOP")
 }
 
-e2e_click_tool() { # the tool-bar button whose left edge is $1 pixels into the tool bar
-    e2e_click $((MENU_X0 + $1 + 10)) $((MENU_TOP + 11))
+# The tool-bar button whose left edge is $1 pixels into the tool bar at 96 dpi; on a display
+# scaled to E2E_SCALE percent the bar and its buttons are that much larger.
+E2E_SCALE=100
+e2e_click_tool() {
+    e2e_click $((MENU_X0 + ($1 + 10) * E2E_SCALE / 100)) $((MENU_TOP + 11 * E2E_SCALE / 100))
+}
+
+# Checks on a new screenshot that the camera panel's corner is at $1,$2 above a tool bar that
+# starts below a panel $3 high.
+e2e_expect_camera_at() {
+    e2e_screenshot "$E2E_WORK/placed.png"
+    e2e_find_camera "$E2E_WORK/before.png" "$E2E_WORK/placed.png"
+    [ "$MENU_X0" -eq "$1" ] || fail "the camera panel starts at x $MENU_X0, not at $1"
+    [ "$MENU_TOP" -eq $(($2 + $3 + 1)) ] || fail "the tool bar starts at y $MENU_TOP, not below the panel"
+}
+
+# Records 1.5 s and checks that frame 5 shows the screen without the program (before.png) from
+# $1,$2 on, pixel for pixel, the first two rows (above the panel) left out.
+e2e_record_matches() {
+    local files diff
+    e2e_click_tool 1  # Record
+    sleep 1.5
+    e2e_click_tool 41 # Stop
+    sleep 2
+    files=("$E2E_REC"/*.avi)
+    [ -f "${files[0]}" ] || fail "no recording"
+    e2e_pixels frame "${files[0]}" 5 "$E2E_WORK/frame5.png"
+    diff=$(e2e_pixels matches "$E2E_WORK/frame5.png" "$E2E_WORK/before.png" "$1" $(($2 - 2)) 2)
+    [ "$diff" -eq 0 ] || fail "$diff pixels of the recording differ from the screen under the panel"
+}
+
+# Starts the program and answers the message box it shows at the start ($1 names it).
+e2e_start_with_report() {
+    e2e_wine "$E2E_APP/quarnelby.exe"
+    e2e_wait_count "Zo/quarnelby" 2 30 || fail "no $1 at the start"
+    sleep 0.5
+    e2e_screenshot "$E2E_WORK/$1.png"
+    xdotool key Return
+    e2e_wait_count "Zo/quarnelby" 1 10 || fail "the $1 did not close"
 }
 
 # The usual start of a recording test: the program (its own copy, recording into $E2E_REC)
@@ -177,11 +213,16 @@ e2e_click_tool() { # the tool-bar button whose left edge is $1 pixels into the t
 # panel found on them (see e2e_find_camera).
 e2e_open_over_pattern() {
     e2e_start_display
+    e2e_app_over_pattern 250 100 400 330
+}
+
+# The same on the display already started, with the pattern window at $1,$2 sized $3 x $4.
+e2e_app_over_pattern() {
     e2e_install_app
     E2E_REC=$E2E_WORK/rec
     mkdir -p "$E2E_REC"
     e2e_ini_set "$E2E_INI" SETTING PATH "$(e2e_winpath "$E2E_REC")"
-    e2e_wine "$E2E_PATTERN" 250 100 400 330
+    e2e_wine "$E2E_PATTERN" "$@"
     # On a loaded machine the pattern can take longer than a fixed pause to appear; without it on
     # the first screenshot, the see-through panel cannot be found.
     e2e_wait_window "pattern" >/dev/null || fail "the pattern window did not appear"
