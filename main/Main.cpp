@@ -263,9 +263,9 @@ void TfrmMain::spdDirClick(TObject*) {
 
 void TfrmMain::spdWindowClick(TObject*) {
     // Everything the picker does to this window happens before it closes.
-    auto* picker = new target::TfrmWindow(*this);
-    const auto release = base::ScopeExit([picker] { picker->Release(); });
-    picker->ShowModal();
+    auto* frmWindow = new picker::TfrmWindow(*this);
+    const auto release = base::ScopeExit([frmWindow] { frmWindow->Release(); });
+    frmWindow->ShowModal();
 }
 
 void TfrmMain::PlaceCamera(const core::CameraFit& fit) {

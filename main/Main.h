@@ -3,7 +3,7 @@
 
 #include "engine/scrcam.h"
 #include "forms/Forms.h"
-#include "target/xWindow.h"
+#include "picker/xWindow.h"
 #include "ui/Blend.h"
 #include "ui/BrowseDr.h"
 
@@ -20,7 +20,7 @@ class THotkeys;
 using TWindowPos = core::Rect;
 
 // The picker lays the camera panel over a window through TCameraWindow.
-class TfrmMain : public forms::TForm, public target::TCameraWindow {
+class TfrmMain : public forms::TForm, public picker::TCameraWindow {
 public:
     TfrmMain();
     ~TfrmMain() override;

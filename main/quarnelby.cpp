@@ -5,7 +5,7 @@
 #include "main/Main.h"
 #include "options/optdlg.h"
 #include "resources/Resources.h"
-#include "target/xTarget.h"
+#include "picker/xTarget.h"
 
 #include <windows.h>
 
@@ -27,7 +27,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     engine::InstallOwnMsvc1IfNeeded(ScreenBitsPerPixel());
     forms::Application.CreateForm(mainwin::frmMain);
     forms::Application.CreateForm(options::OptionDlg);
-    forms::Application.CreateForm(target::frmTarget);
+    forms::Application.CreateForm(picker::frmTarget);
     forms::Application.Run();
     return 0;
 }

@@ -1,5 +1,5 @@
-#include "target/xTarget.h"
-#include "target/xWindow.h"
+#include "picker/xTarget.h"
+#include "picker/xWindow.h"
 
 #include "ControlTesting.h"
 #include "base/WinUtil.h"
@@ -10,7 +10,7 @@
 #include <string>
 #include <thread>
 
-using namespace target;
+using namespace picker;
 
 namespace {
 

@@ -4,7 +4,7 @@
 #include "forms/Forms.h"
 #include "ui/Blend.h"
 
-namespace target {
+namespace picker {
 
 // Flipped on every tick of the outline, for the whole run: a later showing goes on alternating
 // where the previous one stopped.
@@ -32,4 +32,4 @@ protected:
 
 extern TfrmTarget* frmTarget;
 
-} // namespace target
+} // namespace picker

@@ -1,13 +1,13 @@
-#include "target/xWindow.h"
+#include "picker/xWindow.h"
 
 #include "base/WinUtil.h"
-#include "target/xTarget.h"
+#include "picker/xTarget.h"
 #include "ui/IMECtrl.h"
 #include "ui/xConfirm.h"
 
 #include <algorithm>
 
-namespace target {
+namespace picker {
 
 using namespace forms;
 
@@ -217,4 +217,4 @@ bool TfrmWindow::FitCameraToWindow(HWND wnd) {
     return true;
 }
 
-} // namespace target
+} // namespace picker

@@ -3,7 +3,7 @@
 
 #include "core/TargetRules.h"
 #include "forms/Forms.h"
-#include "target/WindowsListUnit.h"
+#include "picker/WindowsListUnit.h"
 #include "ui/dxButtons.h"
 
 #include <windows.h>
@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-namespace target {
+namespace picker {
 
 // The descendants of one top-level window in the order the system hands them out. The
 // collection stops at the capacity, so the listing and the lookup below always see the same
@@ -92,4 +92,4 @@ private:
 // The refusal shown when one of the program's own windows is chosen.
 inline constexpr wchar_t kOwnWindowMessage[] = L"Zo/quarnelby　関係のウインドウは指定出来ません！！";
 
-} // namespace target
+} // namespace picker

@@ -1,6 +1,6 @@
-#include "target/xTarget.h"
+#include "picker/xTarget.h"
 
-namespace target {
+namespace picker {
 
 using namespace forms;
 
@@ -44,4 +44,4 @@ void TfrmTarget::Timer1Timer(TObject*) {
     Shape1->SetPenColor(FlashPhase ? clRed : clLime);
 }
 
-} // namespace target
+} // namespace picker

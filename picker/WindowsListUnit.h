@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-namespace target {
+namespace picker {
 
 // One listed window.
 struct TWindowInfo {
@@ -49,4 +49,4 @@ private:
     bool acceptEmptyNames_;
 };
 
-} // namespace target
+} // namespace picker

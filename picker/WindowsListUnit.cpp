@@ -1,6 +1,6 @@
-#include "target/WindowsListUnit.h"
+#include "picker/WindowsListUnit.h"
 
-namespace target {
+namespace picker {
 
 TWindowsList::TWindowsList(forms::TForm* owner, const TWindowsListArgs& a)
     : forms::TComponent(owner), acceptEmptyNames_(a.acceptEmptyNames) {}
@@ -23,4 +23,4 @@ HWND TWindowsList::GetHandle(int index) const {
     return list_.at(static_cast<std::size_t>(index)).info.Handle;
 }
 
-} // namespace target
+} // namespace picker
