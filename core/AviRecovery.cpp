@@ -1,6 +1,6 @@
 #include "core/AviRecovery.h"
 
-#include "core/CaptureRules.h"
+#include "core/Text.h"
 
 #include <algorithm>
 #include <array>
@@ -51,19 +51,12 @@ std::optional<std::uint32_t> ParseDecimal(std::string_view text) {
     return static_cast<std::uint32_t>(value);
 }
 
-int HexDigit(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
-
 std::optional<std::vector<std::uint8_t>> ParseHex(std::string_view text) {
     if (text.size() % 2 != 0) return std::nullopt;
     std::vector<std::uint8_t> bytes;
     bytes.reserve(text.size() / 2);
     for (std::size_t i = 0; i < text.size(); i += 2) {
-        const int high = HexDigit(text[i]), low = HexDigit(text[i + 1]);
+        const int high = HexDigitValue(text[i]), low = HexDigitValue(text[i + 1]);
         if (high < 0 || low < 0) return std::nullopt;
         bytes.push_back(static_cast<std::uint8_t>(high * 16 + low));
     }
@@ -78,12 +71,8 @@ std::uint32_t Le32(const std::uint8_t* p) {
     return p[0] | p[1] << 8 | p[2] << 16 | static_cast<std::uint32_t>(p[3]) << 24;
 }
 
-constexpr std::uint32_t Fourcc(const char (&id)[5]) {
-    return FourCC(id[0], id[1], id[2], id[3]);
-}
-
 bool IsId(const std::uint8_t* p, const char (&id)[5]) {
-    return Le32(p) == Fourcc(id);
+    return Le32(p) == FourCC(id);
 }
 
 void Store32(std::uint8_t* p, std::uint32_t v) {
@@ -101,7 +90,7 @@ public:
         return *this;
     }
     TWriter& U32(std::uint32_t v) { return U16(v & 0xFFFF).U16(v >> 16); }
-    TWriter& Id(const char (&id)[5]) { return U32(Fourcc(id)); }
+    TWriter& Id(const char (&id)[5]) { return U32(FourCC(id)); }
 
 private:
     std::vector<std::uint8_t>& out_;
@@ -161,8 +150,8 @@ enum class TKeyFrames { Every, WithoutSkips, FirstOnly };
 
 TKeyFrames KeyFramesOf(const RecoveryNote& note) {
     if (note.compression == 0) return TKeyFrames::Every;
-    const bool msvc1 = note.compression == Fourcc("CRAM") || note.compression == Fourcc("MSVC") ||
-                       note.compression == Fourcc("cram") || note.compression == Fourcc("msvc");
+    const bool msvc1 =
+        SameFourCC(note.compression, FourCC("CRAM")) || SameFourCC(note.compression, FourCC("MSVC"));
     // Only the 16-bit coding is walked: the 8-bit one has other block codes.
     return msvc1 && note.bitCount == 16 ? TKeyFrames::WithoutSkips : TKeyFrames::FirstOnly;
 }

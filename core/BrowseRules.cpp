@@ -1,5 +1,7 @@
 #include "core/BrowseRules.h"
 
+#include "core/Text.h"
+
 #include <array>
 
 namespace core {
@@ -120,9 +122,7 @@ std::wstring FitPath(const TextWidthFn& width, int available, std::wstring_view 
 
 std::optional<int> DriveRootNumber(std::wstring_view s) {
     if (s.size() != 3 || s[1] != L':' || s[2] != L'\\') return std::nullopt;
-    wchar_t c = s[0];
-    if (c >= L'a' && c <= L'z') c = static_cast<wchar_t>(c - L'a' + L'A');
-    const int number = static_cast<int>(c) - static_cast<int>(L'A');
+    const int number = static_cast<int>(AsciiUpper(s[0])) - static_cast<int>(L'A');
     if (number < 0 || number > 31) return std::nullopt;
     return number;
 }

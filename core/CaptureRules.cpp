@@ -57,17 +57,6 @@ PacingPlan PlanPacing(std::int32_t captureInterval, std::uint32_t spentMs) {
     return p;
 }
 
-bool SameHandler(std::uint32_t a, std::uint32_t b) {
-    for (int shift = 0; shift < 32; shift += 8) {
-        auto upper = [shift](std::uint32_t v) {
-            const unsigned c = (v >> shift) & 0xFF;
-            return c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c;
-        };
-        if (upper(a) != upper(b)) return false;
-    }
-    return true;
-}
-
 std::uint32_t SpentInSlot(std::uint32_t passMs, std::uint32_t nowMs, std::int32_t captureInterval) {
     const std::int64_t interval = captureInterval < 1 ? 1 : captureInterval;
     const std::int64_t slotTime =

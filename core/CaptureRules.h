@@ -55,10 +55,6 @@ struct PacingPlan {
 // spent is the interval or more.
 PacingPlan PlanPacing(std::int32_t captureInterval, std::uint32_t spentMs);
 
-// Whether two compressor handlers name the same compressor: the compression manager matches
-// handlers without regard to case, so "msvc" opens the same compressor as "MSVC".
-bool SameHandler(std::uint32_t a, std::uint32_t b);
-
 // How much of its slot a pass has used by recording time nowMs, for a pass that began at
 // passMs: counted from the slot's own time (slot x interval), not from the pass's start, so a
 // pass that began late or overslept is made up by the next one and the passes never drift off
@@ -89,14 +85,6 @@ inline bool VideoForWindowsVersionSupported(std::uint32_t version) {
 // count itself ("No Compression") do not.
 inline bool IndexInCatalogue(std::int32_t index, std::int32_t count) {
     return index >= 0 && index < count;
-}
-
-// FOURCC from four letters, the first in the lowest byte.
-constexpr std::uint32_t FourCC(char a, char b, char c, char d) {
-    return static_cast<std::uint32_t>(static_cast<unsigned char>(a)) |
-           static_cast<std::uint32_t>(static_cast<unsigned char>(b)) << 8 |
-           static_cast<std::uint32_t>(static_cast<unsigned char>(c)) << 16 |
-           static_cast<std::uint32_t>(static_cast<unsigned char>(d)) << 24;
 }
 
 } // namespace core

@@ -1,23 +1,12 @@
 #include "core/ConfirmRules.h"
 
-#include <cwctype>
+#include "core/Text.h"
 
 namespace core {
 
-namespace {
-
-std::wstring Lower(const std::wstring& s) {
-    std::wstring out = s;
-    for (wchar_t& c : out)
-        c = static_cast<wchar_t>(std::towlower(static_cast<wint_t>(c)));
-    return out;
-}
-
-} // namespace
-
 ConfirmIcon ConfirmIconFor(const std::wstring& icon) {
     if (icon.empty()) return ConfirmIcon::Keep;
-    switch (Lower(icon)[0]) {
+    switch (AsciiLower(icon[0])) {
     case L'!':
         return ConfirmIcon::Warning;
     case L'?':
@@ -32,7 +21,7 @@ ConfirmIcon ConfirmIconFor(const std::wstring& icon) {
 }
 
 int ConfirmButtonSet(const std::wstring& buttons) {
-    const std::wstring b = Lower(buttons);
+    const std::wstring b = AsciiLowered(buttons);
     if (b == L"yn") return 2;
     if (b == L"yc") return 3;
     if (b == L"ync") return 4;

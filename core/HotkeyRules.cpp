@@ -1,5 +1,7 @@
 #include "core/HotkeyRules.h"
 
+#include "core/Text.h"
+
 namespace core {
 
 namespace {
@@ -17,26 +19,9 @@ constexpr Named kNamedKeys[] = {{L"Space", 0x20},  {L"PageUp", 0x21}, {L"PageDow
                                 {L"Delete", 0x2E}, {L"Pause", 0x13}};
 constexpr std::uint32_t kVkF1 = 0x70;
 
-wchar_t Upper(wchar_t c) {
-    return c >= L'a' && c <= L'z' ? static_cast<wchar_t>(c - L'a' + L'A') : c;
-}
-
-bool SameName(std::wstring_view a, std::wstring_view b) {
-    if (a.size() != b.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i)
-        if (Upper(a[i]) != Upper(b[i])) return false;
-    return true;
-}
-
-std::wstring_view Trim(std::wstring_view s) {
-    const auto first = s.find_first_not_of(L" \t");
-    if (first == std::wstring_view::npos) return {};
-    return s.substr(first, s.find_last_not_of(L" \t") - first + 1);
-}
-
 // The virtual-key code of a key's name, or 0 for a name that is no key.
 std::uint32_t KeyCode(std::wstring_view name) {
-    const wchar_t c = Upper(name[0]);
+    const wchar_t c = AsciiUpper(name[0]);
     if (name.size() == 1 && ((c >= L'A' && c <= L'Z') || (c >= L'0' && c <= L'9'))) return c;
     if (c == L'F' && name.size() <= 3 && name[1] >= L'1' && name[1] <= L'9') {
         unsigned n = 0;
@@ -47,7 +32,7 @@ std::uint32_t KeyCode(std::wstring_view name) {
         return n <= 24 ? kVkF1 + n - 1 : 0;
     }
     for (const Named& k : kNamedKeys)
-        if (SameName(name, k.name)) return k.code;
+        if (SameTextAscii(name, k.name)) return k.code;
     return 0;
 }
 
@@ -63,7 +48,7 @@ HotkeyParse ParseHotkey(std::wstring_view text) {
         if (part.empty()) return {{}, L"a '+' has no name beside it"};
         const Named* modifier = nullptr;
         for (const Named& m : kModifiers)
-            if (SameName(part, m.name)) modifier = &m;
+            if (SameTextAscii(part, m.name)) modifier = &m;
         if (modifier) {
             hotkey.modifiers |= modifier->code;
         } else if (const std::uint32_t code = KeyCode(part)) {

@@ -1,8 +1,9 @@
 #include "core/ImeRules.h"
 
+#include "core/Text.h"
+
 #include <algorithm>
 #include <array>
-#include <cwctype>
 #include <string_view>
 
 namespace core {
@@ -25,10 +26,7 @@ unsigned ImeConversionFor(ImeMode mode, unsigned current) {
 
 int PreferredImeIndex(const std::vector<std::wstring>& names) {
     for (std::size_t i = 0; i < names.size(); ++i) {
-        std::wstring lower = names[i];
-        for (wchar_t& ch : lower)
-            ch = static_cast<wchar_t>(std::towlower(static_cast<wint_t>(ch)));
-        if (lower.find(L"microsoft ime") != std::wstring::npos) return static_cast<int>(i);
+        if (AsciiLowered(names[i]).find(L"microsoft ime") != std::wstring::npos) return static_cast<int>(i);
     }
     return names.empty() ? -1 : 0;
 }

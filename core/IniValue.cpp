@@ -1,14 +1,13 @@
 #include "core/IniValue.h"
 
+#include "core/Text.h"
+
 namespace core {
 
 namespace {
 
 int DigitValue(wchar_t c, int base) {
-    int v = -1;
-    if (c >= L'0' && c <= L'9') v = c - L'0';
-    else if (c >= L'a' && c <= L'f') v = c - L'a' + 10;
-    else if (c >= L'A' && c <= L'F') v = c - L'A' + 10;
+    const int v = HexDigitValue(c);
     return v < base ? v : -1;
 }
 

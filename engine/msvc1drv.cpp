@@ -3,6 +3,7 @@
 #include "base/Handles.h"
 
 #include "core/Msvc1Encoder.h"
+#include "core/Text.h"
 
 #include <vfw.h>
 
@@ -43,14 +44,6 @@ TInstance* FindInstance(DWORD_PTR id) {
     return it == gInstances.end() ? nullptr : it->second.get();
 }
 
-// Four-character codes compare without regard to case, as msvfw32 compares handlers.
-bool SameFourcc(DWORD a, DWORD b) {
-    const auto upper = [](DWORD c) { return c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c; };
-    for (int i = 0; i < 4; ++i)
-        if (upper((a >> (8 * i)) & 0xFF) != upper((b >> (8 * i)) & 0xFF)) return false;
-    return true;
-}
-
 bool InputAccepted(const BITMAPINFOHEADER* in) {
     return in != nullptr && in->biSize >= sizeof(BITMAPINFOHEADER) && in->biPlanes == 1 &&
            in->biCompression == BI_RGB && in->biHeight > 0 && // bottom-up rows only
@@ -59,7 +52,7 @@ bool InputAccepted(const BITMAPINFOHEADER* in) {
 
 bool OutputMatches(const BITMAPINFOHEADER* in, const BITMAPINFOHEADER* out) {
     return out->biSize >= sizeof(BITMAPINFOHEADER) &&
-           (SameFourcc(out->biCompression, kFccCram) || SameFourcc(out->biCompression, kFccMsvc)) &&
+           (core::SameFourCC(out->biCompression, kFccCram) || core::SameFourCC(out->biCompression, kFccMsvc)) &&
            out->biBitCount == 16 && out->biWidth == in->biWidth && out->biHeight == in->biHeight;
 }
 
@@ -138,7 +131,7 @@ LRESULT GetInfo(ICINFO* info, DWORD size) {
 }
 
 LRESULT Open(ICOPEN* open) {
-    if (open != nullptr && !SameFourcc(open->fccType, ICTYPE_VIDEO)) return 0;
+    if (open != nullptr && !core::SameFourCC(open->fccType, ICTYPE_VIDEO)) return 0;
     auto inst = std::make_unique<TInstance>();
     std::lock_guard<std::mutex> lock(gInstancesLock);
     const DWORD_PTR id = gNextId++;

@@ -5,6 +5,7 @@
 #include "core/FileSplit.h"
 #include "core/FrameHandOver.h"
 #include "core/RecordNaming.h"
+#include "core/Text.h"
 #include "base/Handles.h"
 #include "base/ScopeGuard.h"
 
@@ -1043,7 +1044,7 @@ void TScreenCam::EnumCompressors() {
             for (std::int32_t k = 0; k < count; ++k)
                 listed =
                     listed ||
-                    core::SameHandler(Compressors[static_cast<std::size_t>(k)].fccHandler, handler);
+                    core::SameFourCC(Compressors[static_cast<std::size_t>(k)].fccHandler, handler);
             if (!listed) CompressorCount = ++count;
         }
     }

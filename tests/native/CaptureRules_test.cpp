@@ -167,13 +167,6 @@ TEST(PacingTest, SleepsInSlicesTowardsTheDueTime) {
     EXPECT_LE(t, 103u);
 }
 
-TEST(CatalogueTest, HandlersMatchWithoutRegardToCase) {
-    EXPECT_TRUE(SameHandler(FourCC('M', 'S', 'V', 'C'), FourCC('m', 's', 'v', 'c')));
-    EXPECT_TRUE(SameHandler(FourCC('c', 'v', 'i', 'd'), FourCC('C', 'V', 'I', 'D')));
-    EXPECT_FALSE(SameHandler(FourCC('M', 'S', 'V', 'C'), FourCC('M', 'R', 'L', 'E')));
-    EXPECT_FALSE(SameHandler(FourCC('I', 'V', '5', '0'), FourCC('I', 'V', '4', '1')));
-}
-
 TEST(ProgressTest, DueAfterMoreThanFiveHundredMilliseconds) {
     EXPECT_FALSE(ProgressDue(0, 500));
     EXPECT_TRUE(ProgressDue(0, 501));
@@ -211,9 +204,4 @@ TEST(CatalogueIndexTest, NoSelectionAndTheCountAreNotEntries) {
     EXPECT_TRUE(IndexInCatalogue(0, 3));
     EXPECT_TRUE(IndexInCatalogue(2, 3));
     EXPECT_FALSE(IndexInCatalogue(0, 0));
-}
-
-TEST(FourCCTest, FirstLetterInTheLowestByte) {
-    EXPECT_EQ(FourCC('M', 'S', 'V', 'C'), 0x4356534Du);
-    EXPECT_EQ(FourCC('v', 'i', 'd', 's'), 0x73646976u);
 }

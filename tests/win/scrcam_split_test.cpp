@@ -8,6 +8,7 @@
 #include "EngineTestSupport.h"
 #include "TestCompressors.h"
 #include "core/CaptureRules.h"
+#include "core/Text.h"
 #include "core/FileSplit.h"
 #include "core/RecordNaming.h"
 
@@ -100,7 +101,7 @@ std::string FirstFrameKeyByFfprobe(const std::wstring& file) {
 class LongRecordingTest : public TEngineFixture {
 protected:
     // Records until the recording has `files` files, then stops at once.
-    void RecordUntilFiles(const TRecordRect& rect, const std::wstring& first, std::size_t files) {
+    void RecordUntilFiles(const core::Rect& rect, const std::wstring& first, std::size_t files) {
         cam->StartRecording(rect, first);
         ASSERT_TRUE(cam->Recording);
         const bool reached = base::TThread::ServeUntil(

@@ -8,6 +8,7 @@
 #include "EngineTestSupport.h"
 #include "TestCompressors.h"
 #include "core/CaptureRules.h"
+#include "core/Text.h"
 
 #include <gtest/gtest.h>
 
@@ -93,7 +94,7 @@ TMark FindMarks(const BITMAPINFOHEADER* f, TColor background) {
 class EngineTest : public TEngineFixture {
 protected:
     // Records for about `ms` of wall time, then stops and waits for the worker's end.
-    void Record(const TRecordRect& rect, const std::wstring& file, DWORD ms) {
+    void Record(const core::Rect& rect, const std::wstring& file, DWORD ms) {
         cam->StartRecording(rect, file);
         ASSERT_TRUE(cam->Recording);
         ASSERT_NE(cam->RecordThread, nullptr);
