@@ -1,6 +1,9 @@
 // Geometry: the program's one rectangle (left, top, width, height), point and size, and centring.
 #pragma once
 
+#include <cstdint>
+#include <limits>
+
 namespace core {
 
 struct Point {
@@ -35,11 +38,23 @@ constexpr Point CenteredIn(Size size, const Rect& area) {
 
 // Display scaling: layouts are given in pixels at 96 dots per inch and drawn at `dpi`.
 inline constexpr int kDesignDpi = 96;
-// v * to / from, rounded half away from zero (as the platform's MulDiv).
+// a * b / c rounded to the nearest integer, halves away from zero; -1 when c is 0 or the
+// result does not fit 32 bits (the platform's MulDiv).
+constexpr int MulDivRounded(int a, int b, int c) {
+    if (c == 0) return -1;
+    const std::int64_t p = static_cast<std::int64_t>(a) * b;
+    const bool negative = (p < 0) != (c < 0);
+    const std::uint64_t ap = p < 0 ? 0 - static_cast<std::uint64_t>(p) : static_cast<std::uint64_t>(p);
+    const std::uint64_t ac = c < 0 ? 0 - static_cast<std::uint64_t>(static_cast<std::int64_t>(c))
+                                   : static_cast<std::uint64_t>(c);
+    const std::uint64_t r = (ap + ac / 2) / ac;
+    if (r > static_cast<std::uint64_t>(std::numeric_limits<int>::max())) return -1;
+    return negative ? -static_cast<int>(r) : static_cast<int>(r);
+}
+
+// v * to / from, rounded half away from zero.
 constexpr int ScaleBetween(int v, int to, int from) {
-    const long long n = static_cast<long long>(v) * to;
-    const long long half = from / 2;
-    return static_cast<int>(n >= 0 ? (n + half) / from : -((-n + half) / from));
+    return MulDivRounded(v, to, from);
 }
 constexpr int ScaleToDpi(int v, int dpi) {
     return ScaleBetween(v, dpi, kDesignDpi);

@@ -3,7 +3,7 @@
 #pragma once
 
 #include "core/Geometry.h"
-#include "core/xpButtonRules.h"
+#include "core/Colour.h"
 
 #include <functional>
 #include <string>

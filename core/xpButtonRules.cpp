@@ -2,22 +2,10 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <cwctype>
+#include "core/Text.h"
 #include <limits>
 
 namespace core {
-
-int MulDivRounded(int a, int b, int c) {
-    if (c == 0) return -1;
-    std::int64_t p = static_cast<std::int64_t>(a) * b;
-    std::int64_t q = c;
-    bool negative = (p < 0) != (q < 0);
-    std::uint64_t ap = p < 0 ? static_cast<std::uint64_t>(-p) : static_cast<std::uint64_t>(p);
-    std::uint64_t aq = q < 0 ? static_cast<std::uint64_t>(-q) : static_cast<std::uint64_t>(q);
-    std::uint64_t r = (ap + aq / 2) / aq;
-    if (r > static_cast<std::uint64_t>(std::numeric_limits<int>::max())) return -1;
-    return negative ? -static_cast<int>(r) : static_cast<int>(r);
-}
 
 std::vector<GradientBand> GradientBands(int width, int height, Rgb from, Rgb to, int direction,
                                         int bands) {
@@ -70,7 +58,7 @@ std::optional<wchar_t> CaptionAccelerator(const std::wstring& caption) {
 bool IsAccelerator(wchar_t ch, const std::wstring& caption) {
     auto key = CaptionAccelerator(caption);
     return key &&
-           std::towupper(static_cast<wint_t>(*key)) == std::towupper(static_cast<wint_t>(ch));
+           AsciiUpper(*key) == AsciiUpper(ch);
 }
 
 } // namespace core

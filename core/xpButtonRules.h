@@ -1,20 +1,14 @@
 // Rules of the XP-style push button: gradient bands of its face and its caption's accelerator.
 #pragma once
 
+#include "core/Colour.h"
+#include "core/Geometry.h"
+
 #include <optional>
 #include <string>
 #include <vector>
 
 namespace core {
-
-// a * b / c rounded to the nearest integer, halves away from zero; -1 when c is 0 or the
-// result does not fit 32 bits (the platform's MulDiv).
-int MulDivRounded(int a, int b, int c);
-
-struct Rgb {
-    int r = 0, g = 0, b = 0;
-    bool operator==(const Rgb&) const = default;
-};
 
 // One solid strip of a gradient: `offset` and `length` along the gradient's axis, the full
 // size of the rectangle across.

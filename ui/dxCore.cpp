@@ -1,5 +1,7 @@
 #include "ui/dxCore.h"
 
+#include "core/xpButtonRules.h"
+
 #include <windowsx.h>
 
 #include <algorithm>

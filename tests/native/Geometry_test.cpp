@@ -32,3 +32,16 @@ TEST(Geometry, ScalingRoundsHalfAwayFromZeroAndComesBackExactly) {
         ASSERT_EQ(core::ScaleBetween(core::ScaleBetween(v, 120, 96), 96, 120), v) << v;
     }
 }
+
+TEST(MulDivRounded, RoundsHalvesAwayFromZero) {
+    EXPECT_EQ(core::MulDivRounded(1, 7, 2), 4);
+    EXPECT_EQ(core::MulDivRounded(1, -7, 2), -4);
+    EXPECT_EQ(core::MulDivRounded(-1, 7, 2), -4);
+    EXPECT_EQ(core::MulDivRounded(1, -48, 7), -7); // -6.86
+    EXPECT_EQ(core::MulDivRounded(1, -30, 7), -4); // -4.29
+    EXPECT_EQ(core::MulDivRounded(5, 10, 0), -1);
+    EXPECT_EQ(core::MulDivRounded(0x40000000, 4, 1), -1); // does not fit
+    EXPECT_EQ(core::MulDivRounded(0x40000000, 4, 2), -1); // 2^31
+    EXPECT_EQ(core::MulDivRounded(0x40000000, 2, 2), 0x40000000);
+    EXPECT_EQ(core::MulDivRounded(100000, 100000, 100000), 100000); // no overflow in between
+}

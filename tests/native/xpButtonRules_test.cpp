@@ -11,19 +11,6 @@ const Rgb kDark{205, 204, 223};
 
 } // namespace
 
-TEST(MulDivRounded, RoundsHalvesAwayFromZero) {
-    EXPECT_EQ(MulDivRounded(1, 7, 2), 4);
-    EXPECT_EQ(MulDivRounded(1, -7, 2), -4);
-    EXPECT_EQ(MulDivRounded(-1, 7, 2), -4);
-    EXPECT_EQ(MulDivRounded(1, -48, 7), -7); // -6.86
-    EXPECT_EQ(MulDivRounded(1, -30, 7), -4); // -4.29
-    EXPECT_EQ(MulDivRounded(5, 10, 0), -1);
-    EXPECT_EQ(MulDivRounded(0x40000000, 4, 1), -1); // does not fit
-    EXPECT_EQ(MulDivRounded(0x40000000, 4, 2), -1); // 2^31
-    EXPECT_EQ(MulDivRounded(0x40000000, 2, 2), 0x40000000);
-    EXPECT_EQ(MulDivRounded(100000, 100000, 100000), 100000); // no overflow in between
-}
-
 TEST(GradientBands, NormalFaceOfTheDefaultButton) {
     // Face rectangle (4, 4, 71, 21) of a 75 x 25 button, band count 25 div 3.
     auto bands = GradientBands(67, 17, kLight, kDark, 0, 25 / 3);
