@@ -6,8 +6,6 @@ namespace core {
 
 namespace {
 
-constexpr std::wstring_view kMarker = L"...\\";
-
 // The last `digits` characters of the value's decimal text after a run of zeros.
 std::wstring Padded(int value, std::size_t digits) {
     const std::wstring text = std::wstring(digits, L'0') + std::to_wstring(value);
@@ -47,15 +45,10 @@ std::wstring ShortenFolderText(const TextWidthFn& width, int available, std::wst
                                                       : text.substr(0, slash + 1));
     const std::wstring name(slash == std::wstring_view::npos ? text : text.substr(slash + 1));
     std::wstring result(text);
-    while (!dir.empty()) {
-        if (width(result) <= available) break;
-        // Only the marker of an earlier cut is skipped, not a folder name that begins with a dot.
-        if (dir.starts_with(kMarker)) dir.erase(0, kMarker.size());
-        const auto first = dir.find(L'\\');
-        if (first != std::wstring::npos)
-            dir = std::wstring(kMarker) + dir.substr(first + 1);
-        else
-            dir.clear();
+    // The text begins with a blank, so its directory is never rooted: every step cuts the first
+    // name, the drive with it.
+    while (!dir.empty() && width(result) > available) {
+        ShortenDirectory(dir);
         result = dir + name;
     }
     return result;
