@@ -95,7 +95,7 @@ private:
 };
 
 struct TOptions {
-    engine::TRecordRect rect;
+    core::Rect rect;
     std::wstring json;
     std::wstring dir;
     int grabFrames = 60;
@@ -254,7 +254,7 @@ std::size_t FrameBytes(int w, int h, int bpp) {
 }
 
 void MeasureGrabs(engine::TScreenCam& cam) {
-    const engine::TRecordRect& r = options.rect;
+    const core::Rect& r = options.rect;
     const int n = options.grabFrames;
     const int bpp = static_cast<int>(cam.BitsPerPixel);
 

@@ -401,7 +401,7 @@ TEngineServices TEngineServices::Platform() {
 // Worker thread
 
 TRecordAVIThread::TRecordAVIThread(TScreenCam& engine, std::wstring fileName,
-                                   const TRecordRect& rect)
+                                   const core::Rect& rect)
     : engine_(engine), fileName_(std::move(fileName)), rect_(rect) {
     SetFreeOnTerminate(true);
 }
@@ -541,7 +541,7 @@ void TScreenCam::FreeFrame(BITMAPINFOHEADER*& frame) {
     frame = nullptr;
 }
 
-void TScreenCam::StartRecording(const TRecordRect& rect, const std::wstring& fileName) {
+void TScreenCam::StartRecording(const core::Rect& rect, const std::wstring& fileName) {
     if (Recording || RecordThread) return;
     auto* thread = new TRecordAVIThread(*this, fileName, rect);
     if (!thread->Handle()) {
@@ -628,7 +628,7 @@ public:
 
     // Grabs the first frame and lets the selected compressor decide the recording rectangle.
     // False when no first frame could be grabbed.
-    bool Prepare(const TRecordRect& rect);
+    bool Prepare(const core::Rect& rect);
     // Opens the first file and its streams; false (with the result kept) when that failed.
     bool Open();
     // Grabs and writes until the recording is stopped or a write fails.
@@ -658,7 +658,7 @@ private:
     bool RoomFor(std::uint64_t bound, std::uint32_t empty, bool newFile);
 
     TScreenCam& cam_;
-    TRecordRect rect_{};
+    core::Rect rect_{};
     TFrame first_;
     bool compress_ = false;
     AVICOMPRESSOPTIONS options_{};
@@ -710,7 +710,7 @@ private:
 
 } // namespace
 
-bool TRecording::Prepare(const TRecordRect& rect) {
+bool TRecording::Prepare(const core::Rect& rect) {
     rect_ = rect;
     const std::int32_t index = cam_.CompressorIndex;
     compress_ = core::IndexInCatalogue(index, cam_.CompressorCount);
@@ -731,7 +731,7 @@ bool TRecording::Prepare(const TRecordRect& rect) {
             };
             int f = 1;
             bool ok = accepted();
-            TRecordRect adjusted = rect;
+            core::Rect adjusted = rect;
             while (!ok) {
                 f *= 2;
                 if (f > 8) break;
@@ -994,7 +994,7 @@ int TRecording::Outcome() {
     return 0;
 }
 
-int TScreenCam::RecordAVI(const TRecordRect& rect, const std::wstring& fileName) {
+int TScreenCam::RecordAVI(const core::Rect& rect, const std::wstring& fileName) {
     if (!core::VideoForWindowsVersionSupported(Services.VideoForWindowsVersion())) {
         Message(kVersionError, kErrorCaption, MB_OK | MB_ICONSTOP);
         return 0;

@@ -20,9 +20,6 @@
 
 namespace engine {
 
-// The recording rectangle: left, top, width and height in screen pixels (not right and bottom).
-using TRecordRect = core::Rect;
-
 // What a test cannot control on the real platform: the millisecond clock, sleeping, the Video
 // for Windows version and message boxes (ShowMessage: text, caption, MB_ flags -> IDOK/IDYES/IDNO).
 // Platform() gives the real functions; a test replaces single members before recording.
@@ -47,7 +44,7 @@ class TRecording;
 // Created suspended; StartRecording starts it once the engine is set up for it.
 class TRecordAVIThread : public base::TThread {
 public:
-    TRecordAVIThread(TScreenCam& engine, std::wstring fileName, const TRecordRect& rect);
+    TRecordAVIThread(TScreenCam& engine, std::wstring fileName, const core::Rect& rect);
 
 protected:
     void Execute() override;
@@ -55,7 +52,7 @@ protected:
 private:
     TScreenCam& engine_;
     std::wstring fileName_;
-    TRecordRect rect_;
+    core::Rect rect_;
 };
 
 // The capture and recording engine. One instance, owned by the main window. Fields shared with
@@ -84,9 +81,9 @@ public:
     // The last few blocks are kept for the next grabs of the same size instead of being freed.
     static void FreeFrame(BITMAPINFOHEADER*& frame);
 
-    // Starts a recording of the rectangle into the file on a new worker, unless one is running
+    // Starts a recording of the rectangle (screen pixels) into the file on a new worker, unless one is running
     // or still finishing. Returns at once.
-    void StartRecording(const TRecordRect& rect, const std::wstring& fileName);
+    void StartRecording(const core::Rect& rect, const std::wstring& fileName);
     // Clears Recording; the worker finishes the file and ends on its own.
     void StopRecording();
     // One recording run (on the worker): 1 when stopped, 0 when it failed, -1 when the user
@@ -99,7 +96,7 @@ public:
     // compressor: every frame written so far stays in closed, readable files. The frames are
     // grabbed and paced on a second thread and handed to the calling one, which alone talks to
     // the compressor and the file; at most three frames are on their way at once.
-    int RecordAVI(const TRecordRect& rect, const std::wstring& fileName);
+    int RecordAVI(const core::Rect& rect, const std::wstring& fileName);
     // The worker's termination handler, run on the user-interface thread.
     void ThreadTerminated(base::TThread& sender);
 

@@ -120,9 +120,10 @@ TfrmMain::~TfrmMain() = default;
 
 void TfrmMain::FormCreate(TObject*) {
     IniBaseName = settings::GetAppDir() + L"\\Quarnelby";
-    settings::LoadFormPos(IniBaseName, L"FORM", L"Main", *this);
     // The default size is the declared one, as the display's scaling made it.
-    settings::LoadFormSize(IniBaseName, L"FORM", L"Main", BoundsRect().Extent(), *this);
+    const core::Rect declared = BoundsRect();
+    SetBounds(settings::LoadFormSize(IniBaseName, L"FORM", L"Main", declared.Extent(),
+                                     settings::LoadFormPos(IniBaseName, L"FORM", L"Main", declared)));
     ui::AssignImeName(*this);
     ui::ReplaceCursor(*this, crHandPoint, 1);
     // A window stored on a monitor that is gone could never be reached: it comes back onto the
@@ -181,8 +182,8 @@ void TfrmMain::FormCloseQuery(TObject*, bool& canClose) {
     // A settings file that cannot be written never keeps the user from closing: the error is
     // shown and only the position and size are lost.
     try {
-        settings::SaveFormPos(IniBaseName, L"FORM", L"Main", *this);
-        settings::SaveFormSize(IniBaseName, L"FORM", L"Main", *this);
+        settings::SaveFormPos(IniBaseName, L"FORM", L"Main", BoundsRect());
+        settings::SaveFormSize(IniBaseName, L"FORM", L"Main", BoundsRect());
     } catch (...) {
         Application.HandleException(std::current_exception());
     }
@@ -221,7 +222,7 @@ void TfrmMain::btnRecClick(TObject*) {
     btnPause->SetDown(false);
     POINT p{pnlCam->Left(), pnlCam->Top()};
     ClientToScreen(pnlCam->Handle(), &p);
-    const engine::TRecordRect rect =
+    const core::Rect rect =
         core::CaptureRectangle({p.x, p.y}, pnlCam->BoundsRect().Extent());
     const std::wstring folder = RecordFolder(IniBaseName, Handle());
     // A long recording goes on in further files of the same folder, named like the first.

@@ -16,9 +16,6 @@ namespace mainwin {
 
 class THotkeys;
 
-// A window's outer position and size as WINDOWPOS reports them.
-using TWindowPos = core::Rect;
-
 // The picker lays the camera panel over a window through TCameraWindow.
 class TfrmMain : public forms::TForm, public picker::TCameraWindow {
 public:
@@ -75,7 +72,7 @@ public:
     void PlaceCamera(const core::CameraFit& fit) override;
 
     // The main window's outer position and size as the platform last reported them.
-    TWindowPos LastWindowPos() const { return lastWindowPos_; }
+    core::Rect LastWindowPos() const { return lastWindowPos_; }
     bool FormReady() const { return formReady_; }
 
 protected:
@@ -85,7 +82,7 @@ private:
     void DeleteUnfinishedRecording(const std::wstring& fileName);
 
     bool formReady_ = false;
-    TWindowPos lastWindowPos_{};
+    core::Rect lastWindowPos_{};
     std::unique_ptr<THotkeys> hotkeys_;
 };
 

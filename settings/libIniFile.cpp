@@ -63,28 +63,30 @@ void WriteIniInteger(const std::wstring& base, const std::wstring& section, cons
     WriteIniString(base, section, key, core::FormatIniInteger(value));
 }
 
-void LoadFormPos(const std::wstring& base, const std::wstring& section, const std::wstring& prefix,
-                 forms::TForm& form) {
-    form.SetTop(ReadIniInteger(base, section, prefix + L"Top", form.Top()));
-    form.SetLeft(ReadIniInteger(base, section, prefix + L"Left", form.Left()));
+core::Rect LoadFormPos(const std::wstring& base, const std::wstring& section,
+                       const std::wstring& prefix, core::Rect bounds) {
+    bounds.top = ReadIniInteger(base, section, prefix + L"Top", bounds.top);
+    bounds.left = ReadIniInteger(base, section, prefix + L"Left", bounds.left);
+    return bounds;
 }
 
 void SaveFormPos(const std::wstring& base, const std::wstring& section, const std::wstring& prefix,
-                 forms::TForm& form) {
-    WriteIniInteger(base, section, prefix + L"Top", form.Top());
-    WriteIniInteger(base, section, prefix + L"Left", form.Left());
+                 const core::Rect& bounds) {
+    WriteIniInteger(base, section, prefix + L"Top", bounds.top);
+    WriteIniInteger(base, section, prefix + L"Left", bounds.left);
 }
 
-void LoadFormSize(const std::wstring& base, const std::wstring& section, const std::wstring& prefix,
-                  core::Size defaultSize, forms::TForm& form) {
-    form.SetWidth(ReadIniInteger(base, section, prefix + L"Width", defaultSize.width));
-    form.SetHeight(ReadIniInteger(base, section, prefix + L"Height", defaultSize.height));
+core::Rect LoadFormSize(const std::wstring& base, const std::wstring& section,
+                        const std::wstring& prefix, core::Size defaultSize, core::Rect bounds) {
+    bounds.width = ReadIniInteger(base, section, prefix + L"Width", defaultSize.width);
+    bounds.height = ReadIniInteger(base, section, prefix + L"Height", defaultSize.height);
+    return bounds;
 }
 
 void SaveFormSize(const std::wstring& base, const std::wstring& section, const std::wstring& prefix,
-                  forms::TForm& form) {
-    WriteIniInteger(base, section, prefix + L"Width", form.Width());
-    WriteIniInteger(base, section, prefix + L"Height", form.Height());
+                  const core::Rect& bounds) {
+    WriteIniInteger(base, section, prefix + L"Width", bounds.width);
+    WriteIniInteger(base, section, prefix + L"Height", bounds.height);
 }
 
 } // namespace settings

@@ -3,7 +3,6 @@
 #pragma once
 
 #include "core/Geometry.h"
-#include "forms/Forms.h"
 
 #include <cstdint>
 #include <string>
@@ -25,13 +24,16 @@ std::int32_t ReadIniInteger(const std::wstring& base, const std::wstring& sectio
 void WriteIniInteger(const std::wstring& base, const std::wstring& section, const std::wstring& key,
                      std::int32_t value);
 
-void LoadFormPos(const std::wstring& base, const std::wstring& section, const std::wstring& prefix,
-                 forms::TForm& form);
+// A window's place as the file keeps it: prefix + "Top", "Left", "Width" and "Height". Loading
+// gives the bounds with the values read from the file; a missing or unreadable one keeps the
+// bounds' own (the position) or the default (the size).
+core::Rect LoadFormPos(const std::wstring& base, const std::wstring& section,
+                       const std::wstring& prefix, core::Rect bounds);
 void SaveFormPos(const std::wstring& base, const std::wstring& section, const std::wstring& prefix,
-                 forms::TForm& form);
-void LoadFormSize(const std::wstring& base, const std::wstring& section, const std::wstring& prefix,
-                  core::Size defaultSize, forms::TForm& form);
+                 const core::Rect& bounds);
+core::Rect LoadFormSize(const std::wstring& base, const std::wstring& section,
+                        const std::wstring& prefix, core::Size defaultSize, core::Rect bounds);
 void SaveFormSize(const std::wstring& base, const std::wstring& section, const std::wstring& prefix,
-                  forms::TForm& form);
+                  const core::Rect& bounds);
 
 } // namespace settings

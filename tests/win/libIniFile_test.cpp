@@ -3,6 +3,7 @@
 #include "core/Exception.h"
 
 #include <gtest/gtest.h>
+#include <windows.h>
 
 #include <string>
 
@@ -72,40 +73,28 @@ TEST_F(IniFileTest, LongValuesAndNonAnsiFoldersRoundTrip) {
 }
 
 TEST_F(IniFileTest, FormPositionAndSizeRoundTripThroughTheFile) {
-    forms::TForm form;
-    form.SetBounds({274, 122, 328, 290});
-    LoadFormPos(base_, L"FORM", L"Main", form); // no file: the form keeps its values
-    LoadFormSize(base_, L"FORM", L"Main", core::Size{328, 290}, form);
-    EXPECT_EQ(form.Left(), 274);
-    EXPECT_EQ(form.Top(), 122);
-    EXPECT_EQ(form.Width(), 328);
-    EXPECT_EQ(form.Height(), 290);
+    // No file: the position stays, the size is the default.
+    EXPECT_EQ(LoadFormSize(base_, L"FORM", L"Main", core::Size{328, 290},
+                           LoadFormPos(base_, L"FORM", L"Main", {274, 122, 10, 20})),
+              (core::Rect{274, 122, 328, 290}));
 
-    form.SetBounds({-40, 33, 400, 300});
-    SaveFormPos(base_, L"FORM", L"Main", form);
-    SaveFormSize(base_, L"FORM", L"Main", form);
+    const core::Rect bounds{-40, 33, 400, 300};
+    SaveFormPos(base_, L"FORM", L"Main", bounds);
+    SaveFormSize(base_, L"FORM", L"Main", bounds);
     EXPECT_EQ(ReadIniString(base_, L"FORM", L"MainLeft", L""), L"-40");
     EXPECT_EQ(ReadIniString(base_, L"FORM", L"MainTop", L""), L"33");
     EXPECT_EQ(ReadIniString(base_, L"FORM", L"MainWidth", L""), L"400");
     EXPECT_EQ(ReadIniString(base_, L"FORM", L"MainHeight", L""), L"300");
 
-    forms::TForm other;
-    other.SetBounds({1, 2, 3, 4});
-    LoadFormPos(base_, L"FORM", L"Main", other);
-    LoadFormSize(base_, L"FORM", L"Main", core::Size{328, 290}, other);
-    EXPECT_EQ(other.Left(), -40);
-    EXPECT_EQ(other.Top(), 33);
-    EXPECT_EQ(other.Width(), 400);
-    EXPECT_EQ(other.Height(), 300);
+    EXPECT_EQ(LoadFormSize(base_, L"FORM", L"Main", core::Size{328, 290},
+                           LoadFormPos(base_, L"FORM", L"Main", {1, 2, 3, 4})),
+              bounds);
 }
 
 TEST_F(IniFileTest, MissingSizeKeysUseTheGivenDefaults) {
     WriteRaw("[FORM]\r\nMainWidth=\r\n");
-    forms::TForm form;
-    form.SetBounds({0, 0, 10, 10});
-    LoadFormSize(base_, L"FORM", L"Main", core::Size{328, 290}, form);
-    EXPECT_EQ(form.Width(), 328);
-    EXPECT_EQ(form.Height(), 290);
+    EXPECT_EQ(LoadFormSize(base_, L"FORM", L"Main", core::Size{328, 290}, {5, 6, 10, 10}),
+              (core::Rect{5, 6, 328, 290}));
 }
 
 TEST_F(IniFileTest, RefusedWriteRaisesTheErrorWithThePath) {
@@ -116,8 +105,7 @@ TEST_F(IniFileTest, RefusedWriteRaisesTheErrorWithThePath) {
     } catch (const core::Exception& e) {
         EXPECT_EQ(e.Message(), missing + L".ini に書き込めません");
     }
-    forms::TForm form;
-    EXPECT_THROW(SaveFormPos(missing, L"FORM", L"Main", form), core::Exception);
+    EXPECT_THROW(SaveFormPos(missing, L"FORM", L"Main", {}), core::Exception);
 }
 
 TEST(IniFile, AppDirIsTheFolderOfThisProgram) {
