@@ -7,13 +7,13 @@ e2e_start_display
 # A prefix of its own: a copy of the shared one with the display's dpi raised.
 shared=$E2E_PREFIX
 "$E2E_WINE_RUN" --prefix "$shared" cmd /c exit >>"$E2E_WORK/wine.log" 2>&1 # booted, if it was not
-WINEPREFIX=$shared /usr/lib/wine/wineserver -k >/dev/null 2>&1
+wine_stop "$shared"
 E2E_PREFIX=$E2E_WORK/prefix144
 cp -a --reflink=auto "$shared" "$E2E_PREFIX"
 trap 'e2e_cleanup; [ -f "$E2E_WORK/passed" ] && rm -rf "$E2E_PREFIX"' EXIT
 "$E2E_WINE_RUN" --prefix "$E2E_PREFIX" reg add 'HKCU\Control Panel\Desktop' /v LogPixels \
     /t REG_DWORD /d 144 /f >>"$E2E_WORK/wine.log" 2>&1 || fail "cannot set the display's dpi"
-WINEPREFIX=$E2E_PREFIX /usr/lib/wine/wineserver -k >/dev/null 2>&1
+wine_stop "$E2E_PREFIX"
 
 e2e_app_over_pattern 250 100 700 560
 E2E_SCALE=150

@@ -9,7 +9,7 @@ E2E_WORK=$3
 E2E_DIR=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 E2E_WINE_RUN=$E2E_DIR/../../scripts/wine-run
 E2E_PATTERN=$(dirname "$E2E_EXE")/../tests/e2e/pattern_window.exe
-E2E_XVFB=
+source "$E2E_DIR/../../scripts/wine.sh"
 rm -rf "$E2E_WORK"
 mkdir -p "$E2E_WORK"
 
@@ -20,8 +20,8 @@ fail() {
 }
 
 e2e_cleanup() {
-    WINEPREFIX=$E2E_PREFIX /usr/lib/wine/wineserver -k >/dev/null 2>&1
-    [ -n "$E2E_XVFB" ] && kill "$E2E_XVFB" 2>/dev/null
+    wine_stop "$E2E_PREFIX"
+    display_stop
     wait 2>/dev/null
 }
 trap e2e_cleanup EXIT
@@ -30,16 +30,7 @@ trap e2e_cleanup EXIT
 e2e_start_display() { e2e_start_xvfb -screen 0 "1280x1024x${1:-24}"; }
 
 # The same with the given screens and options of Xvfb.
-e2e_start_xvfb() {
-    local fifo num
-    fifo=$(mktemp -u)
-    mkfifo "$fifo"
-    Xvfb -displayfd 3 "$@" -nolisten tcp -noreset 3>"$fifo" >/dev/null 2>&1 &
-    E2E_XVFB=$!
-    read -r -t 20 num <"$fifo" || fail "Xvfb did not start"
-    rm -f "$fifo"
-    export DISPLAY=:$num QUARNELBY_DISPLAY=:$num
-}
+e2e_start_xvfb() { display_start "$@" || fail "Xvfb did not start"; }
 
 # Runs a Windows program in the background in the shared prefix on our display.
 e2e_wine() {
@@ -216,7 +207,8 @@ e2e_open_over_pattern() {
     e2e_app_over_pattern 250 100 400 330
 }
 
-# The same on the display already started, with the pattern window at $1,$2 sized $3 x $4.
+# The same on the display already started, with the pattern window at $1,$2 sized $3 x $4 and
+# titled $5 (default "pattern"). Sets E2E_MAIN to the main window's id.
 e2e_app_over_pattern() {
     e2e_install_app
     E2E_REC=$E2E_WORK/rec
@@ -225,11 +217,11 @@ e2e_app_over_pattern() {
     e2e_wine "$E2E_PATTERN" "$@"
     # On a loaded machine the pattern can take longer than a fixed pause to appear; without it on
     # the first screenshot, the see-through panel cannot be found.
-    e2e_wait_window "pattern" >/dev/null || fail "the pattern window did not appear"
+    e2e_wait_window "${5:-pattern}" >/dev/null || fail "the pattern window did not appear"
     sleep 1
     e2e_screenshot "$E2E_WORK/before.png"
     e2e_wine "$E2E_APP/quarnelby.exe"
-    e2e_wait_window "Zo/quarnelby" >/dev/null || fail "the main window did not appear"
+    E2E_MAIN=$(e2e_wait_window "Zo/quarnelby") || fail "the main window did not appear"
     sleep 1
     e2e_screenshot "$E2E_WORK/idle.png"
     e2e_find_camera "$E2E_WORK/before.png" "$E2E_WORK/idle.png"

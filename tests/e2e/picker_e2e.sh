@@ -5,20 +5,9 @@
 # refused and moves nothing.
 source "$(dirname "$0")/lib.sh" "$@"
 e2e_start_display
-e2e_install_app
-E2E_REC=$E2E_WORK/rec
-mkdir -p "$E2E_REC"
-e2e_ini_set "$E2E_INI" SETTING PATH "$(e2e_winpath "$E2E_REC")"
 TX=900 TY=450 TW=320 TH=240
-e2e_wine "$E2E_PATTERN" $TX $TY $TW $TH target
-e2e_wait_window "target" >/dev/null || fail "the target window did not appear"
-sleep 1
-e2e_screenshot "$E2E_WORK/before.png"
-e2e_wine "$E2E_APP/quarnelby.exe"
-main=$(e2e_wait_window "Zo/quarnelby") || fail "the main window did not appear"
-sleep 1
-e2e_screenshot "$E2E_WORK/idle.png"
-e2e_find_camera "$E2E_WORK/before.png" "$E2E_WORK/idle.png"
+e2e_app_over_pattern $TX $TY $TW $TH target
+main=$E2E_MAIN
 
 # The tree lists the program's own window first (it is on top); typing a title selects it.
 e2e_click_tool 70    # Select Target Window

@@ -47,18 +47,9 @@ close_app "$id"
 # The picker lays the camera over a window on the second monitor alone; with the main monitor's
 # work area the main window could not go right of 1016.
 store_place 100 100 328 290
-E2E_REC=$E2E_WORK/rec
-mkdir -p "$E2E_REC"
-e2e_ini_set "$E2E_INI" SETTING PATH "$(e2e_winpath "$E2E_REC")"
 TX=1040 TY=780 TW=200 TH=150
-e2e_wine "$E2E_PATTERN" $TX $TY $TW $TH target
-e2e_wait_window "target" >/dev/null || fail "the target window did not appear"
-sleep 1
-e2e_screenshot "$E2E_WORK/before.png"
-start_app
-sleep 1
-e2e_screenshot "$E2E_WORK/idle.png"
-e2e_find_camera "$E2E_WORK/before.png" "$E2E_WORK/idle.png"
+e2e_app_over_pattern $TX $TY $TW $TH target
+id=$E2E_MAIN
 e2e_click_tool 70 # Select Target Window
 e2e_wait_window "Target Window" >/dev/null || fail "the picker did not open"
 sleep 0.5
