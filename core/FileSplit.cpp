@@ -17,7 +17,7 @@ constexpr std::uint64_t kEmptyChunkBytes = 8;
 
 } // namespace
 
-TAviSizeTracker::TAviSizeTracker(std::uint32_t formatBytes) {
+TAviSizeTracker::TAviSizeTracker(std::uint32_t formatBytes) : formatBytes_(formatBytes) {
     const std::uint64_t raw = kHeaderFixedBytes + formatBytes + (formatBytes & 1) + 12;
     header_ = (raw + kHeaderAlign) / kHeaderAlign * kHeaderAlign;
 }
@@ -41,20 +41,23 @@ std::uint64_t TAviSizeTracker::ClosedSizeWith(std::uint64_t bytes, std::uint32_t
            ChunkBytes(bytes) + kIndexEntryBytes;
 }
 
-bool NeedsNewFile(const TAviSizeTracker& file, std::uint64_t boundBytes, std::uint32_t emptySlots,
+std::uint64_t TAviSizeTracker::NewFileSizeWith(std::uint64_t bytes) const {
+    return TAviSizeTracker(formatBytes_).ClosedSizeWith(bytes, 0);
+}
+
+bool NeedsNewFile(const TFileSize& file, std::uint64_t boundBytes, std::uint32_t emptySlots,
                   std::uint64_t maxBytes) {
     if (file.Frames() == 0) return false;
     return file.ClosedSizeWith(boundBytes, emptySlots) > maxBytes;
 }
 
-bool DiskHasRoom(const TAviSizeTracker& file, std::uint64_t boundBytes, std::uint32_t emptySlots,
-                 bool newFile, std::uint32_t formatBytes, std::uint64_t freeBytes) {
+bool DiskHasRoom(const TFileSize& file, std::uint64_t boundBytes, std::uint32_t emptySlots,
+                 bool newFile, std::uint64_t freeBytes) {
     // What is still to come on disk: this file's next frame and everything its close writes; for
     // a new file also the old file's close and the new one's headers, index and pad.
     std::uint64_t needed = 0;
     if (newFile) {
-        const TAviSizeTracker fresh(formatBytes);
-        needed = file.ClosingBytes() + fresh.ClosedSizeWith(boundBytes, 0);
+        needed = file.ClosingBytes() + file.NewFileSizeWith(boundBytes);
     } else {
         needed =
             file.ClosedSizeWith(boundBytes, emptySlots) - file.ClosedSize() + file.ClosingBytes();

@@ -1,5 +1,6 @@
-// FileSplit: how large an AVI file grows as a recording writes it, when the next frame must go to
-// a new file, how much free disk space closing the file still needs, and the new file's name.
+// FileSplit: how large a recording's file grows as it is written (an AVI file counted here, other
+// kinds by their writers), when the next frame must go to a new file, how much free disk space
+// closing the file still needs, and the new file's name.
 #pragma once
 
 #include <cstdint>
@@ -17,11 +18,28 @@ constexpr std::uint64_t kDefaultMaxFileBytes = std::uint64_t{1} << 30;
 // the headers written at close, block rounding of the file system.
 constexpr std::uint64_t kDiskSlackBytes = 256 * 1024;
 
+// The size of one file of a recording as it is written.
+class TFileSize {
+public:
+    virtual ~TFileSize() = default;
+    // The size of the file once closed, as written so far.
+    virtual std::uint64_t ClosedSize() const = 0;
+    // The size once closed if a frame of `bytes` were stored next after `emptySlots` positions
+    // that got none.
+    virtual std::uint64_t ClosedSizeWith(std::uint64_t bytes, std::uint32_t emptySlots) const = 0;
+    // What closing still writes beyond the frames.
+    virtual std::uint64_t ClosingBytes() const = 0;
+    // Frames stored so far.
+    virtual std::uint64_t Frames() const = 0;
+    // The closed size of a new file of the same kind holding one frame of `bytes`.
+    virtual std::uint64_t NewFileSizeWith(std::uint64_t bytes) const = 0;
+};
+
 // Bytes an AVI file written with one video stream takes, counted as the platform's writer lays it
 // out: the headers up to the first frame, one chunk (8-byte header, data padded to an even
 // length) per frame, an empty 8-byte chunk for every position left without a frame, and at close
-// a 16-byte index entry for each of them, the index header and a closing pad.
-class TAviSizeTracker {
+// a 16-byte index entry for each of them (the index) and a closing pad.
+class TAviSizeTracker : public TFileSize {
 public:
     // formatBytes: the stream format (header and colour table) stored in the file's headers.
     explicit TAviSizeTracker(std::uint32_t formatBytes);
@@ -29,19 +47,17 @@ public:
     // Adds a stored frame of `bytes` after `emptySlots` positions that got none.
     void Add(std::uint64_t bytes, std::uint32_t emptySlots);
 
-    // The size of the file once closed, as written so far.
-    std::uint64_t ClosedSize() const;
-    // The size once closed if a frame of `bytes` were stored next after `emptySlots` empty ones.
-    std::uint64_t ClosedSizeWith(std::uint64_t bytes, std::uint32_t emptySlots) const;
-    // What closing still writes beyond the frames: the index and the closing pad.
-    std::uint64_t ClosingBytes() const;
-    // Frames stored so far.
-    std::uint64_t Frames() const { return frames_; }
+    std::uint64_t ClosedSize() const override;
+    std::uint64_t ClosedSizeWith(std::uint64_t bytes, std::uint32_t emptySlots) const override;
+    std::uint64_t ClosingBytes() const override;
+    std::uint64_t Frames() const override { return frames_; }
+    std::uint64_t NewFileSizeWith(std::uint64_t bytes) const override;
 
     // Bytes of the stored chunk of a frame of `bytes`.
     static std::uint64_t ChunkBytes(std::uint64_t bytes) { return 8 + bytes + (bytes & 1); }
 
 private:
+    std::uint32_t formatBytes_;
     std::uint64_t header_;
     std::uint64_t movie_ = 0;   // frame and empty chunks
     std::uint64_t entries_ = 0; // index entries: frames and empty positions
@@ -51,13 +67,14 @@ private:
 // Whether the next frame (at most `boundBytes` stored, after `emptySlots` empty positions) must go
 // to a new file so that this one stays within `maxBytes`. A file without frames always takes its
 // first frame, so a frame larger than the limit still gets a file of its own.
-bool NeedsNewFile(const TAviSizeTracker& file, std::uint64_t boundBytes, std::uint32_t emptySlots,
+bool NeedsNewFile(const TFileSize& file, std::uint64_t boundBytes, std::uint32_t emptySlots,
                   std::uint64_t maxBytes);
 
 // Whether `freeBytes` on the volume still hold the next frame, everything closing the file writes
-// (after the new index entries) and the slack; `newFile` adds the headers of a file to be opened.
-bool DiskHasRoom(const TAviSizeTracker& file, std::uint64_t boundBytes, std::uint32_t emptySlots,
-                 bool newFile, std::uint32_t formatBytes, std::uint64_t freeBytes);
+// (after the new index entries) and the slack; `newFile`: the frame goes to a new file of the same
+// kind instead, after this one is closed.
+bool DiskHasRoom(const TFileSize& file, std::uint64_t boundBytes, std::uint32_t emptySlots,
+                 bool newFile, std::uint64_t freeBytes);
 
 // The folder part of a path ("" when it has none).
 std::wstring FolderOf(std::wstring_view path);

@@ -1,5 +1,5 @@
-// scrcam: the capture engine: screen frames, AVI recording on a worker thread, compressor
-// catalogue.
+// scrcam: the capture engine: its settings and state, screen frames, recordings on a worker
+// thread and the compressor catalogue (their parts live in the engine's other files).
 #pragma once
 
 #include "base/Thread.h"

@@ -56,19 +56,19 @@ TEST(DiskHasRoomTest, KeepsRoomForTheIndexAndTheSlack) {
         t.Add(5000, 0);
     // Next frame 5008 + its entry 16, the index of the 100 written and the pad, then the slack.
     const std::uint64_t needed = 5008 + 16 + 100 * 16 + 28 + kDiskSlackBytes;
-    EXPECT_TRUE(DiskHasRoom(t, 5000, 0, false, 40, needed));
-    EXPECT_FALSE(DiskHasRoom(t, 5000, 0, false, 40, needed - 1));
+    EXPECT_TRUE(DiskHasRoom(t, 5000, 0, false, needed));
+    EXPECT_FALSE(DiskHasRoom(t, 5000, 0, false, needed - 1));
     // Empty positions before the frame need their chunks and entries.
-    EXPECT_FALSE(DiskHasRoom(t, 5000, 1, false, 40, needed));
-    EXPECT_TRUE(DiskHasRoom(t, 5000, 1, false, 40, needed + 24));
+    EXPECT_FALSE(DiskHasRoom(t, 5000, 1, false, needed));
+    EXPECT_TRUE(DiskHasRoom(t, 5000, 1, false, needed + 24));
 }
 
 TEST(DiskHasRoomTest, ANewFileNeedsTheOldOnesCloseAndItsOwnHeaders) {
     TAviSizeTracker t(40);
     t.Add(5000, 0);
     const std::uint64_t needed = (16 + 28) + (2048 + 5008 + 16 + 28) + kDiskSlackBytes;
-    EXPECT_TRUE(DiskHasRoom(t, 5000, 0, true, 40, needed));
-    EXPECT_FALSE(DiskHasRoom(t, 5000, 0, true, 40, needed - 1));
+    EXPECT_TRUE(DiskHasRoom(t, 5000, 0, true, needed));
+    EXPECT_FALSE(DiskHasRoom(t, 5000, 0, true, needed - 1));
 }
 
 TEST(FileNamePartsTest, FolderAndStamp) {

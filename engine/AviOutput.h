@@ -1,0 +1,56 @@
+// AviOutput: a recording's files as AVI through the platform's AVIFile services and the selected
+// compressor, with the recovery note beside each open file.
+#pragma once
+
+#include "engine/RecordOutput.h"
+
+#include "base/Handles.h"
+
+#include <windows.h>
+#include <vfw.h>
+
+#include <optional>
+#include <vector>
+
+namespace engine {
+
+class TAviOutput : public TRecordOutput {
+public:
+    // header: every file's stream header; options: the compressor's, used when `compress` is set
+    // (otherwise the frames are stored as they are); format: the frames' format (header and
+    // colour table).
+    TAviOutput(const AVISTREAMINFOW& header, const AVICOMPRESSOPTIONS& options, bool compress,
+               std::vector<BYTE> format);
+    // Closes the open file and releases the options and the AVIFile library.
+    ~TAviOutput() override;
+
+    HRESULT Open(const std::wstring& name) override;
+    HRESULT Write(const BITMAPINFOHEADER& frame, std::int32_t position, bool& fileSystem) override;
+    void Close() override;
+    const core::TFileSize& Size() const override { return size_; }
+    std::uint64_t NextFrameBound(const BITMAPINFOHEADER& frame) const override;
+
+private:
+    PAVISTREAM Target() const { return compress_ ? compressed_.get() : stream_.get(); }
+    void WriteNote(const std::wstring& name);
+
+    std::optional<base::TAviFileLibrary> library_;
+    AVISTREAMINFOW header_;
+    AVICOMPRESSOPTIONS options_;
+    bool compress_;
+    std::vector<BYTE> format_;
+
+    base::TAviFileHandle file_;
+    base::TAviStreamHandle stream_;
+    base::TAviStreamHandle compressed_;
+    HIC orphan_ = nullptr; // the compressing stream's own compressor instance (Wine)
+    base::TKernelHandle note_;
+    std::wstring noteName_;
+    core::TAviSizeTracker size_;
+    std::int32_t writtenPosition_ = 0;
+    // The largest sample stored so far: a bound for the next one, whose compressed size is known
+    // only once written.
+    std::uint64_t largest_ = 0;
+};
+
+} // namespace engine

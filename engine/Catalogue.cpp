@@ -1,0 +1,89 @@
+#include "engine/Catalogue.h"
+
+#include "engine/FrameGrabber.h"
+#include "engine/scrcam.h"
+#include "core/CaptureRules.h"
+
+namespace engine {
+
+using namespace base;
+
+std::mutex& CompressorManagerLock() {
+    static std::mutex lock;
+    return lock;
+}
+
+HIC OpenForQuery(const ICINFO& entry) {
+    std::lock_guard<std::mutex> manager(CompressorManagerLock());
+    return ICOpen(entry.fccType, entry.fccHandler, ICMODE_QUERY);
+}
+
+void CloseQuery(TCompressorHandle& ic) {
+    std::lock_guard<std::mutex> manager(CompressorManagerLock());
+    ic.reset();
+}
+
+void TScreenCam::EnumCompressors() {
+    // The worker reads the catalogue and compresses; a rebuild now would change what it reads.
+    if (Recording || RecordThread) return;
+    TFrame probe(GrabFrame(0, 0, 320, 200));
+    CompressorCount = 0;
+    if (!probe) return;
+    std::int32_t count = 0;
+    std::lock_guard<std::mutex> manager(CompressorManagerLock());
+    for (DWORD i = 0; i < kMaxCompressors; ++i) {
+        // count <= i, so the slot is always inside the table.
+        ICINFO& slot = Compressors[static_cast<std::size_t>(count)];
+        slot.dwSize = sizeof(ICINFO);
+        if (!ICInfo(ICTYPE_VIDEO, i, &slot)) continue;
+        TCompressorHandle ic(ICOpen(slot.fccType, slot.fccHandler, ICMODE_QUERY));
+        if (!ic) continue;
+        if (ICCompressQuery(ic.get(), probe.get(), nullptr) == ICERR_OK) {
+            const DWORD type = slot.fccType;
+            const DWORD handler = slot.fccHandler;
+            ICGetInfo(ic.get(), &slot, sizeof(ICINFO));
+            // Some compressors leave their identity out of their own information; keep the
+            // one they were opened by so the entry can be opened again.
+            if (!slot.fccType) slot.fccType = type;
+            if (!slot.fccHandler) slot.fccHandler = handler;
+            // A handler the catalogue already lists opens that same compressor again (Wine's
+            // "msvc" opens our own "MSVC"): listing it twice would offer one compressor twice.
+            bool listed = false;
+            for (std::int32_t k = 0; k < count; ++k)
+                listed =
+                    listed ||
+                    core::SameFourCC(Compressors[static_cast<std::size_t>(k)].fccHandler, handler);
+            if (!listed) CompressorCount = ++count;
+        }
+    }
+}
+
+void TScreenCam::CompressorCaps(std::int32_t index, bool& hasAbout, bool& hasConfig) {
+    hasAbout = false;
+    hasConfig = false;
+    if (!core::IndexInCatalogue(index, CompressorCount)) return;
+    const ICINFO& entry = Compressors[static_cast<std::size_t>(index)];
+    std::lock_guard<std::mutex> manager(CompressorManagerLock());
+    TCompressorHandle ic(ICOpen(entry.fccType, entry.fccHandler, ICMODE_QUERY));
+    if (!ic) return;
+    hasAbout = ICQueryAbout(ic.get());
+    hasConfig = ICQueryConfigure(ic.get());
+}
+
+void TScreenCam::CompressorAbout(std::int32_t index, HWND owner) {
+    if (!core::IndexInCatalogue(index, CompressorCount)) return;
+    const ICINFO& entry = Compressors[static_cast<std::size_t>(index)];
+    TCompressorHandle ic(OpenForQuery(entry));
+    if (ic) ICAbout(ic.get(), owner);
+    CloseQuery(ic);
+}
+
+void TScreenCam::CompressorConfigure(std::int32_t index, HWND owner) {
+    if (!core::IndexInCatalogue(index, CompressorCount)) return;
+    const ICINFO& entry = Compressors[static_cast<std::size_t>(index)];
+    TCompressorHandle ic(OpenForQuery(entry));
+    if (ic) ICConfigure(ic.get(), owner);
+    CloseQuery(ic);
+}
+
+} // namespace engine

@@ -1,0 +1,27 @@
+// Catalogue: the compressor catalogue's handlers and the one lock every call into the platform's
+// compression manager takes.
+#pragma once
+
+#include "base/Handles.h"
+#include "core/Text.h"
+
+#include <windows.h>
+#include <vfw.h>
+
+#include <mutex>
+
+namespace engine {
+
+inline constexpr DWORD kMSVC = core::FourCC("MSVC");
+inline constexpr DWORD kIV50 = core::FourCC("IV50");
+// Wine's compression manager keeps its open instances and installed drivers in lists that it
+// changes without a lock: an ICOpen on one thread while another compresses can lose an instance
+// or hand out one number twice. Every call into it from the engine runs under this lock.
+std::mutex& CompressorManagerLock();
+
+// An instance for queries, opened and closed under the lock; what is done with it between (a
+// query, or a compressor's own dialog, which must not hold up a recording) takes it as needed.
+HIC OpenForQuery(const ICINFO& entry);
+void CloseQuery(base::TCompressorHandle& ic);
+
+} // namespace engine

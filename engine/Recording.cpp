@@ -1,0 +1,331 @@
+#include "engine/Recording.h"
+
+#include "engine/AviOutput.h"
+#include "engine/Catalogue.h"
+#include "engine/scrcam.h"
+#include "base/ScopeGuard.h"
+#include "core/CaptureRules.h"
+
+#include <mmsystem.h>
+
+#include <algorithm>
+#include <chrono>
+#include <limits>
+
+namespace engine {
+
+using namespace base;
+
+namespace {
+
+const wchar_t kErrorCaption[] = L"Error";
+const wchar_t kNoticeCaption[] = L"Notice";
+const wchar_t kVersionError[] = L"Failure: Video for Windows version too old!";
+const wchar_t kCreateError[] = L"Error Creating AVI file";
+const wchar_t kRetryQuestion[] =
+    L"Error recording AVI file using current compressor. Use default compressor? ";
+
+std::wstring FolderForSpace(const std::wstring& file) {
+    const std::wstring folder = core::FolderOf(file);
+    return folder.empty() ? std::wstring(L".\\") : folder + L"\\";
+}
+
+} // namespace
+
+namespace {
+
+class TGrabThread : public base::TThread {
+public:
+    explicit TGrabThread(TRecording& run) : run_(run) {}
+    ~TGrabThread() override { WaitFor(); }
+
+protected:
+    void Execute() override { run_.GrabPasses(); }
+
+private:
+    TRecording& run_;
+};
+
+} // namespace
+
+TRecording::TRecording(TScreenCam& cam, const std::wstring& fileName)
+    : cam_(cam), currentFile_(fileName), lastResult_(AVIERR_ERROR), handOver_(kFramesInFlight) {}
+
+TRecording::~TRecording() = default;
+
+bool TRecording::Going() const {
+    return cam_.Recording && !handOver_.Abandoned();
+}
+
+bool TRecording::Prepare(const core::Rect& rect) {
+    rect_ = rect;
+    const std::int32_t index = cam_.CompressorIndex;
+    compress_ = core::IndexInCatalogue(index, cam_.CompressorCount);
+    first_.reset(cam_.GrabFrame(rect.left, rect.top, rect.width, rect.height));
+    if (compress_) ProbeCompressor(rect, index);
+    if (cam_.CompressorHandler == kIV50) cam_.CompressorHandler = kMSVC;
+    if (!first_) return false;
+
+    AVICOMPRESSOPTIONS options{};
+    options.fccType = streamtypeVIDEO;
+    options.fccHandler = cam_.CompressorHandler;
+    options.dwKeyFrameEvery = static_cast<DWORD>(cam_.KeyFrameRate.load());
+    options.dwQuality = static_cast<DWORD>(cam_.Quality.load());
+    options.dwBytesPerSecond = 0;
+    options.dwFlags = AVICOMPRESSF_KEYFRAMES | AVICOMPRESSF_VALID;
+
+    AVISTREAMINFOW header{};
+    header.fccType = streamtypeVIDEO;
+    header.fccHandler = 0;
+    header.dwScale = 1;
+    header.dwRate = static_cast<DWORD>(cam_.PlaybackRate.load());
+    header.dwSuggestedBufferSize = first_.get()->biSizeImage;
+    SetRect(&header.rcFrame, 0, 0, first_.get()->biWidth, first_.get()->biHeight);
+    // The first frame only gives the format, kept for every file of the recording; it is not
+    // written as a sample.
+    const auto* formatStart = reinterpret_cast<const BYTE*>(first_.get());
+    out_ = std::make_unique<TAviOutput>(
+        header, options, compress_,
+        std::vector<BYTE>(formatStart, formatStart + FormatSize(first_.get())));
+    first_.reset();
+    return true;
+}
+
+void TRecording::ProbeCompressor(const core::Rect& rect, std::int32_t index) {
+    // The lock is not held across the grabs: a grab may show a message and wait.
+    TCompressorHandle ic(OpenForQuery(cam_.Compressors[static_cast<std::size_t>(index)]));
+    if (!ic) {
+        cam_.CompressorHandler = kMSVC;
+        return;
+    }
+    auto accepted = [&] {
+        if (!first_) return false;
+        std::lock_guard<std::mutex> manager(CompressorManagerLock());
+        return ICCompressQuery(ic.get(), first_.get(), nullptr) == ICERR_OK;
+    };
+    int f = 1;
+    bool ok = accepted();
+    core::Rect adjusted = rect;
+    while (!ok) {
+        f *= 2;
+        if (f > 8) break;
+        adjusted.width = core::ProbeAdjustedSize(rect.width, f, cam_.ScreenWidth);
+        adjusted.height = core::ProbeAdjustedSize(rect.height, f, cam_.ScreenHeight);
+        first_.reset();
+        first_.reset(cam_.GrabFrame(adjusted.left, adjusted.top, adjusted.width, adjusted.height));
+        ok = accepted();
+    }
+    if (ok) {
+        rect_ = adjusted;
+    } else {
+        cam_.CompressorHandler = kMSVC;
+        first_.reset();
+        first_.reset(cam_.GrabFrame(rect.left, rect.top, rect.width, rect.height));
+    }
+    CloseQuery(ic);
+}
+
+bool TRecording::Open() {
+    cam_.AddRecordingFile(currentFile_, false);
+    lastResult_ = out_->Open(currentFile_);
+    return lastResult_ == 0;
+}
+
+void TRecording::Record() {
+    TGrabThread grabber(*this);
+    grabber.Start();
+    while (const std::optional<TGrabbed> grabbed = handOver_.Take()) {
+        const bool written = Write(*grabbed);
+        BITMAPINFOHEADER* frame = grabbed->frame;
+        TScreenCam::FreeFrame(frame);
+        handOver_.Done();
+        if (!written) {
+            for (TGrabbed& left : handOver_.Abandon())
+                TScreenCam::FreeFrame(left.frame);
+            break;
+        }
+    }
+    // ~TGrabThread waits for the grabbing thread to end.
+}
+
+void TRecording::GrabPasses() {
+    TFrameGrabber grabber;
+    const TThreadGrabber onThisThread(grabber);
+    cam_.FramesWritten = 0;
+    cam_.StartTime = cam_.Services.Clock();
+    cam_.ElapsedTime = 0;
+    while (GrabPass()) {
+    }
+    handOver_.Close();
+}
+
+bool TRecording::GrabPass() {
+    if (!Going()) return false;
+    if (cam_.Paused) {
+        const DWORD pauseStart = cam_.Services.Clock();
+        while (cam_.Paused && cam_.Recording)
+            cam_.Services.Sleep(50);
+        cam_.StartTime += cam_.Services.Clock() - pauseStart;
+        if (!Going()) return false;
+    }
+    // A place for the frame before it is grabbed: a writer that fell behind delays the grab
+    // rather than piling up frames, and the frame's slot is that of its own grab time.
+    for (;;) {
+        const auto place =
+            handOver_.Reserve(std::chrono::milliseconds(core::PacingSlice(cam_.CaptureInterval)));
+        if (place == core::THandOver<TGrabbed>::TPlace::Granted) break;
+        if (place == core::THandOver<TGrabbed>::TPlace::Abandoned || !cam_.Recording) return false;
+    }
+    // The recording's time starts with the first grab, not with the thread: a clock tick in
+    // between would put the first frame past position 0, and Wine's reader cannot read a stream
+    // that starts later ("start <= This->lLastFrame" fails).
+    const DWORD now = cam_.Services.Clock();
+    if (!started_) cam_.StartTime = now;
+    started_ = true;
+    const std::uint32_t elapsed = now - cam_.StartTime;
+    cam_.ElapsedTime = elapsed;
+
+    BITMAPINFOHEADER* frame = cam_.GrabFrame(rect_.left, rect_.top, rect_.width, rect_.height);
+    // A pass whose grab failed writes nothing; its message has been shown.
+    const std::int32_t slot = core::FrameSlot(elapsed, cam_.CaptureInterval);
+    if (frame && core::SlotIsWritten(slot, lastSlot_, !handedOver_)) {
+        if (handOver_.Push({frame, slot})) {
+            lastSlot_ = slot;
+            handedOver_ = true;
+        } else {
+            TScreenCam::FreeFrame(frame);
+        }
+    } else {
+        TScreenCam::FreeFrame(frame);
+        handOver_.Cancel();
+    }
+
+    if (core::ProgressDue(lastProgress_, elapsed)) {
+        lastProgress_ = elapsed;
+        if (cam_.OnProgress) {
+            try {
+                cam_.OnProgress(cam_);
+            } catch (...) {
+                // A failing status update must not end the recording.
+            }
+        }
+    }
+    Pace(elapsed);
+    return true;
+}
+
+void TRecording::Pace(std::uint32_t elapsed) {
+    const std::int32_t interval = cam_.CaptureInterval;
+    const std::uint32_t now = cam_.Services.Clock() - cam_.StartTime;
+    const core::PacingPlan plan =
+        core::PlanPacing(interval, core::SpentInSlot(elapsed, now, interval));
+    if (!plan.sleep) return;
+    // Aim at the next slot's own time: oversleeping a slice is made up by the next slices.
+    const std::uint32_t due = now + plan.rest;
+    while (Going()) {
+        const std::uint32_t step =
+            core::PacingStep(cam_.Services.Clock() - cam_.StartTime, due, interval);
+        if (step == 0) break;
+        // Sleep(1) may return after up to 2 ms; where slots are paced in 1 ms slices that
+        // loses slots, so the last millisecond is waited out yielding.
+        cam_.Services.Sleep(step == 1 && core::PacingSlice(interval) == 1 ? 0 : step);
+    }
+}
+
+bool TRecording::RoomFor(std::uint64_t bound, std::uint32_t empty, bool newFile) {
+    if (!cam_.Services.FreeDiskBytes) return true;
+    auto query = [&] {
+        freeAtQuery_ = cam_.Services.FreeDiskBytes(FolderForSpace(currentFile_));
+        writtenSinceQuery_ = 0;
+        queriedAt_ = cam_.Services.Clock();
+        queried_ = true;
+    };
+    // Asking the volume costs a system call: ask every quarter second, and at every frame once
+    // the disk is nearly full.
+    constexpr std::uint64_t kNearlyFull = std::uint64_t{64} << 20;
+    auto estimate = [&] {
+        return freeAtQuery_ > writtenSinceQuery_ ? freeAtQuery_ - writtenSinceQuery_ : 0;
+    };
+    if (!queried_ || cam_.Services.Clock() - queriedAt_ >= 250 || estimate() < kNearlyFull) query();
+    return core::DiskHasRoom(out_->Size(), bound, empty, newFile, estimate());
+}
+
+bool TRecording::SwitchFiles() {
+    const std::wstring next = cam_.NewFileName(currentFile_);
+    // A recording being stopped opens no new file; its frame is dropped.
+    if (!cam_.AddRecordingFile(next, true)) return false;
+    out_->Close();
+    currentFile_ = next;
+    lastResult_ = out_->Open(currentFile_);
+    if (lastResult_ != 0) fileSystemFailure_ = true;
+    return lastResult_ == 0;
+}
+
+bool TRecording::Write(const TGrabbed& grabbed) {
+    const BITMAPINFOHEADER& frame = *grabbed.frame;
+    const std::int32_t slot = grabbed.slot;
+    // Positions the file is left without a frame before this one.
+    std::uint32_t empty = out_->Size().Frames() > 0 && slot > writtenSlot_ + 1
+                              ? static_cast<std::uint32_t>(slot - writtenSlot_ - 1)
+                              : 0;
+    const std::uint64_t bound = out_->NextFrameBound(frame);
+    const bool switchFile = core::NeedsNewFile(out_->Size(), bound, empty, cam_.MaxFileBytes);
+    if (!RoomFor(bound, empty, switchFile)) {
+        lastResult_ = AVIERR_FILEWRITE;
+        fileSystemFailure_ = true;
+        return false;
+    }
+    if (switchFile) {
+        if (!SwitchFiles()) return false;
+        baseSlot_ = slot;
+    }
+    const std::uint64_t before = out_->Size().ClosedSize();
+    bool fileSystem = false;
+    lastResult_ = out_->Write(frame, slot - baseSlot_, fileSystem);
+    if (lastResult_ != 0) {
+        fileSystemFailure_ = fileSystem;
+        return false;
+    }
+    writtenSinceQuery_ += out_->Size().ClosedSize() - before;
+    ++cam_.FramesWritten;
+    writtenSlot_ = slot;
+    return true;
+}
+
+void TRecording::Close() {
+    // The output closes its file and releases what it holds; only then is the file complete.
+    out_.reset();
+}
+
+int TRecording::Outcome() {
+    if (lastResult_ == 0) return 1;
+    if (cam_.CompressorHandler == kMSVC || fileSystemFailure_) {
+        cam_.Message(kCreateError, kErrorCaption, MB_OK | MB_ICONEXCLAMATION);
+        return 0;
+    }
+    if (cam_.Message(kRetryQuestion, kNoticeCaption, MB_YESNO | MB_ICONEXCLAMATION) == IDYES) {
+        cam_.CompressorHandler = kMSVC;
+        return -1;
+    }
+    return 0;
+}
+
+int TScreenCam::RecordAVI(const core::Rect& rect, const std::wstring& fileName) {
+    if (!core::VideoForWindowsVersionSupported(Services.VideoForWindowsVersion())) {
+        Message(kVersionError, kErrorCaption, MB_OK | MB_ICONSTOP);
+        return 0;
+    }
+    // The system timer at 1 ms while recording: on Windows, Sleep otherwise rounds up to the
+    // 15.6 ms tick, and slices of 10 ms would take 15.6 ms each.
+    const bool timerRaised = timeBeginPeriod(1) == TIMERR_NOERROR;
+    const auto timer = base::ScopeExit([timerRaised] {
+        if (timerRaised) timeEndPeriod(1);
+    });
+    const auto spares = base::ScopeExit([] { FreeSpareBlocks(); });
+    TRecording run(*this, fileName);
+    if (run.Prepare(rect) && run.Open()) run.Record();
+    run.Close();
+    return run.Outcome();
+}
+
+} // namespace engine

@@ -1,0 +1,94 @@
+// Recording: the recording loop of one run: the first frame and the output it decides, the
+// grabbing thread that paces the frames and hands them over, and the writing of each frame at its
+// slot with the switch to a new file and the disk-full stop.
+#pragma once
+
+#include "engine/FrameGrabber.h"
+#include "engine/RecordOutput.h"
+#include "core/FrameHandOver.h"
+#include "core/Geometry.h"
+
+#include <windows.h>
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace engine {
+
+class TScreenCam;
+
+// One run of RecordAVI. The run's own thread (the worker) does everything that talks to the
+// compressor and the file: the probe, opening the files, compressing and writing every frame,
+// switching files and closing them. A second thread grabs the frames and paces the passes, and
+// hands each frame over with the slot of its own grab time, so a frame is grabbed while the one
+// before it is compressed. At most kFramesInFlight frames are on their way at once.
+class TRecording {
+public:
+    TRecording(TScreenCam& cam, const std::wstring& fileName);
+    ~TRecording();
+
+    // Grabs the first frame, lets the selected compressor decide the recording rectangle and
+    // makes the output. False when no first frame could be grabbed.
+    bool Prepare(const core::Rect& rect);
+    // Opens the first file; false (with the result kept) when that failed.
+    bool Open();
+    // Grabs and writes until the recording is stopped or a write fails.
+    void Record();
+    // Closes the output; then every file on disk is complete.
+    void Close();
+    // RecordAVI's result, after the messages for a failure.
+    int Outcome();
+
+    // The grabbing thread's body: passes until stopped or the writer gave up.
+    void GrabPasses();
+
+private:
+    struct TGrabbed {
+        BITMAPINFOHEADER* frame;
+        std::int32_t slot;
+    };
+
+    // Lets the selected compressor pick the frame size: the given size rounded to multiples of 2,
+    // 4 or 8 until one is accepted; the default compressor when none is.
+    void ProbeCompressor(const core::Rect& rect, std::int32_t index);
+    // One pass of the grabbing thread; false when the recording ends.
+    bool GrabPass();
+    void Pace(std::uint32_t elapsed);
+    bool Going() const;
+    // Stores one frame at its slot, switching files first when it would take the file past the
+    // size limit; false when the recording must end.
+    bool Write(const TGrabbed& grabbed);
+    bool SwitchFiles();
+    bool RoomFor(std::uint64_t bound, std::uint32_t empty, bool newFile);
+
+    TScreenCam& cam_;
+    core::Rect rect_{};
+    TFrame first_;
+    bool compress_ = false;
+    std::unique_ptr<TRecordOutput> out_;
+    std::wstring currentFile_;
+    // A first frame that could not be grabbed ends the run like a failed file call.
+    HRESULT lastResult_;
+    // A full disk or a write the file system refused: final, whatever the compressor.
+    bool fileSystemFailure_ = false;
+
+    core::THandOver<TGrabbed> handOver_;
+
+    // Grabbing thread: the last slot handed over, the last progress notification.
+    std::int32_t lastSlot_ = 0;
+    bool handedOver_ = false;
+    bool started_ = false;
+    std::uint32_t lastProgress_ = 0;
+
+    // Worker: the slot stored at the current file's position 0, the last slot written.
+    std::int32_t baseSlot_ = 0;
+    std::int32_t writtenSlot_ = 0;
+    // The free space last read from the volume and what was written since.
+    std::uint64_t freeAtQuery_ = 0;
+    std::uint64_t writtenSinceQuery_ = 0;
+    DWORD queriedAt_ = 0;
+    bool queried_ = false;
+};
+
+} // namespace engine
