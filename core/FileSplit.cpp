@@ -70,6 +70,12 @@ std::wstring FolderOf(std::wstring_view path) {
     return slash == std::wstring_view::npos ? std::wstring{} : std::wstring(path.substr(0, slash));
 }
 
+std::wstring ExtensionOf(std::wstring_view path) {
+    const auto dot = path.find_last_of(L".\\/");
+    return dot == std::wstring_view::npos || path[dot] != L'.' ? std::wstring{}
+                                                               : std::wstring(path.substr(dot));
+}
+
 std::wstring StampOf(std::wstring_view path) {
     const auto slash = path.find_last_of(L"\\/");
     const std::wstring_view name = slash == std::wstring_view::npos ? path : path.substr(slash + 1);
@@ -85,7 +91,7 @@ std::wstring NextRecordFileName(std::wstring_view previousFile, std::wstring_vie
     const std::wstring previous = StampOf(previousFile);
     const std::wstring_view stamp =
         previous.size() == nowStamp.size() && previous > nowStamp ? previous : nowStamp;
-    return RecordFileName(FolderOf(previousFile), stamp, exists);
+    return RecordFileName(FolderOf(previousFile), stamp, exists, ExtensionOf(previousFile));
 }
 
 } // namespace core

@@ -83,7 +83,11 @@ std::wstring FolderOf(std::wstring_view path);
 // not begin with fourteen digits.
 std::wstring StampOf(std::wstring_view path);
 
-// The name of the file a recording goes on in: folder + stamp of now + ".avi" with the "_2",
+// The extension of a path's file name, its dot included ("" when it has none).
+std::wstring ExtensionOf(std::wstring_view path);
+
+// The name of the file a recording goes on in: folder + stamp of now + the previous file's
+// extension with the "_2",
 // "_3", ... rule, but never earlier than the previous file's stamp (a clock set back keeps the
 // names in recording order).
 std::wstring NextRecordFileName(std::wstring_view previousFile, std::wstring_view nowStamp,

@@ -31,11 +31,12 @@ std::wstring TimeStampOf(const DateTime& t) {
 }
 
 std::wstring RecordFileName(std::wstring_view folder, std::wstring_view stamp,
-                            const std::function<bool(const std::wstring&)>& exists) {
+                            const std::function<bool(const std::wstring&)>& exists,
+                            std::wstring_view extension) {
     const std::wstring base = std::wstring(folder) + L"\\" + std::wstring(stamp);
-    std::wstring name = base + L".avi";
+    std::wstring name = base + std::wstring(extension);
     for (unsigned n = 2; exists(name); ++n)
-        name = base + L"_" + std::to_wstring(n) + L".avi";
+        name = base + L"_" + std::to_wstring(n) + std::wstring(extension);
     return name;
 }
 

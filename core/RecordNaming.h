@@ -30,11 +30,13 @@ std::wstring DateStampOf(const DateTime& t);
 // "HHMMSS": hour, minute and second with two digits each.
 std::wstring TimeStampOf(const DateTime& t);
 
-// folder + "\" + stamp + ".avi". The separator is always inserted, so a drive root "D:\" gives
-// "D:\\<stamp>.avi". When a file of that name exists, "_2", "_3", ... go before ".avi", so no
-// recording replaces an earlier one and the names still sort by time.
+// folder + "\" + stamp + extension (".avi", or ".mp4" for the built-in H.264 encoder). The
+// separator is always inserted, so a drive root "D:\" gives "D:\\<stamp>.avi". When a file of
+// that name exists, "_2", "_3", ... go before the extension, so no recording replaces an earlier
+// one and the names still sort by time.
 std::wstring RecordFileName(std::wstring_view folder, std::wstring_view stamp,
-                            const std::function<bool(const std::wstring&)>& exists);
+                            const std::function<bool(const std::wstring&)>& exists,
+                            std::wstring_view extension = L".avi");
 
 // The folder text of the status line shortened to a width: the directory part loses one folder
 // per step from the front, the cut marked with "...\": " C:\Documents and Settings\user\Favorites"

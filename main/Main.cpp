@@ -226,8 +226,9 @@ void TfrmMain::btnRecClick(TObject*) {
         core::CaptureRectangle({p.x, p.y}, pnlCam->BoundsRect().Extent());
     const std::wstring folder = RecordFolder(IniBaseName, Handle());
     // A long recording goes on in further files of the same folder, named like the first.
-    ScreenCam->NextFileName = [folder] { return MakeFileName(folder); };
-    ScreenCam->StartRecording(rect, MakeFileName(folder));
+    const std::wstring extension = ScreenCam->RecordsMp4() ? L".mp4" : L".avi";
+    ScreenCam->NextFileName = [folder, extension] { return MakeFileName(folder, extension); };
+    ScreenCam->StartRecording(rect, MakeFileName(folder, extension));
 }
 
 void TfrmMain::btnPauseClick(TObject*) {

@@ -59,10 +59,10 @@ std::wstring TimeStamp() {
     return core::TimeStampOf(Now());
 }
 
-std::wstring MakeFileName(const std::wstring& folder) {
+std::wstring MakeFileName(const std::wstring& folder, const std::wstring& extension) {
     const std::wstring time = TimeStamp();
     const std::wstring date = DateStamp();
-    return core::RecordFileName(folder, date + time, Exists);
+    return core::RecordFileName(folder, date + time, Exists, extension);
 }
 
 std::wstring RecordFolder(const std::wstring& iniBase, HWND owner) {

@@ -23,9 +23,10 @@ std::wstring DateStamp();
 // "HHMMSS" of the current local time of day.
 std::wstring TimeStamp();
 
-// folder + "\" + date and time stamp + ".avi" for a recording starting now (the time of day is
-// read before the date); "_2", "_3", ... go before ".avi" when a file of that name exists.
-std::wstring MakeFileName(const std::wstring& folder);
+// folder + "\" + date and time stamp + extension for a recording starting now (the time of day
+// is read before the date); "_2", "_3", ... go before the extension when a file of that name
+// exists.
+std::wstring MakeFileName(const std::wstring& folder, const std::wstring& extension = L".avi");
 
 // The recording folder as stored ("SETTING", "PATH"), the Favorites folder when none is; used
 // unchanged, existing or not.

@@ -90,6 +90,10 @@ TEST(NextRecordFileNameTest, NamedByNowInTheSameFolderWithTheNumberRule) {
     existing.insert(L"D:\\v\\20261208094500_2.avi");
     EXPECT_EQ(NextRecordFileName(L"D:\\v\\20261208094500_2.avi", L"20261208094500", exists),
               L"D:\\v\\20261208094500_3.avi");
+    // An MP4 recording goes on in MP4 files; a folder with a dot gives no extension.
+    EXPECT_EQ(NextRecordFileName(L"D:\\v.1\\20261208094500.mp4", L"20261208094507", exists),
+              L"D:\\v.1\\20261208094507.mp4");
+    EXPECT_EQ(ExtensionOf(L"D:\\v.1\\clip"), L"");
 }
 
 TEST(NextRecordFileNameTest, AClockSetBackKeepsRecordingOrder) {
