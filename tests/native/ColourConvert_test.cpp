@@ -1,0 +1,206 @@
+#include "core/ColourConvert.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <random>
+#include <vector>
+
+using namespace core;
+
+namespace {
+
+using TBytes = std::vector<std::uint8_t>;
+
+std::size_t RowBytes(int width, int bits) {
+    return (static_cast<std::size_t>(width) * bits + 31) / 32 * 4;
+}
+
+TBytes RandomDib(int width, int height, int bits, unsigned seed) {
+    std::mt19937 random(seed);
+    TBytes dib(RowBytes(width, bits) * height);
+    for (auto& b : dib)
+        b = static_cast<std::uint8_t>(random());
+    return dib;
+}
+
+// A DIB of one colour (0xRRGGBB), as the grab gives it at each depth.
+TBytes SolidDib(int width, int height, int bits, std::uint32_t rgb) {
+    TBytes dib(RowBytes(width, bits) * height, 0);
+    const std::uint8_t r = rgb >> 16 & 255, g = rgb >> 8 & 255, b = rgb & 255;
+    for (int y = 0; y < height; ++y) {
+        std::uint8_t* row = &dib[y * RowBytes(width, bits)];
+        for (int x = 0; x < width; ++x) {
+            if (bits == 16) {
+                const int w = (r >> 3) << 10 | (g >> 3) << 5 | (b >> 3);
+                row[2 * x] = static_cast<std::uint8_t>(w);
+                row[2 * x + 1] = static_cast<std::uint8_t>(w >> 8);
+            } else {
+                std::uint8_t* p = row + x * (bits / 8);
+                p[0] = b, p[1] = g, p[2] = r;
+            }
+        }
+    }
+    return dib;
+}
+
+// Planes with strides wider than the picture; the margins hold a mark that must stay.
+struct TPlanes {
+    TPlanes(int width, int height)
+        : yStride(width + 5), cStride((width + 1) / 2 + 3), chromaRows((height + 1) / 2),
+          y(yStride * height, kMark), u(cStride * chromaRows, kMark),
+          v(cStride * chromaRows, kMark) {}
+    TI420Planes View() { return {y.data(), u.data(), v.data(), yStride, cStride, cStride}; }
+    static constexpr std::uint8_t kMark = 0xA5;
+    int yStride, cStride, chromaRows;
+    TBytes y, u, v;
+};
+
+struct TRgbF {
+    double r, g, b;
+};
+
+// The pixel at column x of row r from the top, in 0..255 per channel as the DIB holds it.
+TRgbF PixelOf(const TBytes& dib, int width, int height, int bits, int x, int r) {
+    const std::uint8_t* row = &dib[(height - 1 - r) * RowBytes(width, bits)];
+    if (bits == 16) {
+        const int w = row[2 * x] | row[2 * x + 1] << 8;
+        auto widen = [](int c) { return double(c << 3 | c >> 2); };
+        return {widen(w >> 10 & 31), widen(w >> 5 & 31), widen(w & 31)};
+    }
+    const std::uint8_t* p = row + x * (bits / 8);
+    return {double(p[2]), double(p[1]), double(p[0])};
+}
+
+constexpr double kKr = 0.2126, kKb = 0.0722, kKg = 1 - kKr - kKb;
+
+// Every sample against BT.709 limited range in floating point; returns the largest difference.
+double LargestError(const TBytes& dib, int width, int height, int bits, const TPlanes& planes) {
+    double worst = 0;
+    for (int r = 0; r < height; ++r) {
+        for (int x = 0; x < width; ++x) {
+            const TRgbF p = PixelOf(dib, width, height, bits, x, r);
+            const double y = 16 + 219 * (kKr * p.r + kKg * p.g + kKb * p.b) / 255;
+            worst = std::max(worst, std::abs(planes.y[r * planes.yStride + x] - y));
+        }
+    }
+    for (int cr = 0; cr < (height + 1) / 2; ++cr) {
+        for (int cx = 0; cx < (width + 1) / 2; ++cx) {
+            TRgbF sum{0, 0, 0};
+            for (const int r : {2 * cr, std::min(2 * cr + 1, height - 1)}) {
+                for (const int x : {2 * cx, std::min(2 * cx + 1, width - 1)}) {
+                    const TRgbF p = PixelOf(dib, width, height, bits, x, r);
+                    sum = {sum.r + p.r / 4, sum.g + p.g / 4, sum.b + p.b / 4};
+                }
+            }
+            const double y = kKr * sum.r + kKg * sum.g + kKb * sum.b;
+            const double cb = 128 + 224 * (sum.b - y) / (2 * (1 - kKb)) / 255;
+            const double crv = 128 + 224 * (sum.r - y) / (2 * (1 - kKr)) / 255;
+            worst = std::max(worst, std::abs(planes.u[cr * planes.cStride + cx] - cb));
+            worst = std::max(worst, std::abs(planes.v[cr * planes.cStride + cx] - crv));
+        }
+    }
+    return worst;
+}
+
+bool MarginsKept(const TPlanes& p, int width, int height) {
+    for (int r = 0; r < height; ++r)
+        for (int x = width; x < p.yStride; ++x)
+            if (p.y[r * p.yStride + x] != TPlanes::kMark) return false;
+    for (int r = 0; r < p.chromaRows; ++r)
+        for (int x = (width + 1) / 2; x < p.cStride; ++x)
+            if (p.u[r * p.cStride + x] != TPlanes::kMark ||
+                p.v[r * p.cStride + x] != TPlanes::kMark)
+                return false;
+    return true;
+}
+
+} // namespace
+
+TEST(ColourConvertTest, MatchesBt709LimitedRangeWithinOneAtEveryDepthAndOddSize) {
+    for (const int bits : {32, 24, 16}) {
+        for (const auto& [w, h] : {std::pair{1, 1}, {37, 21}, {64, 2}, {2, 33}, {19, 18}}) {
+            for (const auto path : {TConvertPath::Fastest, TConvertPath::Plain}) {
+                SCOPED_TRACE(testing::Message() << bits << " bits " << w << " x " << h);
+                const TBytes dib = RandomDib(w, h, bits, static_cast<unsigned>(w * 131 + h + bits));
+                TPlanes planes(w, h);
+                ASSERT_TRUE(DibToI420(dib.data(), w, h, bits, planes.View(), path));
+                EXPECT_LE(LargestError(dib, w, h, bits, planes), 1.0);
+                EXPECT_TRUE(MarginsKept(planes, w, h));
+            }
+        }
+    }
+}
+
+TEST(ColourConvertTest, BlackWhiteAndThePrimariesReachTheRangeEnds) {
+    struct TCase {
+        std::uint32_t rgb;
+        int y, cb, cr;
+    };
+    // Grey has no chroma; blue and red reach the top of Cb and Cr, yellow and cyan their bottom.
+    const TCase cases[] = {{0x000000, 16, 128, 128}, {0xFFFFFF, 235, 128, 128},
+                           {0x0000FF, 32, 240, 118}, {0xFF0000, 63, 102, 240},
+                           {0xFFFF00, 219, 16, 138}, {0x00FFFF, 188, 154, 16}};
+    for (const int bits : {32, 24, 16}) {
+        for (const TCase& c : cases) {
+            SCOPED_TRACE(testing::Message() << bits << " bits, colour " << std::hex << c.rgb);
+            const TBytes dib = SolidDib(17, 3, bits, c.rgb);
+            TPlanes planes(17, 3);
+            ASSERT_TRUE(DibToI420(dib.data(), 17, 3, bits, planes.View()));
+            EXPECT_EQ(planes.y[2 * planes.yStride + 16], c.y);
+            EXPECT_EQ(planes.u[planes.cStride + 8], c.cb);
+            EXPECT_EQ(planes.v[planes.cStride + 8], c.cr);
+        }
+    }
+}
+
+TEST(ColourConvertTest, Sse2GivesThePlainResultsExactly) {
+    if (!ConvertUsesSse2()) GTEST_SKIP() << "this build has no SSE2 path";
+    for (const int bits : {32, 24, 16}) {
+        for (const int w : {15, 16, 17, 33, 48, 63, 98}) {
+            for (const int h : {1, 2, 5, 8}) {
+                SCOPED_TRACE(testing::Message() << bits << " bits " << w << " x " << h);
+                const TBytes dib =
+                    RandomDib(w, h, bits, static_cast<unsigned>(w * 7 + h * 3 + bits));
+                TPlanes fast(w, h), plain(w, h);
+                ASSERT_TRUE(DibToI420(dib.data(), w, h, bits, fast.View(), TConvertPath::Fastest));
+                ASSERT_TRUE(DibToI420(dib.data(), w, h, bits, plain.View(), TConvertPath::Plain));
+                EXPECT_EQ(fast.y, plain.y);
+                EXPECT_EQ(fast.u, plain.u);
+                EXPECT_EQ(fast.v, plain.v);
+            }
+        }
+    }
+}
+
+TEST(ColourConvertTest, RefusesOtherDepthsAndEmptySizes) {
+    const TBytes dib = RandomDib(4, 4, 32, 1);
+    TPlanes planes(4, 4);
+    EXPECT_FALSE(DibToI420(dib.data(), 4, 4, 8, planes.View()));
+    EXPECT_FALSE(DibToI420(dib.data(), 0, 4, 32, planes.View()));
+    EXPECT_FALSE(DibToI420(dib.data(), 4, -1, 32, planes.View()));
+    EXPECT_TRUE(MarginsKept(planes, 0, 4) && planes.y[0] == TPlanes::kMark);
+}
+
+// Prints the time per pixel of a full HD frame for each depth and path; timings are not checked.
+TEST(ColourConvertTest, ReportsTheTimePerPixel) {
+    constexpr int w = 1920, h = 1080, frames = 20;
+    for (const int bits : {32, 24, 16}) {
+        const TBytes dib = RandomDib(w, h, bits, 5);
+        TPlanes planes(w, h);
+        for (const auto path : {TConvertPath::Fastest, TConvertPath::Plain}) {
+            ASSERT_TRUE(DibToI420(dib.data(), w, h, bits, planes.View(), path)); // warm the caches
+            const auto start = std::chrono::steady_clock::now();
+            for (int i = 0; i < frames; ++i)
+                DibToI420(dib.data(), w, h, bits, planes.View(), path);
+            const std::chrono::duration<double, std::nano> took =
+                std::chrono::steady_clock::now() - start;
+            std::printf("%d bits, %s: %.2f ns/pixel\n", bits,
+                        path == TConvertPath::Plain ? "plain"
+                                                    : (ConvertUsesSse2() ? "SSE2" : "fastest"),
+                        took.count() / (double(w) * h * frames));
+        }
+    }
+}
