@@ -5,26 +5,18 @@
 
 namespace testing_mp4 {
 
-bool TMemoryFile::Write(const void* data, std::size_t size) {
-    return WriteAt(bytes.size(), data, size);
+bool TMemoryFile::Read(std::uint64_t at, void* data, std::size_t size) {
+    if (failReads || at > bytes.size() || size > bytes.size() - at) return false;
+    std::memcpy(data, bytes.data() + at, size);
+    return true;
 }
 
-bool TMemoryFile::WriteAt(std::uint64_t offset, const void* data, std::size_t size) {
-    if (offset + size > failAfter) return false;
-    bytes.resize(std::max<std::uint64_t>(bytes.size(), offset + size));
-    std::memcpy(bytes.data() + offset, data, size);
+bool TMemoryFile::Write(std::uint64_t at, const void* data, std::size_t size) {
+    if (at + size > failAfter) return false;
+    bytes.resize(std::max<std::uint64_t>(bytes.size(), at + size));
+    std::memcpy(bytes.data() + at, data, size);
     ++writes;
     return true;
-}
-
-bool TMemoryFile::Read(std::uint64_t offset, void* data, std::size_t size) {
-    if (failReads || offset > bytes.size() || size > bytes.size() - offset) return false;
-    std::memcpy(data, bytes.data() + offset, size);
-    return true;
-}
-
-bool TMemoryFile::Write(std::uint64_t offset, const void* data, std::size_t size) {
-    return WriteAt(offset, data, size);
 }
 
 bool TMemoryFile::Resize(std::uint64_t size) {
@@ -43,32 +35,27 @@ TBytes TestPps() {
 }
 
 TBytes AccessUnit(int n, bool idr) {
-    TBytes au;
-    auto nal = [&](const TBytes& b) {
-        au.insert(au.end(), {0, 0, 0, 1});
-        au.insert(au.end(), b.begin(), b.end());
-    };
-    nal({0x09, 0xF0});
-    if (idr) {
-        nal(TestSps());
-        nal(TestPps());
-    }
     TBytes slice{static_cast<std::uint8_t>(idr ? 0x65 : 0x41), 0x88};
     for (int i = 0; i < 20 + n % 13; ++i)
         slice.push_back(static_cast<std::uint8_t>(n * 7 + i + 1));
-    nal(slice);
+    TBytes au;
+    for (const TBytes& nal : idr ? std::vector<TBytes>{{0x09, 0xF0}, TestSps(), TestPps(), slice}
+                                 : std::vector<TBytes>{{0x09, 0xF0}, slice}) {
+        au.insert(au.end(), {0, 0, 0, 1});
+        au.insert(au.end(), nal.begin(), nal.end());
+    }
     return au;
 }
 
 void WriteTestFile(TMemoryFile& file, const std::vector<std::uint64_t>& ticks, int keyEvery,
-                   const std::vector<int>& flushAfter, bool finish) {
+                   const std::vector<int>& flushAfter, bool finish, std::uint32_t lastDuration) {
     core::TMp4Writer writer(file);
     writer.Begin(64, 48, 10, TestSps(), TestPps());
     for (int i = 0; i < static_cast<int>(ticks.size()); ++i) {
         writer.AddSample(AccessUnit(i, i % keyEvery == 0), ticks[i], i % keyEvery == 0);
         if (std::find(flushAfter.begin(), flushAfter.end(), i) != flushAfter.end()) writer.Flush();
     }
-    if (finish) writer.Finish();
+    if (finish) writer.Finish(lastDuration);
 }
 
 } // namespace testing_mp4
