@@ -156,16 +156,19 @@ TEST(ColourConvertTest, ReportsTheTimePerPixel) {
         const TBytes dib = RandomDib(w, h, bits, 5);
         TPlanes planes(w, h);
         for (const auto path : {TConvertPath::Fastest, TConvertPath::Plain}) {
-            ASSERT_TRUE(DibToI420(dib.data(), w, h, bits, planes.View(), path)); // warm the caches
-            const auto start = std::chrono::steady_clock::now();
-            for (int i = 0; i < frames; ++i)
-                DibToI420(dib.data(), w, h, bits, planes.View(), path);
-            const std::chrono::duration<double, std::nano> took =
-                std::chrono::steady_clock::now() - start;
+            // The fastest frame: the others share the machine's cores.
+            double best = 1e30;
+            for (int i = 0; i < frames; ++i) {
+                const auto start = std::chrono::steady_clock::now();
+                ASSERT_TRUE(DibToI420(dib.data(), w, h, bits, planes.View(), path));
+                const std::chrono::duration<double, std::nano> took =
+                    std::chrono::steady_clock::now() - start;
+                best = std::min(best, took.count());
+            }
             std::printf("%d bits, %s: %.2f ns/pixel\n", bits,
                         path == TConvertPath::Plain ? "plain"
                                                     : (ConvertUsesSse2() ? "SSE2" : "fastest"),
-                        took.count() / (double(w) * h * frames));
+                        best / (double(w) * h));
         }
     }
 }
