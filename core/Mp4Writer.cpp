@@ -229,7 +229,7 @@ bool TMp4Writer::Begin(std::uint32_t width, std::uint32_t height, std::uint32_t 
     mvhdDurationAt_ = w.Size();
     w.U32(0).U32(0x00010000).U16(0x0100).Zeros(10).Matrix().Zeros(24).U32(kTrackId + 1).Close();
     w.Open("trak");
-    // Flags: the track is enabled and part of the presentation.
+    // Flags: the track is enabled and plays in the movie.
     w.OpenFull("tkhd", 0, 3).U32(0).U32(0).U32(kTrackId).U32(0);
     tkhdDurationAt_ = w.Size();
     w.U32(0).Zeros(8).U16(0).U16(0).U16(0).U16(0).Matrix().U32(width << 16).U32(height << 16);
