@@ -274,7 +274,6 @@ bool TMp4Writer::Begin(std::uint32_t width, std::uint32_t height, std::uint32_t 
     w.OpenFull("trex", 0, 0).U32(kTrackId).U32(1).U32(0).U32(0).U32(kOtherSampleFlags).Close();
     w.Close().Close(); // mvex, moov
 
-    timescale_ = timescale;
     sps_.assign(sps.begin(), sps.end());
     pps_.assign(pps.begin(), pps.end());
     begun_ = true;

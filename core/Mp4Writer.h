@@ -85,7 +85,6 @@ private:
 
     Mp4Sink& sink_;
     bool begun_ = false, finished_ = false, failed_ = false;
-    std::uint32_t timescale_ = 0;
     std::vector<std::uint8_t> sps_, pps_;
     std::uint64_t written_ = 0;
     // Where Finish fills in the durations: mvhd, tkhd and mdhd, and the free box that becomes mehd.
