@@ -1,0 +1,409 @@
+#include "core/Mp4Writer.h"
+
+#include <algorithm>
+#include <cstring>
+#include <optional>
+
+namespace core {
+
+namespace {
+
+// Sample flags: a sync sample depends on no other; any other sample depends on earlier ones.
+constexpr std::uint32_t kSyncSampleFlags = 0x02000000;
+constexpr std::uint32_t kOtherSampleFlags = 0x01010000;
+
+constexpr std::uint32_t kTrackId = 1;
+// tfhd: sample data offsets count from the moof's first byte.
+constexpr std::uint32_t kDefaultBaseIsMoof = 0x020000;
+// trun: a data offset, then each sample's duration, size and flags.
+constexpr std::uint32_t kTrunFlags = 0x000001 | 0x000100 | 0x000200 | 0x000400;
+constexpr std::uint64_t kTrunSampleBytes = 12;
+// moof (8), mfhd (16), traf (8), tfhd (16), tfdt version 1 (20), trun without samples (20).
+constexpr std::uint64_t kMoofFixedBytes = 88;
+constexpr std::uint64_t kMdatHeaderBytes = 8;
+// mehd version 0 takes the place of a free box of the same size.
+constexpr std::uint32_t kMehdBytes = 16;
+
+// Bounds of one fragment, far above a second of frames, that keep its sizes 32-bit and its moof
+// small enough for a reader to take in one piece.
+constexpr std::uint64_t kMaxPendingBytes = std::uint64_t{1} << 30;
+constexpr std::size_t kMaxPendingSamples = 65536;
+
+constexpr int kNalSps = 7, kNalPps = 8, kNalDelimiter = 9;
+
+std::uint64_t FragmentBytes(std::uint64_t samples, std::uint64_t dataBytes) {
+    return kMoofFixedBytes + kTrunSampleBytes * samples + kMdatHeaderBytes + dataBytes;
+}
+
+// Big-endian fields appended one after the other, boxes sized when they are closed.
+class TBoxWriter {
+public:
+    TBoxWriter& U8(std::uint32_t v) {
+        out_.push_back(static_cast<std::uint8_t>(v));
+        return *this;
+    }
+    TBoxWriter& U16(std::uint32_t v) { return U8(v >> 8).U8(v); }
+    TBoxWriter& U32(std::uint32_t v) { return U16(v >> 16).U16(v & 0xFFFF); }
+    TBoxWriter& U64(std::uint64_t v) {
+        return U32(static_cast<std::uint32_t>(v >> 32)).U32(static_cast<std::uint32_t>(v));
+    }
+    TBoxWriter& Zeros(std::size_t n) {
+        out_.insert(out_.end(), n, 0);
+        return *this;
+    }
+    TBoxWriter& Bytes(TBytesView b) {
+        out_.insert(out_.end(), b.begin(), b.end());
+        return *this;
+    }
+    TBoxWriter& Id(const char (&id)[5]) {
+        return Bytes({reinterpret_cast<const std::uint8_t*>(id), 4});
+    }
+    TBoxWriter& Open(const char (&id)[5]) {
+        open_.push_back(out_.size());
+        return U32(0).Id(id);
+    }
+    TBoxWriter& OpenFull(const char (&id)[5], std::uint32_t version, std::uint32_t flags) {
+        return Open(id).U32(version << 24 | flags);
+    }
+    TBoxWriter& Close() {
+        const std::size_t start = open_.back();
+        open_.pop_back();
+        const auto size = static_cast<std::uint32_t>(out_.size() - start);
+        for (int i = 0; i < 4; ++i)
+            out_[start + i] = static_cast<std::uint8_t>(size >> (24 - 8 * i));
+        return *this;
+    }
+    // The unity matrix of mvhd and tkhd.
+    TBoxWriter& Matrix() {
+        return U32(0x00010000)
+            .U32(0)
+            .U32(0)
+            .U32(0)
+            .U32(0x00010000)
+            .U32(0)
+            .U32(0)
+            .U32(0)
+            .U32(0x40000000);
+    }
+    std::size_t Size() const { return out_.size(); }
+    std::vector<std::uint8_t>& Out() { return out_; }
+
+private:
+    std::vector<std::uint8_t> out_;
+    std::vector<std::size_t> open_;
+};
+
+void Store32(std::uint8_t* p, std::uint32_t v) {
+    for (int i = 0; i < 4; ++i)
+        p[i] = static_cast<std::uint8_t>(v >> (24 - 8 * i));
+}
+
+// Reads the bits of a NAL unit's payload, with the emulation prevention bytes taken out.
+class TBitReader {
+public:
+    explicit TBitReader(TBytesView nal) {
+        int zeros = 0;
+        for (const std::uint8_t b : nal.subspan(1)) {
+            if (zeros >= 2 && b == 3) {
+                zeros = 0;
+                continue;
+            }
+            zeros = b == 0 ? zeros + 1 : 0;
+            rbsp_.push_back(b);
+        }
+    }
+    std::optional<std::uint32_t> Bits(int n) {
+        std::uint32_t v = 0;
+        for (int i = 0; i < n; ++i) {
+            if (at_ >= rbsp_.size() * 8) return std::nullopt;
+            v = v << 1 | ((rbsp_[at_ / 8] >> (7 - at_ % 8)) & 1);
+            ++at_;
+        }
+        return v;
+    }
+    // An unsigned Exp-Golomb number.
+    std::optional<std::uint32_t> Ue() {
+        int zeros = 0;
+        for (;;) {
+            const auto bit = Bits(1);
+            if (!bit) return std::nullopt;
+            if (*bit) break;
+            if (++zeros > 31) return std::nullopt;
+        }
+        const auto rest = Bits(zeros);
+        if (!rest) return std::nullopt;
+        return static_cast<std::uint32_t>((std::uint64_t{1} << zeros) - 1 + *rest);
+    }
+
+private:
+    std::vector<std::uint8_t> rbsp_;
+    std::size_t at_ = 0;
+};
+
+// The chroma format and bit depths that avcC repeats for the high profiles, read from the SPS.
+struct THighProfileFields {
+    std::uint32_t chromaFormat = 1, lumaDepthMinus8 = 0, chromaDepthMinus8 = 0;
+};
+
+bool HasHighProfileFields(std::uint8_t profile) {
+    return profile == 100 || profile == 110 || profile == 122 || profile == 144;
+}
+
+std::optional<THighProfileFields> ReadHighProfileFields(TBytesView sps) {
+    TBitReader r(sps);
+    THighProfileFields f;
+    if (!r.Bits(24) || !r.Ue()) return std::nullopt; // profile, constraints, level; the SPS id
+    const auto chroma = r.Ue();
+    if (!chroma || *chroma > 3) return std::nullopt;
+    f.chromaFormat = *chroma;
+    if (*chroma == 3 && !r.Bits(1)) return std::nullopt;
+    const auto luma = r.Ue(), chromaDepth = r.Ue();
+    if (!luma || !chromaDepth || *luma > 6 || *chromaDepth > 6) return std::nullopt;
+    f.lumaDepthMinus8 = *luma;
+    f.chromaDepthMinus8 = *chromaDepth;
+    return f;
+}
+
+bool SameBytes(TBytesView a, const std::vector<std::uint8_t>& b) {
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin());
+}
+
+} // namespace
+
+std::vector<TBytesView> SplitAnnexB(TBytesView s) {
+    const std::size_t n = s.size();
+    // The next 00 00 01 at or after `from`; n when there is none.
+    auto findStart = [&](std::size_t from) {
+        for (std::size_t j = from; j + 3 <= n;) {
+            if (s[j + 2] > 1) {
+                j += 3;
+            } else if (s[j + 2] == 1 && s[j + 1] == 0 && s[j] == 0) {
+                return j;
+            } else {
+                ++j;
+            }
+        }
+        return n;
+    };
+    std::vector<TBytesView> nals;
+    for (std::size_t start = findStart(0); start < n;) {
+        const std::size_t begin = start + 3;
+        const std::size_t next = findStart(begin);
+        // A NAL unit ends in a byte that is not zero: zeros before the next start code are not
+        // its own (the first byte of a four-byte start code, trailing_zero_8bits).
+        std::size_t end = next;
+        while (end > begin && s[end - 1] == 0)
+            --end;
+        if (end > begin) nals.push_back(s.subspan(begin, end - begin));
+        start = next;
+    }
+    return nals;
+}
+
+bool TMp4Writer::Put(const std::vector<std::uint8_t>& bytes) {
+    if (!sink_.Write(bytes.data(), bytes.size())) {
+        failed_ = true;
+        return false;
+    }
+    written_ += bytes.size();
+    return true;
+}
+
+bool TMp4Writer::Begin(std::uint32_t width, std::uint32_t height, std::uint32_t timescale,
+                       TBytesView sps, TBytesView pps) {
+    if (begun_ || failed_ || width == 0 || height == 0 || width > 0xFFFF || height > 0xFFFF ||
+        timescale == 0 || sps.size() < 4 || NalType(sps) != kNalSps || pps.empty() ||
+        NalType(pps) != kNalPps || sps.size() > 0xFFFF || pps.size() > 0xFFFF)
+        return false;
+    std::optional<THighProfileFields> high;
+    if (HasHighProfileFields(sps[1])) {
+        high = ReadHighProfileFields(sps);
+        if (!high) return false;
+    }
+
+    TBoxWriter w;
+    // Browsers and ffmpeg take isom for any MP4; iso6 and avc1 name the fragments and the codec.
+    w.Open("ftyp").Id("isom").U32(0x200).Id("isom").Id("iso6").Id("avc1").Id("mp41").Close();
+    w.Open("moov");
+    w.OpenFull("mvhd", 0, 0).U32(0).U32(0).U32(timescale);
+    mvhdDurationAt_ = w.Size();
+    w.U32(0).U32(0x00010000).U16(0x0100).Zeros(10).Matrix().Zeros(24).U32(kTrackId + 1).Close();
+    w.Open("trak");
+    // Flags: the track is enabled and plays in the movie.
+    w.OpenFull("tkhd", 0, 3).U32(0).U32(0).U32(kTrackId).U32(0);
+    tkhdDurationAt_ = w.Size();
+    w.U32(0).Zeros(8).U16(0).U16(0).U16(0).U16(0).Matrix().U32(width << 16).U32(height << 16);
+    w.Close();
+    w.Open("mdia");
+    w.OpenFull("mdhd", 0, 0).U32(0).U32(0).U32(timescale);
+    mdhdDurationAt_ = w.Size();
+    w.U32(0).U16(0x55C4).U16(0).Close(); // language "und"
+    w.OpenFull("hdlr", 0, 0).U32(0).Id("vide").Zeros(12);
+    w.Bytes({reinterpret_cast<const std::uint8_t*>("Video"), 6}).Close();
+    w.Open("minf");
+    w.OpenFull("vmhd", 0, 1).Zeros(8).Close();
+    w.Open("dinf").OpenFull("dref", 0, 0).U32(1).OpenFull("url ", 0, 1).Close().Close().Close();
+    w.Open("stbl");
+    w.OpenFull("stsd", 0, 0).U32(1);
+    w.Open("avc1").Zeros(6).U16(1).Zeros(16).U16(width).U16(height);
+    w.U32(0x00480000).U32(0x00480000).U32(0).U16(1); // 72 dpi, one frame per sample
+    w.U8(5).Bytes({reinterpret_cast<const std::uint8_t*>("H.264"), 5}).Zeros(26);
+    w.U16(0x18).U16(0xFFFF); // 24-bit colour
+    w.Open("avcC").U8(1).U8(sps[1]).U8(sps[2]).U8(sps[3]);
+    w.U8(0xFC | 3).U8(0xE0 | 1).U16(static_cast<std::uint32_t>(sps.size())).Bytes(sps);
+    w.U8(1).U16(static_cast<std::uint32_t>(pps.size())).Bytes(pps);
+    if (high) {
+        w.U8(0xFC | high->chromaFormat).U8(0xF8 | high->lumaDepthMinus8);
+        w.U8(0xF8 | high->chromaDepthMinus8).U8(0);
+    }
+    w.Close();
+    // BT.709 primaries, transfer and matrix, limited range: what ColourConvert produces.
+    w.Open("colr").Id("nclx").U16(1).U16(1).U16(1).U8(0).Close();
+    w.Open("pasp").U32(1).U32(1).Close();
+    w.Close().Close(); // avc1, stsd
+    w.OpenFull("stts", 0, 0).U32(0).Close();
+    w.OpenFull("stsc", 0, 0).U32(0).Close();
+    w.OpenFull("stsz", 0, 0).U32(0).U32(0).Close();
+    w.OpenFull("stco", 0, 0).U32(0).Close();
+    w.Close().Close().Close().Close(); // stbl, minf, mdia, trak
+    w.Open("mvex");
+    // Finish turns this into mehd: a file cut short has no fragment duration that could be taken
+    // for the whole file's.
+    mehdAt_ = w.Size();
+    w.Open("free").Zeros(kMehdBytes - 8).Close();
+    w.OpenFull("trex", 0, 0).U32(kTrackId).U32(1).U32(0).U32(0).U32(kOtherSampleFlags).Close();
+    w.Close().Close(); // mvex, moov
+
+    sps_.assign(sps.begin(), sps.end());
+    pps_.assign(pps.begin(), pps.end());
+    begun_ = true;
+    return Put(w.Out());
+}
+
+bool TMp4Writer::Kept(TBytesView nal) const {
+    const int type = NalType(nal);
+    if (type == kNalDelimiter) return false;
+    if (type == kNalSps && SameBytes(nal, sps_)) return false;
+    if (type == kNalPps && SameBytes(nal, pps_)) return false;
+    return true;
+}
+
+std::uint64_t TMp4Writer::SampleBytes(std::span<const TBytesView> nals) const {
+    std::uint64_t bytes = 0;
+    for (const TBytesView nal : nals)
+        if (Kept(nal)) bytes += 4 + nal.size();
+    return bytes;
+}
+
+std::uint64_t TMp4Writer::StoredSampleBytes(TBytesView annexB) const {
+    return SampleBytes(SplitAnnexB(annexB));
+}
+
+bool TMp4Writer::AddSample(TBytesView annexB, std::uint64_t tick, bool isKey) {
+    const std::vector<TBytesView> nals = SplitAnnexB(annexB);
+    return AddSample(nals, tick, isKey);
+}
+
+bool TMp4Writer::AddSample(std::span<const TBytesView> nals, std::uint64_t tick, bool isKey) {
+    if (!begun_ || finished_ || failed_) return false;
+    if (!pending_.empty()) {
+        const std::uint64_t last = pending_.back().tick;
+        // A duration is a 32-bit field of the fragment.
+        if (tick <= last || tick - last > 0xFFFFFFFFu) return false;
+    } else if (samplesWritten_ == 0) {
+        firstTick_ = tick;
+    }
+    const std::uint64_t bytes = SampleBytes(nals);
+    if (bytes == 0 || pendingData_.size() + bytes > kMaxPendingBytes ||
+        pending_.size() >= kMaxPendingSamples)
+        return false;
+    for (const TBytesView nal : nals) {
+        if (!Kept(nal)) continue;
+        std::uint8_t length[4];
+        Store32(length, static_cast<std::uint32_t>(nal.size()));
+        pendingData_.insert(pendingData_.end(), length, length + 4);
+        pendingData_.insert(pendingData_.end(), nal.begin(), nal.end());
+    }
+    pending_.push_back({tick, static_cast<std::uint32_t>(bytes), isKey});
+    return true;
+}
+
+bool TMp4Writer::WriteFragment(std::size_t count, std::uint32_t lastDuration) {
+    std::uint64_t dataBytes = 0;
+    for (std::size_t i = 0; i < count; ++i)
+        dataBytes += pending_[i].bytes;
+    const std::uint64_t moofBytes = kMoofFixedBytes + kTrunSampleBytes * count;
+
+    TBoxWriter w;
+    w.Open("moof");
+    w.OpenFull("mfhd", 0, 0).U32(sequence_ + 1).Close();
+    w.Open("traf");
+    w.OpenFull("tfhd", 0, kDefaultBaseIsMoof).U32(kTrackId).Close();
+    w.OpenFull("tfdt", 1, 0).U64(pending_[0].tick - firstTick_).Close();
+    w.OpenFull("trun", 0, kTrunFlags).U32(static_cast<std::uint32_t>(count));
+    w.U32(static_cast<std::uint32_t>(moofBytes + kMdatHeaderBytes));
+    for (std::size_t i = 0; i < count; ++i) {
+        const std::uint64_t duration =
+            i + 1 < pending_.size() ? pending_[i + 1].tick - pending_[i].tick : lastDuration;
+        w.U32(static_cast<std::uint32_t>(duration)).U32(pending_[i].bytes);
+        w.U32(pending_[i].key ? kSyncSampleFlags : kOtherSampleFlags);
+    }
+    w.Close().Close().Close(); // trun, traf, moof
+    w.U32(static_cast<std::uint32_t>(kMdatHeaderBytes + dataBytes)).Id("mdat");
+
+    if (!Put(w.Out())) return false;
+    if (!sink_.Write(pendingData_.data(), static_cast<std::size_t>(dataBytes))) {
+        failed_ = true;
+        return false;
+    }
+    written_ += dataBytes;
+    ++sequence_;
+    samplesWritten_ += count;
+    pendingData_.erase(pendingData_.begin(),
+                       pendingData_.begin() + static_cast<std::ptrdiff_t>(dataBytes));
+    pending_.erase(pending_.begin(), pending_.begin() + static_cast<std::ptrdiff_t>(count));
+    return true;
+}
+
+bool TMp4Writer::Flush() {
+    if (!begun_ || finished_ || failed_) return false;
+    return pending_.size() < 2 || WriteFragment(pending_.size() - 1, 0);
+}
+
+bool TMp4Writer::Finish(std::uint32_t lastDuration) {
+    if (!begun_ || finished_ || failed_) return false;
+    lastDuration = std::max<std::uint32_t>(lastDuration, 1);
+    // Flush always leaves the newest sample pending, so it is the file's last.
+    std::uint64_t total = 0;
+    if (!pending_.empty()) {
+        total = pending_.back().tick + lastDuration - firstTick_;
+        if (!WriteFragment(pending_.size(), lastDuration)) return false;
+    }
+    finished_ = true;
+    const auto duration = static_cast<std::uint32_t>(std::min<std::uint64_t>(total, 0xFFFFFFFFu));
+    std::uint8_t field[4];
+    Store32(field, duration);
+    std::uint8_t mehd[kMehdBytes] = {0, 0, 0, kMehdBytes, 'm', 'e', 'h', 'd'};
+    Store32(mehd + 12, duration);
+    for (const std::uint64_t at : {mvhdDurationAt_, tkhdDurationAt_, mdhdDurationAt_}) {
+        if (!sink_.WriteAt(at, field, sizeof field)) {
+            failed_ = true;
+            return false;
+        }
+    }
+    if (!sink_.WriteAt(mehdAt_, mehd, sizeof mehd)) {
+        failed_ = true;
+        return false;
+    }
+    return true;
+}
+
+std::uint64_t TMp4Writer::ClosedSize() const {
+    return written_ + (pending_.empty() ? 0 : FragmentBytes(pending_.size(), pendingData_.size()));
+}
+
+std::uint64_t TMp4Writer::ClosedSizeWith(std::uint64_t sampleBytes) const {
+    return written_ + FragmentBytes(pending_.size() + 1, pendingData_.size() + sampleBytes);
+}
+
+} // namespace core

@@ -1,0 +1,99 @@
+// Mp4Writer: the recording's fragmented MP4 file of one H.264 video track, written front to back.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <vector>
+
+namespace core {
+
+using TBytesView = std::span<const std::uint8_t>;
+
+// The NAL units of an Annex B byte stream, without their start codes (00 00 01 or 00 00 00 01) and
+// the zero bytes that may stand before a start code. Bytes before the first start code are skipped.
+std::vector<TBytesView> SplitAnnexB(TBytesView stream);
+
+// A NAL unit's nal_unit_type (5: IDR slice, 7: SPS, 8: PPS, 9: access unit delimiter); -1 when
+// empty.
+inline int NalType(TBytesView nal) {
+    return nal.empty() ? -1 : nal[0] & 0x1F;
+}
+
+// Where the writer's bytes go. Write appends; WriteAt overwrites bytes already written (used only
+// by Finish, to fill in the durations). False when the bytes did not reach the file.
+class Mp4Sink {
+public:
+    virtual ~Mp4Sink() = default;
+    virtual bool Write(const void* data, std::size_t size) = 0;
+    virtual bool WriteAt(std::uint64_t offset, const void* data, std::size_t size) = 0;
+};
+
+// Writes ftyp and moov at Begin, then one moof + mdat fragment per Flush. Each fragment is complete
+// on its own, so the fragments that reached the disk play even when Finish never runs. Times count
+// in ticks of the caller's time scale from the first sample's tick; a sample lasts until the next
+// one's tick.
+//
+// Once a write has failed every call returns false and writes nothing more: the caller stops.
+class TMp4Writer {
+public:
+    explicit TMp4Writer(Mp4Sink& sink) : sink_(sink) {}
+
+    // Writes the file's header for frames of width x height and the stream's parameter sets (NAL
+    // units without start codes, as SplitAnnexB gives them). timescale: ticks per second.
+    bool Begin(std::uint32_t width, std::uint32_t height, std::uint32_t timescale, TBytesView sps,
+               TBytesView pps);
+
+    // Adds one access unit at `tick` (after the previous sample's), as Annex B or as its NAL units.
+    // It is stored with 4-byte lengths; access unit delimiters and parameter sets equal to Begin's
+    // are left out, a parameter set that differs stays in the sample. Nothing is written until
+    // Flush. False when not begun, after a failed write, for a tick not after the previous one, for
+    // an access unit without a NAL unit, or when the pending samples would pass 1 GiB or 65536
+    // samples.
+    bool AddSample(TBytesView annexB, std::uint64_t tick, bool isKey);
+    bool AddSample(std::span<const TBytesView> nals, std::uint64_t tick, bool isKey);
+
+    // Writes a fragment of every pending sample but the newest, whose duration is not known yet.
+    bool Flush();
+
+    // Writes the pending samples, the newest lasting lastDuration ticks, and fills the durations
+    // into the header. Nothing can be added afterwards.
+    bool Finish(std::uint32_t lastDuration = 1);
+
+    // Bytes the file will have once finished with the samples added so far.
+    std::uint64_t ClosedSize() const;
+    // Bytes the file will have once finished if one more sample storing sampleBytes were added.
+    std::uint64_t ClosedSizeWith(std::uint64_t sampleBytes) const;
+    // Bytes an access unit takes in the file once stored (as AddSample would store it).
+    std::uint64_t StoredSampleBytes(TBytesView annexB) const;
+    std::uint64_t BytesWritten() const { return written_; }
+
+    std::uint64_t Samples() const { return samplesWritten_ + pending_.size(); }
+    bool Failed() const { return failed_; }
+
+private:
+    struct TPending {
+        std::uint64_t tick;
+        std::uint32_t bytes;
+        bool key;
+    };
+
+    bool Put(const std::vector<std::uint8_t>& bytes);
+    bool WriteFragment(std::size_t count, std::uint32_t lastDuration);
+    std::uint64_t SampleBytes(std::span<const TBytesView> nals) const;
+    bool Kept(TBytesView nal) const;
+
+    Mp4Sink& sink_;
+    bool begun_ = false, finished_ = false, failed_ = false;
+    std::vector<std::uint8_t> sps_, pps_;
+    std::uint64_t written_ = 0;
+    // Where Finish fills in the durations: mvhd, tkhd and mdhd, and the free box that becomes mehd.
+    std::uint64_t mvhdDurationAt_ = 0, tkhdDurationAt_ = 0, mdhdDurationAt_ = 0, mehdAt_ = 0;
+    std::uint64_t firstTick_ = 0;
+    std::uint64_t samplesWritten_ = 0;
+    std::uint32_t sequence_ = 0; // of the last fragment written
+    std::vector<TPending> pending_;
+    std::vector<std::uint8_t> pendingData_; // the pending samples' stored bytes, back to back
+};
+
+} // namespace core

@@ -1,0 +1,61 @@
+#include "Mp4Testing.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace testing_mp4 {
+
+bool TMemoryFile::Read(std::uint64_t at, void* data, std::size_t size) {
+    if (failReads || at > bytes.size() || size > bytes.size() - at) return false;
+    std::memcpy(data, bytes.data() + at, size);
+    return true;
+}
+
+bool TMemoryFile::Write(std::uint64_t at, const void* data, std::size_t size) {
+    if (at + size > failAfter) return false;
+    bytes.resize(std::max<std::uint64_t>(bytes.size(), at + size));
+    std::memcpy(bytes.data() + at, data, size);
+    ++writes;
+    return true;
+}
+
+bool TMemoryFile::Resize(std::uint64_t size) {
+    if (size > failAfter) return false;
+    bytes.resize(size, 0xEE);
+    ++writes;
+    return true;
+}
+
+TBytes TestSps() {
+    return {0x67, 66, 0xC0, 30, 0xDA, 0x02, 0x80, 0xBF, 0xE5, 0x84};
+}
+
+TBytes TestPps() {
+    return {0x68, 0xCE, 0x3C, 0x80};
+}
+
+TBytes AccessUnit(int n, bool idr) {
+    TBytes slice{static_cast<std::uint8_t>(idr ? 0x65 : 0x41), 0x88};
+    for (int i = 0; i < 20 + n % 13; ++i)
+        slice.push_back(static_cast<std::uint8_t>(n * 7 + i + 1));
+    TBytes au;
+    for (const TBytes& nal : idr ? std::vector<TBytes>{{0x09, 0xF0}, TestSps(), TestPps(), slice}
+                                 : std::vector<TBytes>{{0x09, 0xF0}, slice}) {
+        au.insert(au.end(), {0, 0, 0, 1});
+        au.insert(au.end(), nal.begin(), nal.end());
+    }
+    return au;
+}
+
+void WriteTestFile(TMemoryFile& file, const std::vector<std::uint64_t>& ticks, int keyEvery,
+                   const std::vector<int>& flushAfter, bool finish, std::uint32_t lastDuration) {
+    core::TMp4Writer writer(file);
+    writer.Begin(64, 48, 10, TestSps(), TestPps());
+    for (int i = 0; i < static_cast<int>(ticks.size()); ++i) {
+        writer.AddSample(AccessUnit(i, i % keyEvery == 0), ticks[i], i % keyEvery == 0);
+        if (std::find(flushAfter.begin(), flushAfter.end(), i) != flushAfter.end()) writer.Flush();
+    }
+    if (finish) writer.Finish(lastDuration);
+}
+
+} // namespace testing_mp4

@@ -1,0 +1,152 @@
+#include "core/Mp4Writer.h"
+
+#include "core/Mp4Recovery.h"
+#include "tests/common/Mp4Testing.h"
+
+#include <gtest/gtest.h>
+
+using namespace core;
+using namespace testing_mp4;
+
+namespace {
+
+std::vector<TBytes> Copies(const std::vector<TBytesView>& views) {
+    std::vector<TBytes> out;
+    for (const TBytesView v : views)
+        out.emplace_back(v.begin(), v.end());
+    return out;
+}
+
+// The NAL units with four-byte big-endian lengths, as the file stores them.
+TBytes LengthPrefixed(const std::vector<TBytes>& nals) {
+    TBytes out;
+    for (const TBytes& nal : nals) {
+        for (int shift = 24; shift >= 0; shift -= 8)
+            out.push_back(static_cast<std::uint8_t>(nal.size() >> shift));
+        out.insert(out.end(), nal.begin(), nal.end());
+    }
+    return out;
+}
+
+TBytes DataOf(const TMemoryFile& file, const Mp4Sample& s) {
+    const auto begin = file.bytes.begin() + static_cast<std::ptrdiff_t>(s.offset);
+    return TBytes(begin, begin + s.size);
+}
+
+} // namespace
+
+TEST(SplitAnnexBTest, FindsTheUnitsBehindThreeAndFourByteStartCodes) {
+    const TBytes stream{0x12, 0x34,                               // before the first start code
+                        0,    0,    0, 1,    0x67, 1, 0, 0, 3, 1, // 00 00 03 stays inside
+                        0,    0,    1, 0x68, 2,    0, 0,  // zeros before the next start code
+                        0,    0,    0, 1,    0x65, 3, 0}; // and at the end
+    EXPECT_EQ(Copies(SplitAnnexB(stream)),
+              (std::vector<TBytes>{{0x67, 1, 0, 0, 3, 1}, {0x68, 2}, {0x65, 3}}));
+    EXPECT_TRUE(SplitAnnexB(TBytes{0, 0, 1, 0, 0, 1}).empty());
+}
+
+TEST(Mp4WriterTest, ReadsBackTheHeaderAndEverySampleWithItsTimeAndFlags) {
+    // Positions skip (5 to 9, 11 to 15); times count from the first sample's position. A flush
+    // keeps the newest sample, whose duration it does not know yet, for the next fragment.
+    const std::vector<std::uint64_t> ticks{3, 4, 5, 9, 10, 11, 15, 16, 17};
+    TMemoryFile file;
+    WriteTestFile(file, ticks, 4, {0, 2, 5}, true, 4);
+
+    std::string why;
+    std::vector<Mp4Sample> samples;
+    const Mp4FileInfo info = ReadMp4(file, why, &samples).value();
+    EXPECT_EQ(std::tuple(info.timescale, info.width, info.height), std::tuple(10u, 64u, 48u));
+    EXPECT_EQ(info.sps, TestSps());
+    EXPECT_EQ(info.pps, TestPps());
+    EXPECT_TRUE(info.hasColour);
+    EXPECT_EQ(std::tuple(info.primaries, info.transfer, info.matrix, info.fullRange),
+              std::tuple(1, 1, 1, false));
+    EXPECT_EQ(info.fragments, 3u);
+    EXPECT_EQ(info.tail, "");
+    EXPECT_EQ(info.wholeEnd, file.bytes.size());
+    const std::uint32_t total = 17 + 4 - 3; // the last sample lasts Finish's 4
+    EXPECT_EQ(std::tuple(info.duration, info.mvhdDuration, info.tkhdDuration, info.mdhdDuration),
+              std::tuple(total, total, total, total));
+    EXPECT_EQ(info.mehdDuration, total);
+
+    ASSERT_EQ(samples.size(), ticks.size());
+    for (std::size_t i = 0; i < ticks.size(); ++i) {
+        SCOPED_TRACE(i);
+        EXPECT_EQ(samples[i].time, ticks[i] - 3);
+        EXPECT_EQ(samples[i].duration, i + 1 < ticks.size() ? ticks[i + 1] - ticks[i] : 4);
+        EXPECT_EQ(samples[i].sync, i % 4 == 0);
+        // The delimiter and the parameter sets that avcC holds are left out.
+        const auto nals = Copies(SplitAnnexB(AccessUnit(static_cast<int>(i), i % 4 == 0)));
+        EXPECT_EQ(DataOf(file, samples[i]), LengthPrefixed({nals.back()}));
+    }
+}
+
+TEST(Mp4WriterTest, KeepsAParameterSetThatDiffersFromTheHeadersInItsSample) {
+    TMemoryFile file;
+    TMp4Writer writer(file);
+    ASSERT_TRUE(writer.Begin(64, 48, 10, TestSps(), TestPps()));
+    const TBytes sps = TestSps(), otherPps{0x68, 0xEE, 0x06, 0xF2}, slice{0x65, 0x88, 1, 2, 3};
+    ASSERT_TRUE(writer.AddSample(std::vector<TBytesView>{sps, otherPps, slice}, 0, true));
+    ASSERT_TRUE(writer.Finish());
+    std::string why;
+    std::vector<Mp4Sample> samples;
+    ASSERT_TRUE(ReadMp4(file, why, &samples));
+    EXPECT_EQ(DataOf(file, samples.at(0)), LengthPrefixed({otherPps, slice}));
+}
+
+TEST(Mp4WriterTest, ClosedSizeForeseesTheFinishedFile) {
+    TMemoryFile file;
+    TMp4Writer writer(file);
+    ASSERT_TRUE(writer.Begin(64, 48, 10, TestSps(), TestPps()));
+    for (int i = 0; i < 40; ++i) {
+        const TBytes au = AccessUnit(i, i % 10 == 0);
+        const std::uint64_t foreseen = writer.ClosedSizeWith(writer.StoredSampleBytes(au));
+        ASSERT_TRUE(writer.AddSample(au, static_cast<std::uint64_t>(i * 2), i % 10 == 0));
+        EXPECT_EQ(writer.ClosedSize(), foreseen) << i;
+        if (i % 7 == 6) {
+            EXPECT_TRUE(writer.Flush());
+        }
+        EXPECT_EQ(writer.BytesWritten(), file.bytes.size());
+    }
+    const std::uint64_t closed = writer.ClosedSize();
+    ASSERT_TRUE(writer.Finish());
+    EXPECT_EQ(file.bytes.size(), closed);
+}
+
+TEST(Mp4WriterTest, StopsAtTheFirstWriteThatFails) {
+    TMemoryFile file;
+    TMp4Writer writer(file);
+    ASSERT_TRUE(writer.Begin(64, 48, 10, TestSps(), TestPps()));
+    for (int i = 0; i < 3; ++i)
+        ASSERT_TRUE(writer.AddSample(AccessUnit(i, i == 0), static_cast<std::uint64_t>(i), i == 0));
+    file.failAfter = file.bytes.size() + 20; // the disk fills in the middle of the fragment
+    EXPECT_FALSE(writer.Flush());
+    const int writes = file.writes;
+    file.failAfter = UINT64_MAX; // room again: the writer has stopped all the same
+    EXPECT_FALSE(writer.AddSample(AccessUnit(3, false), 3, false));
+    EXPECT_FALSE(writer.Flush());
+    EXPECT_FALSE(writer.Finish());
+    EXPECT_EQ(file.writes, writes);
+}
+
+TEST(Mp4WriterTest, RefusesWhatTheFileCannotHold) {
+    TMemoryFile file;
+    TMp4Writer writer(file);
+    EXPECT_FALSE(writer.AddSample(AccessUnit(0, true), 0, true)); // not begun
+    EXPECT_FALSE(writer.Begin(64, 48, 10, TestPps(), TestPps())); // no SPS
+    EXPECT_FALSE(writer.Begin(64, 48, 0, TestSps(), TestPps()));
+    EXPECT_FALSE(writer.Begin(70000, 48, 10, TestSps(), TestPps()));
+    // A high-profile SPS that ends before its chroma format.
+    EXPECT_FALSE(writer.Begin(64, 48, 10, TBytes{0x67, 100, 0, 30}, TestPps()));
+    EXPECT_TRUE(file.bytes.empty());
+
+    ASSERT_TRUE(writer.Begin(64, 48, 10, TestSps(), TestPps()));
+    ASSERT_TRUE(writer.AddSample(AccessUnit(0, true), 5, true));
+    EXPECT_FALSE(writer.AddSample(AccessUnit(1, false), 5, false)); // no later than the last
+    // Nothing left once the delimiter and the parameter sets are taken out.
+    const TBytes sps = TestSps(), pps = TestPps();
+    EXPECT_FALSE(writer.AddSample(std::vector<TBytesView>{sps, pps}, 6, true));
+    ASSERT_TRUE(writer.Finish());
+    EXPECT_FALSE(writer.AddSample(AccessUnit(1, false), 7, false));
+    EXPECT_FALSE(writer.Finish());
+}
