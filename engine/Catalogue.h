@@ -14,6 +14,16 @@ namespace engine {
 
 inline constexpr DWORD kMSVC = core::FourCC("MSVC");
 inline constexpr DWORD kIV50 = core::FourCC("IV50");
+// The built-in H.264 encoder's entry, always last in the catalogue. Its type is no compression
+// manager's, so no installed compressor can be taken for it (nor it for one named "H264").
+inline constexpr DWORD kH264 = core::FourCC("H264");
+inline constexpr DWORD kMp4Type = core::FourCC("mp4 ");
+
+// Whether the catalogue entry is the built-in H.264 encoder's.
+inline bool IsBuiltInH264(const ICINFO& entry) {
+    return entry.fccType == kMp4Type && entry.fccHandler == kH264;
+}
+
 // Wine's compression manager keeps its open instances and installed drivers in lists that it
 // changes without a lock: an ICOpen on one thread while another compresses can lose an instance
 // or hand out one number twice. Every call into it from the engine runs under this lock.

@@ -2,6 +2,7 @@
 
 #include "engine/AviOutput.h"
 #include "engine/Catalogue.h"
+#include "engine/Mp4Output.h"
 #include "engine/scrcam.h"
 #include "base/ScopeGuard.h"
 #include "core/CaptureRules.h"
@@ -61,6 +62,10 @@ bool TRecording::Prepare(const core::Rect& rect) {
     rect_ = rect;
     const std::int32_t index = cam_.CompressorIndex;
     compress_ = core::IndexInCatalogue(index, cam_.CompressorCount);
+    // The built-in encoder, unless a repeat after its failure records with the default compressor.
+    if (compress_ && cam_.CompressorHandler == kH264 &&
+        IsBuiltInH264(cam_.Compressors[static_cast<std::size_t>(index)]))
+        return PrepareMp4(rect);
     first_.reset(cam_.GrabFrame(rect.left, rect.top, rect.width, rect.height));
     if (compress_) ProbeCompressor(rect, index);
     if (cam_.CompressorHandler == kIV50) cam_.CompressorHandler = kMSVC;
@@ -87,6 +92,21 @@ bool TRecording::Prepare(const core::Rect& rect) {
     out_ = std::make_unique<TAviOutput>(
         header, options, compress_,
         std::vector<BYTE>(formatStart, formatStart + FormatSize(first_.get())));
+    first_.reset();
+    return true;
+}
+
+bool TRecording::PrepareMp4(const core::Rect& rect) {
+    // 4:2:0 pictures have even sides: an odd one takes one more pixel of the screen, or one less
+    // at the screen's edge, as a compressor asking for multiples of 2 would.
+    rect_.width = core::ProbeAdjustedSize(rect.width, 2, cam_.ScreenWidth);
+    rect_.height = core::ProbeAdjustedSize(rect.height, 2, cam_.ScreenHeight);
+    first_.reset(cam_.GrabFrame(rect_.left, rect_.top, rect_.width, rect_.height));
+    if (!first_) return false;
+    out_ = std::make_unique<TMp4Output>(first_.get()->biWidth, first_.get()->biHeight,
+                                        first_.get()->biBitCount,
+                                        static_cast<std::uint32_t>(cam_.PlaybackRate.load()),
+                                        cam_.Quality.load(), cam_.Services.Clock);
     first_.reset();
     return true;
 }

@@ -49,6 +49,8 @@ private:
         std::int32_t slot;
     };
 
+    // The same for the built-in H.264 encoder, which records MP4 files.
+    bool PrepareMp4(const core::Rect& rect);
     // Lets the selected compressor pick the frame size: the given size rounded to multiples of 2,
     // 4 or 8 until one is accepted; the default compressor when none is.
     void ProbeCompressor(const core::Rect& rect, std::int32_t index);

@@ -46,11 +46,14 @@ TRecordAVIThread::TRecordAVIThread(TScreenCam& engine, std::wstring fileName,
 
 void TRecordAVIThread::Execute() {
     // A repeat with the default compressor records over the file that failed, which after a
-    // switch of files is the last one, not the first.
+    // switch of files is the last one, not the first. After the built-in encoder failed, the
+    // repeat writes AVI beside the MP4 file, which keeps what it got.
     std::wstring name = fileName_;
     while (engine_.RecordAVI(rect_, name) == -1) {
         const std::vector<std::wstring> files = engine_.RecordingFiles();
         if (!files.empty()) name = files.back();
+        if (core::SameTextAscii(core::ExtensionOf(name), L".mp4"))
+            name = name.substr(0, name.size() - 4) + L".avi";
     }
 }
 

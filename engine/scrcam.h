@@ -100,9 +100,12 @@ public:
     // The worker's termination handler, run on the user-interface thread.
     void ThreadTerminated(base::TThread& sender);
 
-    // Rebuilds the catalogue from the installed compressors that accept a 320 x 200 screen frame.
-    // Does nothing while a recording runs or finishes: the catalogue stays as it stands.
+    // Rebuilds the catalogue from the installed compressors that accept a 320 x 200 screen frame,
+    // and the built-in H.264 encoder ("H.264 (MP4)") after them. Does nothing while a recording
+    // runs or finishes: the catalogue stays as it stands.
     void EnumCompressors();
+    // Whether the selected entry is the built-in H.264 encoder: a recording then writes MP4 files.
+    bool RecordsMp4() const;
     // Whether the catalogue entry offers an about box and a configuration dialog.
     void CompressorCaps(std::int32_t index, bool& hasAbout, bool& hasConfig);
     void CompressorAbout(std::int32_t index, HWND owner);

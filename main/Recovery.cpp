@@ -1,6 +1,9 @@
 #include "main/Recovery.h"
 
 #include "base/Handles.h"
+#include "core/FileSplit.h"
+#include "core/Mp4Recovery.h"
+#include "core/Text.h"
 
 #include <windows.h>
 
@@ -68,9 +71,11 @@ std::string ReadNote(HANDLE note, bool& ok) {
 // One note and its file; false when the note is held by a running recording or gone.
 bool RecoverOne(const std::wstring& folder, const std::wstring& noteName, TRecoveredFile& out) {
     const std::wstring notePath = folder + L"\\" + noteName;
-    const std::wstring aviPath =
+    const std::wstring filePath =
         notePath.substr(0, notePath.size() - std::size(kRecoveryNoteSuffix) + 1);
     out.name = noteName.substr(0, noteName.size() - std::size(kRecoveryNoteSuffix) + 1);
+    // An MP4 file needs nothing from its note: its whole fragments play as they are.
+    const bool mp4 = core::SameTextAscii(core::ExtensionOf(out.name), L".mp4");
     // Held without sharing while this program's file is open; taken the same way here, so that
     // two instances starting together do not rebuild one file twice.
     base::TKernelHandle note = base::FileHandle(CreateFileW(
@@ -80,19 +85,19 @@ bool RecoverOne(const std::wstring& folder, const std::wstring& noteName, TRecov
     const std::string text = ReadNote(note.get(), readable);
     std::string why;
     const std::optional<core::RecoveryNote> parsed =
-        readable ? core::ParseRecoveryNote(text, why) : std::nullopt;
-    if (!parsed) {
+        readable && !mp4 ? core::ParseRecoveryNote(text, why) : std::nullopt;
+    if (!parsed && !mp4) {
         out.why = readable ? why : "the note cannot be read";
         return true;
     }
-    base::TKernelHandle avi =
-        base::FileHandle(CreateFileW(aviPath.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+    base::TKernelHandle recording =
+        base::FileHandle(CreateFileW(filePath.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
                                      OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     const auto dropNote = [&] {
         note.reset();
         DeleteFileW(notePath.c_str());
     };
-    if (!avi) {
+    if (!recording) {
         // Nothing is left to recover when the file itself is gone: its note goes too.
         if (GetLastError() == ERROR_FILE_NOT_FOUND) {
             dropNote();
@@ -101,12 +106,13 @@ bool RecoverOne(const std::wstring& folder, const std::wstring& noteName, TRecov
         out.why = "the file cannot be opened";
         return true;
     }
-    TWin32RecoveryFile file(avi.get());
-    const core::RecoveryResult result = core::RecoverAvi(file, *parsed);
+    TWin32RecoveryFile file(recording.get());
+    const core::RecoveryResult result =
+        mp4 ? core::CutMp4Tail(file) : core::RecoverAvi(file, *parsed);
     out.outcome = result.outcome;
     out.frames = result.frames;
     out.why = result.why;
-    avi.reset();
+    recording.reset();
     if (result.outcome != core::RecoveryOutcome::LeftAlone) dropNote();
     return true;
 }
@@ -117,10 +123,16 @@ std::vector<TRecoveredFile> RecoverRecordings(const std::wstring& folder) {
     std::vector<TRecoveredFile> files;
     std::vector<std::wstring> notes;
     WIN32_FIND_DATAW found{};
-    const HANDLE find = FindFirstFileW((folder + L"\\*.avi" + kRecoveryNoteSuffix).c_str(), &found);
+    const HANDLE find = FindFirstFileW((folder + L"\\*" + kRecoveryNoteSuffix).c_str(), &found);
     if (find == INVALID_HANDLE_VALUE) return files;
     do {
-        if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) notes.push_back(found.cFileName);
+        // The notes of the program's own recordings: AVI and MP4 files.
+        const std::wstring name = found.cFileName;
+        const std::wstring extension =
+            core::ExtensionOf(name.substr(0, name.size() - std::size(kRecoveryNoteSuffix) + 1));
+        if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
+            (core::SameTextAscii(extension, L".avi") || core::SameTextAscii(extension, L".mp4")))
+            notes.push_back(name);
     } while (FindNextFileW(find, &found));
     FindClose(find);
     std::sort(notes.begin(), notes.end());

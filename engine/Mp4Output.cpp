@@ -1,0 +1,180 @@
+#include "engine/Mp4Output.h"
+
+#include "engine/FrameGrabber.h"
+#include "core/AviRecovery.h"
+#include "core/ColourConvert.h"
+
+#include <vfw.h>
+
+#include <algorithm>
+
+namespace engine {
+
+namespace {
+
+// Upper bounds of what a file holds beyond its samples, for the size checks before the header
+// and a fragment are written: the header (ftyp and moov with the parameter sets) and one
+// fragment's boxes around a sample.
+constexpr std::uint64_t kHeaderBound = 4096;
+constexpr std::uint64_t kFragmentBound = 256;
+// An IDR picture at least this often, so that a player can start or seek within a file.
+constexpr std::int32_t kIdrSeconds = 10;
+
+// The note beside an MP4 file says only that the file is being written: the fragments that
+// reached the disk play as they are, and the start-up recovery cuts off a torn last one.
+constexpr char kNoteText[] = "quarnelby recovery note 1\r\nformat=fragmented MP4\r\n";
+
+bool IsDiskFull(DWORD error) {
+    return error == ERROR_DISK_FULL || error == ERROR_HANDLE_DISK_FULL;
+}
+
+} // namespace
+
+bool TMp4Output::TFileSink::Write(const void* data, std::size_t size) {
+    const auto* p = static_cast<const BYTE*>(data);
+    while (size > 0) {
+        DWORD done = 0;
+        const DWORD part = static_cast<DWORD>(std::min<std::size_t>(size, 1u << 24));
+        if (!WriteFile(file.get(), p, part, &done, nullptr) || done == 0) {
+            diskFull = true;
+            return false;
+        }
+        p += done;
+        size -= done;
+    }
+    return true;
+}
+
+bool TMp4Output::TFileSink::WriteAt(std::uint64_t offset, const void* data, std::size_t size) {
+    LARGE_INTEGER at{};
+    at.QuadPart = static_cast<LONGLONG>(offset);
+    const LARGE_INTEGER none{};
+    const bool ok = SetFilePointerEx(file.get(), at, nullptr, FILE_BEGIN) && Write(data, size);
+    // Later writes append again.
+    return SetFilePointerEx(file.get(), none, nullptr, FILE_END) && ok;
+}
+
+std::uint64_t TMp4Output::TSize::ClosedSize() const {
+    return out_.writer_ ? out_.writer_->ClosedSize() : 0;
+}
+
+std::uint64_t TMp4Output::TSize::ClosedSizeWith(std::uint64_t bytes, std::uint32_t) const {
+    // A position without a frame costs nothing: the sample before it lasts longer.
+    if (out_.writer_ && out_.writer_->Samples() > 0) return out_.writer_->ClosedSizeWith(bytes);
+    return NewFileSizeWith(bytes);
+}
+
+std::uint64_t TMp4Output::TSize::ClosingBytes() const {
+    return out_.writer_ ? out_.writer_->ClosedSize() - out_.writer_->BytesWritten() : 0;
+}
+
+std::uint64_t TMp4Output::TSize::Frames() const {
+    return out_.writer_ ? out_.writer_->Samples() : 0;
+}
+
+std::uint64_t TMp4Output::TSize::NewFileSizeWith(std::uint64_t bytes) const {
+    return (out_.headerBytes_ ? out_.headerBytes_ : kHeaderBound) + kFragmentBound + bytes;
+}
+
+TMp4Output::TMp4Output(int width, int height, int bitsPerPixel, std::uint32_t rate, int quality,
+                       std::function<DWORD()> clock)
+    : width_(width), height_(height), bitsPerPixel_(bitsPerPixel), rate_(std::max(1u, rate)),
+      quality_(quality), clock_(std::move(clock)),
+      planes_(static_cast<std::size_t>(width) * height * 3 / 2) {}
+
+TMp4Output::~TMp4Output() {
+    Close();
+}
+
+HRESULT TMp4Output::Open(const std::wstring& name) {
+    Close();
+    if (!encoder_.IsOpen()) {
+        core::H264Settings settings;
+        settings.width = width_;
+        settings.height = height_;
+        settings.quality = quality_;
+        settings.frameRate = static_cast<float>(rate_);
+        std::string why;
+        if (!encoder_.Open(settings, why)) return AVIERR_BADFORMAT;
+    }
+    // Players may read the file while it is written.
+    sink_.file = base::FileHandle(CreateFileW(name.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                                              CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!sink_.file) return AVIERR_FILEOPEN;
+    sink_.diskFull = false;
+    writer_ = std::make_unique<core::TMp4Writer>(sink_);
+    name_ = name;
+    noteName_ = name + core::kRecoveryNoteSuffix;
+    note_ = WriteRecoveryNote(noteName_, kNoteText);
+    return 0;
+}
+
+HRESULT TMp4Output::Failure(bool& fileSystem) {
+    fileSystem = sink_.diskFull;
+    return sink_.diskFull ? AVIERR_FILEWRITE : AVIERR_ERROR;
+}
+
+HRESULT TMp4Output::Write(const BITMAPINFOHEADER& frame, std::int32_t position, bool& fileSystem) {
+    if (!writer_) return AVIERR_ERROR;
+    const int chromaWidth = width_ / 2;
+    std::uint8_t* y = planes_.data();
+    std::uint8_t* u = y + static_cast<std::size_t>(width_) * height_;
+    std::uint8_t* v = u + static_cast<std::size_t>(chromaWidth) * (height_ / 2);
+    if (frame.biWidth != width_ || frame.biHeight != height_ || frame.biBitCount != bitsPerPixel_ ||
+        !core::DibToI420(PixelRows(&frame), width_, height_, bitsPerPixel_,
+                         {y, u, v, width_, chromaWidth, chromaWidth}))
+        return AVIERR_BADFORMAT;
+
+    const bool first = writer_->Samples() == 0;
+    const bool forceIdr =
+        first || position - idrPosition_ >= kIdrSeconds * static_cast<std::int32_t>(rate_);
+    bool idr = false;
+    const std::int64_t ms = std::int64_t{position} * 1000 / rate_;
+    if (!encoder_.Encode(y, u, v, width_, chromaWidth, ms, forceIdr, coded_, idr))
+        return AVIERR_COMPRESSOR;
+    if (idr) idrPosition_ = position;
+    if (first) {
+        // The header carries the parameter sets that come with the file's first picture.
+        core::TBytesView sps, pps;
+        for (const core::TBytesView nal : core::SplitAnnexB(coded_)) {
+            if (core::NalType(nal) == 7) sps = nal;
+            if (core::NalType(nal) == 8) pps = nal;
+        }
+        if (sps.empty() || pps.empty()) return AVIERR_COMPRESSOR;
+        if (!writer_->Begin(static_cast<std::uint32_t>(width_), static_cast<std::uint32_t>(height_),
+                            rate_, sps, pps))
+            return Failure(fileSystem);
+        headerBytes_ = writer_->BytesWritten();
+        fragmentStart_ = clock_();
+    }
+    if (!writer_->AddSample(coded_, static_cast<std::uint64_t>(position), idr))
+        return Failure(fileSystem);
+    // A killed recording loses at most the fragment not yet on disk: about a second of it.
+    if (clock_() - fragmentStart_ >= 1000) {
+        if (!writer_->Flush()) return Failure(fileSystem);
+        fragmentStart_ = clock_();
+    }
+    return 0;
+}
+
+std::uint64_t TMp4Output::NextFrameBound(const BITMAPINFOHEADER& frame) const {
+    // A coded picture never takes more than its pixels in full (2 or more bytes per pixel where
+    // I420 has 1.5), with room for its slice headers and parameter sets.
+    return std::uint64_t{frame.biSizeImage} + 4096;
+}
+
+void TMp4Output::Close() {
+    if (!writer_) return;
+    const bool empty = writer_->Samples() == 0;
+    if (!empty) (void)writer_->Finish();
+    writer_.reset();
+    sink_.file.reset();
+    // A file that never got a frame has no header either: it would play nowhere.
+    if (empty) DeleteFileW(name_.c_str());
+    if (note_) {
+        note_.reset();
+        DeleteFileW(noteName_.c_str());
+    }
+}
+
+} // namespace engine

@@ -1,0 +1,77 @@
+// Mp4Output: a recording's files as H.264 in fragmented MP4, through the built-in encoder and our
+// own writer, with the recovery note beside each open file.
+#pragma once
+
+#include "engine/RecordOutput.h"
+
+#include "base/Handles.h"
+#include "core/H264Encoder.h"
+#include "core/Mp4Writer.h"
+
+#include <windows.h>
+
+#include <functional>
+#include <memory>
+#include <vector>
+
+namespace engine {
+
+class TMp4Output : public TRecordOutput {
+public:
+    // Frames of width x height (both even) and bitsPerPixel, played at `rate` frames per second
+    // (the file's time scale: a position is one tick), coded at `quality` (0..10000). `clock`
+    // gives milliseconds: a fragment goes to disk at least every second.
+    TMp4Output(int width, int height, int bitsPerPixel, std::uint32_t rate, int quality,
+               std::function<DWORD()> clock);
+    ~TMp4Output() override;
+
+    HRESULT Open(const std::wstring& name) override;
+    HRESULT Write(const BITMAPINFOHEADER& frame, std::int32_t position, bool& fileSystem) override;
+    void Close() override;
+    const core::TFileSize& Size() const override { return size_; }
+    std::uint64_t NextFrameBound(const BITMAPINFOHEADER& frame) const override;
+
+private:
+    // The open file as the writer writes it.
+    class TFileSink : public core::Mp4Sink {
+    public:
+        bool Write(const void* data, std::size_t size) override;
+        bool WriteAt(std::uint64_t offset, const void* data, std::size_t size) override;
+        base::TKernelHandle file;
+        bool diskFull = false;
+    };
+    // The open file's size as the writer foresees it.
+    class TSize : public core::TFileSize {
+    public:
+        explicit TSize(const TMp4Output& out) : out_(out) {}
+        std::uint64_t ClosedSize() const override;
+        std::uint64_t ClosedSizeWith(std::uint64_t bytes, std::uint32_t emptySlots) const override;
+        std::uint64_t ClosingBytes() const override;
+        std::uint64_t Frames() const override;
+        std::uint64_t NewFileSizeWith(std::uint64_t bytes) const override;
+
+    private:
+        const TMp4Output& out_;
+    };
+
+    HRESULT Failure(bool& fileSystem);
+
+    const int width_, height_, bitsPerPixel_;
+    const std::uint32_t rate_;
+    const int quality_;
+    std::function<DWORD()> clock_;
+    core::TH264Encoder encoder_;
+    std::vector<std::uint8_t> planes_; // the picture in I420, reused
+    std::vector<std::uint8_t> coded_;
+    TFileSink sink_;
+    std::unique_ptr<core::TMp4Writer> writer_;
+    std::wstring name_;
+    base::TKernelHandle note_;
+    std::wstring noteName_;
+    TSize size_{*this};
+    std::uint64_t headerBytes_ = 0; // the last file's ftyp and moov
+    std::int32_t idrPosition_ = 0;
+    DWORD fragmentStart_ = 0;
+};
+
+} // namespace engine
