@@ -90,6 +90,9 @@ bool TH264Encoder::Open(const H264Settings& s, std::string& why) {
     p.bEnableLongTermReference = false;
     p.bEnableFrameCroppingFlag = true;
     p.iMultipleThreadIdc = static_cast<unsigned short>(s.threads);
+    // Fixed slices: OpenH264's load balancing moves slice borders by how fast each thread ran, so
+    // the same pictures would give different streams from run to run.
+    p.bUseLoadBalancing = false;
 
     SSpatialLayerConfig& layer = p.sSpatialLayers[0];
     layer.iVideoWidth = s.width;
