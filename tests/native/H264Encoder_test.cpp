@@ -233,6 +233,30 @@ TEST(H264EncoderTest, UnchangedPicturesAreStillEachCoded) {
     }
 }
 
+// OpenH264's screen mode codes an IDR of its own when the whole screen changes; isIdr says so, so
+// that a file marks it as a sync point.
+TEST(H264EncoderTest, AnIdrAtAScreenChangeIsReportedAsOne) {
+    const int w = 320, h = 240;
+    TH264Encoder enc;
+    std::string why;
+    ASSERT_TRUE(enc.Open({.width = w, .height = h}, why)) << why;
+    std::vector<TI420> pictures = ScenePictures(w, h, 3);
+    auto other = testing_msvc1::ScenePixels(w, h, 3);
+    for (auto& c : other)
+        c = ~c & 0xFFFFFF; // another screen entirely
+    pictures.push_back(RgbToI420(other, w, h));
+    const TEncoded out = EncodeAll(enc, pictures);
+    EXPECT_TRUE(out.idr.back());
+    for (std::size_t i = 0; i < out.units.size(); ++i) {
+        const std::vector<int> types = NalTypes(out.units[i]);
+        const bool hasIdrSlice = std::find(types.begin(), types.end(), 5) != types.end();
+        EXPECT_EQ(out.idr[i], hasIdrSlice) << "picture " << i;
+        if (out.idr[i]) {
+            EXPECT_EQ(types.front(), 7) << "picture " << i;
+        }
+    }
+}
+
 // The quality reaches the quantiser: a higher quality gives larger pictures closer to the source,
 // and the default keeps screen text above 36 dB.
 TEST(H264EncoderTest, HigherQualityGivesLargerAndCloserPictures) {
