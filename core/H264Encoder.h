@@ -35,7 +35,10 @@ struct H264Settings {
     int height = 0; // even, kH264MinSide..kH264MaxSide
     int quality = kH264DefaultQuality; // 0..10000, clamped
     float frameRate = 10.0f;           // pictures per second, > 0 (OpenH264 clamps it to 1..60)
-    int threads = 1;                   // 1 or 2; two code each picture as two slices
+    // 1 or 2; two code each picture as two slices. One is the default: beside the grabbing
+    // thread on two cores, a second one saved 15 % of the time at 1920x1080 and nothing at
+    // 1280x720, for 2 % more bytes and more CPU time in all.
+    int threads = 1;
 };
 
 // Encodes one sequence. Every picture given gives one coded picture (no frame skipping); the
