@@ -26,6 +26,14 @@ std::vector<int> NalTypes(const std::vector<std::uint8_t>& au) {
     return types;
 }
 
+// The first byte after the header of the first NAL unit of this type (-1 when there is none).
+int FirstPayloadByte(const std::vector<std::uint8_t>& au, int type) {
+    for (std::size_t i = 0; i + 4 < au.size(); ++i)
+        if (au[i] == 0 && au[i + 1] == 0 && au[i + 2] == 1 && (au[i + 3] & 0x1F) == type)
+            return au[i + 4];
+    return -1;
+}
+
 struct TEncoded {
     std::vector<std::vector<std::uint8_t>> units; // one access unit per picture
     std::vector<bool> idr;
@@ -170,6 +178,10 @@ TEST_P(H264StreamTest, OddSizedStreamDecodesAtItsSizeWithItsColourSignal) {
                 EXPECT_EQ(t, 1) << "picture " << i;
         }
     }
+
+    // The PPS opens with pic_parameter_set_id 0 and seq_parameter_set_id 0 (one bit each), then
+    // entropy_coding_mode_flag: 1 for CABAC.
+    EXPECT_EQ(FirstPayloadByte(out.units[0], 8) & 0xE0, 0xE0);
 
     TTempDir dir;
     WriteFile(dir.Path() / "odd.h264", out.Stream());
