@@ -27,7 +27,7 @@ constexpr int kH264MaxPixels = 4096 * 2304;
 // are one QP step (12 % in quantiser step size). Every picture is coded at exactly this QP. The
 // default 6550 gives QP 22: on the synthetic screen scene at 1280x720 (scrolling text, tool bar,
 // moving pointer) that is 39.7 dB RGB PSNR, where 4:2:0 alone allows 41.6 dB, with a 116 KB IDR
-// and 3.3 KB per P picture; 36 dB is first lost below QP 30 there.
+// and about 3 KB per P picture; 36 dB is first lost below QP 30 there.
 int QuantiserForQuality(int quality);
 
 struct H264Settings {
@@ -77,7 +77,7 @@ private:
 
     ISVCEncoder* encoder_ = nullptr;
     H264Settings settings_;
-    std::string lastError_; // OpenH264's last error message, for Open's reason
+    std::string lastError_; // OpenH264's first error message, for Open's reason
 };
 
 } // namespace core
