@@ -125,7 +125,8 @@ HRESULT TAviOutput::Write(const BITMAPINFOHEADER& frame, std::int32_t position, 
     return 0;
 }
 
-std::uint64_t TAviOutput::NextFrameBound(const BITMAPINFOHEADER& frame) const {
+std::uint64_t TAviOutput::Prepare(const BITMAPINFOHEADER& frame, std::int32_t) {
+    // The compressed size is known only once written: the raw size or the largest so far.
     return std::max<std::uint64_t>(frame.biSizeImage, largest_);
 }
 

@@ -28,7 +28,7 @@ public:
     HRESULT Write(const BITMAPINFOHEADER& frame, std::int32_t position, bool& fileSystem) override;
     void Close() override;
     const core::TFileSize& Size() const override { return size_; }
-    std::uint64_t NextFrameBound(const BITMAPINFOHEADER& frame) const override;
+    std::uint64_t Prepare(const BITMAPINFOHEADER& frame, std::int32_t position) override;
 
 private:
     PAVISTREAM Target() const { return compress_ ? compressed_.get() : stream_.get(); }

@@ -24,10 +24,6 @@ constexpr std::int32_t kIdrSeconds = 10;
 // reached the disk play as they are, and the start-up recovery cuts off a torn last one.
 constexpr char kNoteText[] = "quarnelby recovery note 1\r\nformat=fragmented MP4\r\n";
 
-bool IsDiskFull(DWORD error) {
-    return error == ERROR_DISK_FULL || error == ERROR_HANDLE_DISK_FULL;
-}
-
 } // namespace
 
 bool TMp4Output::TFileSink::Write(const void* data, std::size_t size) {
@@ -35,6 +31,7 @@ bool TMp4Output::TFileSink::Write(const void* data, std::size_t size) {
     while (size > 0) {
         DWORD done = 0;
         const DWORD part = static_cast<DWORD>(std::min<std::size_t>(size, 1u << 24));
+        // Every refused write is the file system's: a full disk, a volume gone.
         if (!WriteFile(file.get(), p, part, &done, nullptr) || done == 0) {
             diskFull = true;
             return false;
@@ -73,7 +70,9 @@ std::uint64_t TMp4Output::TSize::Frames() const {
 }
 
 std::uint64_t TMp4Output::TSize::NewFileSizeWith(std::uint64_t bytes) const {
-    return (out_.headerBytes_ ? out_.headerBytes_ : kHeaderBound) + kFragmentBound + bytes;
+    // A new file begins with an IDR picture, about as large as the last one.
+    return (out_.headerBytes_ ? out_.headerBytes_ : kHeaderBound) + kFragmentBound +
+           std::max(bytes, out_.idrBytes_);
 }
 
 TMp4Output::TMp4Output(int width, int height, int bitsPerPixel, std::uint32_t rate, int quality,
@@ -114,25 +113,48 @@ HRESULT TMp4Output::Failure(bool& fileSystem) {
     return sink_.diskFull ? AVIERR_FILEWRITE : AVIERR_ERROR;
 }
 
-HRESULT TMp4Output::Write(const BITMAPINFOHEADER& frame, std::int32_t position, bool& fileSystem) {
-    if (!writer_) return AVIERR_ERROR;
+HRESULT TMp4Output::Encode(std::int32_t position, bool forceIdr) {
+    const int chromaWidth = width_ / 2;
+    const std::uint8_t* y = planes_.data();
+    const std::uint8_t* u = y + static_cast<std::size_t>(width_) * height_;
+    const std::uint8_t* v = u + static_cast<std::size_t>(chromaWidth) * (height_ / 2);
+    const std::int64_t ms = std::int64_t{position} * 1000 / rate_;
+    return encoder_.Encode(y, u, v, width_, chromaWidth, ms, forceIdr, coded_, codedIdr_)
+               ? 0
+               : AVIERR_COMPRESSOR;
+}
+
+std::uint64_t TMp4Output::Prepare(const BITMAPINFOHEADER& frame, std::int32_t position) {
     const int chromaWidth = width_ / 2;
     std::uint8_t* y = planes_.data();
     std::uint8_t* u = y + static_cast<std::size_t>(width_) * height_;
     std::uint8_t* v = u + static_cast<std::size_t>(chromaWidth) * (height_ / 2);
+    prepared_ = AVIERR_BADFORMAT;
     if (frame.biWidth != width_ || frame.biHeight != height_ || frame.biBitCount != bitsPerPixel_ ||
         !core::DibToI420(PixelRows(&frame), width_, height_, bitsPerPixel_,
                          {y, u, v, width_, chromaWidth, chromaWidth}))
-        return AVIERR_BADFORMAT;
+        return frame.biSizeImage;
+    const bool first = !writer_ || writer_->Samples() == 0;
+    prepared_ = Encode(position, first || position - idrPosition_ >=
+                                              kIdrSeconds * static_cast<std::int32_t>(rate_));
+    // Before the first picture of a file the header is to come too.
+    return prepared_ == 0 ? (writer_ ? writer_->StoredSampleBytes(coded_) : coded_.size())
+                          : frame.biSizeImage;
+}
 
+HRESULT TMp4Output::Write(const BITMAPINFOHEADER&, std::int32_t position, bool& fileSystem) {
+    if (!writer_) return AVIERR_ERROR;
+    if (prepared_ != 0) return prepared_;
+    prepared_ = AVIERR_ERROR; // each prepared picture is written once
     const bool first = writer_->Samples() == 0;
-    const bool forceIdr =
-        first || position - idrPosition_ >= kIdrSeconds * static_cast<std::int32_t>(rate_);
-    bool idr = false;
-    const std::int64_t ms = std::int64_t{position} * 1000 / rate_;
-    if (!encoder_.Encode(y, u, v, width_, chromaWidth, ms, forceIdr, coded_, idr))
-        return AVIERR_COMPRESSOR;
-    if (idr) idrPosition_ = position;
+    // A file begins with an IDR: a picture coded for the file before a switch is coded again.
+    if (first && !codedIdr_) {
+        if (const HRESULT hr = Encode(position, true)) return hr;
+    }
+    if (codedIdr_) {
+        idrPosition_ = position;
+        idrBytes_ = coded_.size();
+    }
     if (first) {
         // The header carries the parameter sets that come with the file's first picture.
         core::TBytesView sps, pps;
@@ -147,7 +169,7 @@ HRESULT TMp4Output::Write(const BITMAPINFOHEADER& frame, std::int32_t position, 
         headerBytes_ = writer_->BytesWritten();
         fragmentStart_ = clock_();
     }
-    if (!writer_->AddSample(coded_, static_cast<std::uint64_t>(position), idr))
+    if (!writer_->AddSample(coded_, static_cast<std::uint64_t>(position), codedIdr_))
         return Failure(fileSystem);
     // A killed recording loses at most the fragment not yet on disk: about a second of it.
     if (clock_() - fragmentStart_ >= 1000) {
@@ -155,12 +177,6 @@ HRESULT TMp4Output::Write(const BITMAPINFOHEADER& frame, std::int32_t position, 
         fragmentStart_ = clock_();
     }
     return 0;
-}
-
-std::uint64_t TMp4Output::NextFrameBound(const BITMAPINFOHEADER& frame) const {
-    // A coded picture never takes more than its pixels in full (2 or more bytes per pixel where
-    // I420 has 1.5), with room for its slice headers and parameter sets.
-    return std::uint64_t{frame.biSizeImage} + 4096;
 }
 
 void TMp4Output::Close() {

@@ -29,7 +29,8 @@ public:
     HRESULT Write(const BITMAPINFOHEADER& frame, std::int32_t position, bool& fileSystem) override;
     void Close() override;
     const core::TFileSize& Size() const override { return size_; }
-    std::uint64_t NextFrameBound(const BITMAPINFOHEADER& frame) const override;
+    // Codes the frame, so that the size checks before it know its exact size.
+    std::uint64_t Prepare(const BITMAPINFOHEADER& frame, std::int32_t position) override;
 
 private:
     // The open file as the writer writes it.
@@ -55,6 +56,7 @@ private:
     };
 
     HRESULT Failure(bool& fileSystem);
+    HRESULT Encode(std::int32_t position, bool forceIdr);
 
     const int width_, height_, bitsPerPixel_;
     const std::uint32_t rate_;
@@ -62,7 +64,10 @@ private:
     std::function<DWORD()> clock_;
     core::TH264Encoder encoder_;
     std::vector<std::uint8_t> planes_; // the picture in I420, reused
+    // The frame Prepare coded: its access unit, whether it is an IDR, and the result.
     std::vector<std::uint8_t> coded_;
+    bool codedIdr_ = false;
+    HRESULT prepared_ = AVIERR_ERROR;
     TFileSink sink_;
     std::unique_ptr<core::TMp4Writer> writer_;
     std::wstring name_;
@@ -71,6 +76,7 @@ private:
     TSize size_{*this};
     std::uint64_t headerBytes_ = 0; // the last file's ftyp and moov
     std::int32_t idrPosition_ = 0;
+    std::uint64_t idrBytes_ = 0; // the last IDR picture's
     DWORD fragmentStart_ = 0;
 };
 

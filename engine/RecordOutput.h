@@ -29,8 +29,9 @@ public:
     virtual void Close() = 0;
     // The open file's size as written so far.
     virtual const core::TFileSize& Size() const = 0;
-    // At least the bytes the next frame will take in the file once stored.
-    virtual std::uint64_t NextFrameBound(const BITMAPINFOHEADER& frame) const = 0;
+    // Readies the next frame, to be stored at `position` of the open file, and gives at least the
+    // bytes it will take there; the loop then decides whether it goes to a new file instead.
+    virtual std::uint64_t Prepare(const BITMAPINFOHEADER& frame, std::int32_t position) = 0;
 };
 
 // Writes the recovery note `text` beside a recording's file under `noteName` and keeps it open

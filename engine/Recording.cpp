@@ -288,7 +288,7 @@ bool TRecording::Write(const TGrabbed& grabbed) {
     std::uint32_t empty = out_->Size().Frames() > 0 && slot > writtenSlot_ + 1
                               ? static_cast<std::uint32_t>(slot - writtenSlot_ - 1)
                               : 0;
-    const std::uint64_t bound = out_->NextFrameBound(frame);
+    const std::uint64_t bound = out_->Prepare(frame, slot - baseSlot_);
     const bool switchFile = core::NeedsNewFile(out_->Size(), bound, empty, cam_.MaxFileBytes);
     if (!RoomFor(bound, empty, switchFile)) {
         lastResult_ = AVIERR_FILEWRITE;

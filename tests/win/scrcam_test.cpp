@@ -2,6 +2,7 @@
 // installed in-process.
 #include "engine/scrcam.h"
 
+#include "engine/Catalogue.h"
 #include "engine/msvc1drv.h"
 
 #include "EngineFixture.h"
@@ -27,8 +28,6 @@ using namespace engine;
 using namespace enginetest;
 
 namespace {
-
-constexpr DWORD kMSVC = core::FourCC('M', 'S', 'V', 'C');
 
 // Stripes of colours that a 5-bit channel holds exactly, a different set in the lower half so
 // the row order shows.
@@ -879,7 +878,7 @@ TEST_F(EngineTest, ACompressorAcceptingNoSizeFallsBackToTheDefaultSilently) {
 // ---------------------------------------------------------------------------------------------
 // Catalogue
 
-TEST_F(EngineTest, CatalogueListsOnlyCompressorsThatAcceptTheScreenFrame) {
+TEST_F(EngineTest, CatalogueListsCompressorsThatAcceptTheScreenFrameThenTheBuiltInEncoder) {
     TTestCompressors compressors;
     TCompressorBehaviour about;
     about.about = true;
@@ -910,9 +909,17 @@ TEST_F(EngineTest, CatalogueListsOnlyCompressorsThatAcceptTheScreenFrame) {
         ASSERT_FALSE(acc->queriedSizes.empty());
         EXPECT_EQ(acc->queriedSizes.back(), std::make_pair(LONG{320}, LONG{200}));
     }
-    // Nothing else on this system takes 32- or 16-bit frames, so the count is ours alone.
-    for (int i = 0; i < cam->CompressorCount; ++i)
+    // Nothing else on this system takes 32- or 16-bit frames, so the count is ours alone, and
+    // the built-in H.264 encoder comes last, with nothing to show about it.
+    ASSERT_GE(cam->CompressorCount, 2);
+    for (int i = 0; i < cam->CompressorCount - 1; ++i)
         EXPECT_EQ(Fcc(cam->Compressors[static_cast<std::size_t>(i)].fccHandler)[0], 'Q');
+    const ICINFO& last = cam->Compressors[static_cast<std::size_t>(cam->CompressorCount - 1)];
+    EXPECT_TRUE(IsBuiltInH264(last));
+    EXPECT_EQ(std::wstring(last.szDescription), L"H.264 (MP4)");
+    bool hasAbout = true, hasConfig = true;
+    cam->CompressorCaps(cam->CompressorCount - 1, hasAbout, hasConfig);
+    EXPECT_FALSE(hasAbout || hasConfig);
 }
 
 TEST_F(EngineTest, CatalogueQueriesOfferWhatTheCompressorOffers) {
@@ -978,15 +985,16 @@ TEST_F(EngineTest, CatalogueHoldsAtMostThirtyTwoEntriesAndShrinksOnRebuild) {
         for (DWORD i = 0; i < 32; ++i)
             if (ICInfo(ICTYPE_VIDEO, i, &info) && (info.fccHandler & 0xFF) != 'Q') ++system;
         cam->EnumCompressors();
-        EXPECT_EQ(cam->CompressorCount, 32 - system);
+        // The last place is the built-in encoder's.
+        EXPECT_EQ(cam->CompressorCount, std::min(32 - system, 31) + 1);
         EXPECT_LE(cam->CompressorCount, 32);
         // The last ones installed lie beyond system index 31 and never appear.
         EXPECT_EQ(CatalogueIndex(fccs.back()), -1);
         EXPECT_GE(CatalogueIndex(fccs.front()), 0);
     }
-    // All removed again: the rebuild lists none of them.
+    // All removed again: the rebuild lists none of them, only the built-in encoder.
     cam->EnumCompressors();
-    EXPECT_EQ(cam->CompressorCount, 0);
+    EXPECT_EQ(cam->CompressorCount, 1);
     for (DWORD fcc : fccs)
         EXPECT_EQ(CatalogueIndex(fcc), -1);
 }

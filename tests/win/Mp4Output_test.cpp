@@ -1,0 +1,130 @@
+// Windows-side tests of recordings with the built-in H.264 encoder: real MP4 files written by the
+// engine, read back by our own reader, ffprobe and ffmpeg.
+#include "engine/scrcam.h"
+
+#include "EngineFixture.h"
+#include "core/Mp4Recovery.h"
+#include "tests/common/Mp4Testing.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+
+using namespace enginetest;
+
+namespace {
+
+struct TMp4ReadBack {
+    std::optional<core::Mp4FileInfo> info;
+    std::vector<core::Mp4Sample> samples;
+    std::string why;
+};
+
+TMp4ReadBack ReadMp4File(const std::wstring& path) {
+    std::ifstream in(UnixPath(path), std::ios::binary);
+    testing_mp4::TMemoryFile file(
+        {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()});
+    TMp4ReadBack back;
+    back.info = core::ReadMp4(file, back.why, &back.samples);
+    return back;
+}
+
+// ffprobe's word on the stream's format and colours, and ffmpeg's decode.
+std::string Describe(const std::wstring& path) {
+    std::string out;
+    RunUnixShell("ffprobe -v error -show_entries stream=codec_name,profile,pix_fmt,width,height,"
+                 "r_frame_rate,color_space,color_primaries,color_transfer,color_range "
+                 "-of csv=p=0 '" +
+                     UnixPath(path) + "'",
+                 out);
+    return out;
+}
+
+// Eight colour bars that change at every paint, so that pictures differ from one to the next.
+void PaintMoving(HDC dc, int w, int h) {
+    static int tick = 0;
+    ++tick;
+    for (int i = 0; i < 8; ++i) {
+        HBRUSH b = CreateSolidBrush(RGB((i * 40 + tick * 13) & 0xFF, (tick * 29) & 0xFF, i * 30));
+        RECT r{i * w / 8, 0, (i + 1) * w / 8, h};
+        FillRect(dc, &r, b);
+        DeleteObject(b);
+    }
+}
+
+class Mp4OutputTest : public TEngineFixture {
+protected:
+    void SetUp() override {
+        TEngineFixture::SetUp();
+        cam->EnumCompressors();
+        cam->CompressorIndex = cam->CompressorCount - 1;
+        ASSERT_TRUE(cam->RecordsMp4());
+        cam->DrawCursor = false;
+    }
+    // Records for about `ms` while the window paints a new picture every 20 ms.
+    void Record(const TPatternWindow& window, const core::Rect& rect, const std::wstring& file,
+                DWORD ms) {
+        cam->StartRecording(rect, file);
+        ASSERT_TRUE(cam->Recording);
+        for (DWORD t = 0; t < ms; t += 20) {
+            InvalidateRect(window.Handle(), nullptr, FALSE);
+            PumpMessages(20);
+        }
+        cam->StopRecording();
+        ASSERT_TRUE(WaitForWorker(*cam));
+    }
+};
+
+} // namespace
+
+TEST_F(Mp4OutputTest, AnOddPanelRecordsAsH264AtEvenSidesInBt709WithEveryFrame) {
+    TPatternWindow window(40, 40, 200, 150, PaintMoving);
+    const std::wstring file = dir.File(L"odd.mp4");
+    Record(window, {40, 40, 161, 121}, file, 1500);
+    EXPECT_TRUE(messages.Shown().empty());
+    EXPECT_FALSE(FileExists(file + L".recovering"));
+
+    EXPECT_EQ(Describe(file), "h264,High,162,122,yuv420p,tv,bt709,bt709,bt709,10/1\n");
+    const TProbe probe = ProbeWithFfmpeg(file);
+    EXPECT_EQ(probe.decodedFrames, cam->FramesWritten) << probe.raw;
+    EXPECT_EQ(probe.ffmpegErrors, "");
+
+    const TMp4ReadBack back = ReadMp4File(file);
+    ASSERT_TRUE(back.info) << back.why;
+    EXPECT_EQ(back.info->timescale, 10u);
+    ASSERT_GE(back.samples.size(), 8u);
+    EXPECT_EQ(static_cast<int>(back.samples.size()), cam->FramesWritten);
+    EXPECT_TRUE(back.samples.front().sync);
+    EXPECT_EQ(back.samples.front().time, 0u);
+    // Nearly one picture per 100 ms slot, each lasting until the next.
+    EXPECT_LE(back.samples.back().time + back.samples.back().duration,
+              back.samples.size() + 3);
+}
+
+TEST_F(Mp4OutputTest, EachFileOfALongRecordingBeginsWithAnIdrAndNoSlotIsLost) {
+    TPatternWindow window(0, 0, 160, 120, PaintMoving);
+    cam->MaxFileBytes = 12 * 1024;
+    cam->CaptureInterval = 20;
+    Record(window, {0, 0, 160, 120}, dir.File(L"20261209120000.mp4"), 3000);
+    const std::vector<std::wstring> files = cam->RecordingFiles();
+    std::printf("%zu files, %d frames\n", files.size(), cam->FramesWritten.load());
+    ASSERT_GE(files.size(), 3u);
+    std::uint64_t samples = 0, ticks = 0;
+    for (const std::wstring& f : files) {
+        EXPECT_EQ(core::ExtensionOf(f), L".mp4");
+        EXPECT_LE(FileSize(f), cam->MaxFileBytes.load());
+        const TMp4ReadBack back = ReadMp4File(f);
+        ASSERT_TRUE(back.info) << back.why;
+        ASSERT_FALSE(back.samples.empty());
+        EXPECT_TRUE(back.samples.front().sync) << "a file that begins without an IDR";
+        samples += back.samples.size();
+        ticks += back.info->duration;
+        EXPECT_EQ(ProbeWithFfmpeg(f).ffmpegErrors, "");
+    }
+    EXPECT_EQ(samples, static_cast<std::uint64_t>(cam->FramesWritten));
+    // The files' durations add up to the recording's slots: each file's last sample lasts one.
+    EXPECT_LE(ticks, samples + files.size() + 6);
+}
