@@ -189,6 +189,18 @@ e2e_record_matches() {
     [ "$diff" -eq 0 ] || fail "$diff pixels of the recording differ from the screen under the panel"
 }
 
+# Chooses the compressor whose name begins with $1 in the options dialog (typing selects by the
+# first letter), and OK.
+e2e_choose_compressor() {
+    local dialog
+    e2e_click_tool 92 # Options
+    dialog=$(e2e_wait_window "Options") || fail "the options dialog did not open"
+    sleep 0.5
+    xdotool windowfocus --sync "$dialog" type "$1"
+    xdotool key Return
+    e2e_wait_window_gone "Options" 5 || fail "OK did not close the options dialog"
+}
+
 # Starts the program and answers the message box it shows at the start ($1 names it).
 e2e_start_with_report() {
     e2e_wine "$E2E_APP/quarnelby.exe"

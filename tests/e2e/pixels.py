@@ -14,12 +14,16 @@
   pixels.py matches FRAME SCREEN X Y SKIP
                                      counts the pixels of FRAME, below its first SKIP rows, that differ
                                      from the SCREEN image at offset X, Y
+  pixels.py psnr FRAME SCREEN X Y SKIP
+                                     the RGB PSNR in dB of FRAME, below its first SKIP rows, against
+                                     the SCREEN image at offset X, Y ("inf" when they are the same)
   pixels.py same IMAGE1 IMAGE2       compares two images of one size; prints the differing pixels
   pixels.py outline SHOT BEFORE X Y W H
                                      checks SHOT shows a 3-pixel outline of one colour, lime or red,
                                      just outside the window at X, Y of W x H (one pixel more to the
                                      right and below), and BEFORE's pixels inside it; prints the colour
 """
+import math
 import subprocess
 import sys
 
@@ -147,6 +151,16 @@ def main(argv):
                    if pixel(frame, x, y) != pixel(screen, ox + x, oy + y))
         print(diff)
         return 1 if diff else 0
+    elif argv[1] == "psnr":
+        frame, screen = load(argv[2]), load(argv[3])
+        ox, oy, skip = int(argv[4]), int(argv[5]), int(argv[6])
+        squares = count = 0
+        for y in range(skip, frame[1]):
+            for x in range(frame[0]):
+                for a, b in zip(pixel(frame, x, y), pixel(screen, ox + x, oy + y)):
+                    squares += (a - b) ** 2
+                    count += 1
+        print(f"{10 * math.log10(255 ** 2 * count / squares):.2f}" if squares else "inf")
     elif argv[1] == "same":
         a, b = load(argv[2]), load(argv[3])
         if a[:2] != b[:2]:

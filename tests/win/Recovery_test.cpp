@@ -1,6 +1,7 @@
 #include "main/Recovery.h"
 
 #include "EngineFixture.h"
+#include "tests/common/Mp4Testing.h"
 
 #include <gtest/gtest.h>
 
@@ -86,4 +87,22 @@ TEST_F(RecoveryTest, AnInterruptedFileIsRebuiltAndABadNoteKeepsItsFileAsItIs) {
     const std::wstring report = RecoveryReport(files);
     EXPECT_NE(report.find(L"crashed.avi: 3 frames"), std::wstring::npos) << report.c_str();
     EXPECT_NE(report.find(L"garbled.avi: the note"), std::wstring::npos) << report.c_str();
+}
+
+TEST_F(RecoveryTest, AKilledMp4RecordingIsCutBackToItsWholeFragmentsAndReported) {
+    // Two fragments of four pictures reached the disk, then the start of a third.
+    testing_mp4::TMemoryFile mp4;
+    testing_mp4::WriteTestFile(mp4, {0, 1, 2, 3, 4, 5, 6, 7, 8}, 4, {4, 8}, false);
+    const std::string whole(mp4.bytes.begin(), mp4.bytes.end());
+    WriteBytes(dir.File(L"killed.mp4"), whole + std::string("\0\0\1\0moof", 8) + "torn");
+    WriteBytes(dir.File(L"killed.mp4.recovering"), "anything: an MP4 file needs no note");
+
+    const std::vector<TRecoveredFile> files = RecoverRecordings(dir.Path());
+    ASSERT_EQ(files.size(), 1u);
+    EXPECT_EQ(files[0].outcome, core::RecoveryOutcome::Rebuilt) << files[0].why;
+    EXPECT_EQ(files[0].frames, 8u);
+    EXPECT_FALSE(FileExists(dir.File(L"killed.mp4.recovering")));
+    EXPECT_EQ(ReadBytes(dir.File(L"killed.mp4")).size(), whole.size());
+    const std::wstring report = RecoveryReport(files);
+    EXPECT_NE(report.find(L"killed.mp4: 8 frames"), std::wstring::npos) << report.c_str();
 }
