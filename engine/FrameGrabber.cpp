@@ -1,5 +1,6 @@
 #include "engine/FrameGrabber.h"
 
+#include "engine/Messages.h"
 #include "engine/scrcam.h"
 #include "core/CaptureRules.h"
 
@@ -14,10 +15,6 @@ namespace engine {
 using namespace base;
 
 namespace {
-
-const wchar_t kErrorCaption[] = L"Error";
-const wchar_t kCaptureError[] = L"Error capturing a frame!";
-const wchar_t kBitsError[] = L"Error retrieving bitmap bits";
 
 // Blocks of frames released by FreeFrame, kept for the next grabs of the same size, so that a
 // recording allocates (and the system zero-fills) no block per frame.

@@ -2,6 +2,7 @@
 
 #include "engine/AviOutput.h"
 #include "engine/Catalogue.h"
+#include "engine/Messages.h"
 #include "engine/Mp4Output.h"
 #include "engine/scrcam.h"
 #include "base/ScopeGuard.h"
@@ -19,21 +20,10 @@ using namespace base;
 
 namespace {
 
-const wchar_t kErrorCaption[] = L"Error";
-const wchar_t kNoticeCaption[] = L"Notice";
-const wchar_t kVersionError[] = L"Failure: Video for Windows version too old!";
-const wchar_t kCreateError[] = L"Error Creating AVI file";
-const wchar_t kRetryQuestion[] =
-    L"Error recording AVI file using current compressor. Use default compressor? ";
-
 std::wstring FolderForSpace(const std::wstring& file) {
     const std::wstring folder = core::FolderOf(file);
     return folder.empty() ? std::wstring(L".\\") : folder + L"\\";
 }
-
-} // namespace
-
-namespace {
 
 class TGrabThread : public base::TThread {
 public:

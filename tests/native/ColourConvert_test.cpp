@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <random>
@@ -147,28 +146,4 @@ TEST(ColourConvertTest, RefusesOtherDepthsAndEmptySizes) {
     EXPECT_FALSE(DibToI420(dib.data(), 0, 4, 32, planes.View()));
     EXPECT_FALSE(DibToI420(dib.data(), 4, -1, 32, planes.View()));
     EXPECT_TRUE(MarginsKept(planes, 0, 4) && planes.y[0] == TPlanes::kMark);
-}
-
-// Prints the time per pixel of a full HD frame for each depth and path; timings are not checked.
-TEST(ColourConvertTest, ReportsTheTimePerPixel) {
-    constexpr int w = 1920, h = 1080, frames = 20;
-    for (const int bits : {32, 24, 16}) {
-        const TBytes dib = RandomDib(w, h, bits, 5);
-        TPlanes planes(w, h);
-        for (const auto path : {TConvertPath::Fastest, TConvertPath::Plain}) {
-            // The fastest frame: the others share the machine's cores.
-            double best = 1e30;
-            for (int i = 0; i < frames; ++i) {
-                const auto start = std::chrono::steady_clock::now();
-                ASSERT_TRUE(DibToI420(dib.data(), w, h, bits, planes.View(), path));
-                const std::chrono::duration<double, std::nano> took =
-                    std::chrono::steady_clock::now() - start;
-                best = std::min(best, took.count());
-            }
-            std::printf("%d bits, %s: %.2f ns/pixel\n", bits,
-                        path == TConvertPath::Plain ? "plain"
-                                                    : (ConvertUsesSse2() ? "SSE2" : "fastest"),
-                        best / (double(w) * h));
-        }
-    }
 }

@@ -199,37 +199,6 @@ TEST_P(H264StreamTest, OddSizedStreamDecodesAtItsSizeWithItsColourSignal) {
     EXPECT_GT(DecodedPsnr(out, rgb, w, h), 34.0);
 }
 
-// The same pictures give the same stream, also from two threads (fixed slices) and with rows
-// further apart than the width (a converter's aligned planes).
-TEST_P(H264StreamTest, SamePicturesGiveTheSameStreamWhateverTheRowPadding) {
-    const int w = 322, h = 224, padY = 384, padUV = 192;
-    const auto tight = ScenePictures(w, h, 3);
-    TH264Encoder a, b;
-    std::string why;
-    ASSERT_TRUE(a.Open({.width = w, .height = h, .threads = GetParam()}, why)) << why;
-    ASSERT_TRUE(b.Open({.width = w, .height = h, .threads = GetParam()}, why)) << why;
-    const TEncoded expected = EncodeAll(a, tight);
-    for (std::size_t i = 0; i < tight.size(); ++i) {
-        const TI420& p = tight[i];
-        std::vector<std::uint8_t> y(static_cast<std::size_t>(padY) * h, 0xEE),
-            u(static_cast<std::size_t>(padUV) * (h / 2), 0x11), v(u.size(), 0x99);
-        for (int r = 0; r < h; ++r)
-            std::copy_n(&p.y[static_cast<std::size_t>(r) * w], w,
-                        &y[static_cast<std::size_t>(r) * padY]);
-        for (int r = 0; r < h / 2; ++r) {
-            std::copy_n(&p.u[static_cast<std::size_t>(r) * (w / 2)], w / 2,
-                        &u[static_cast<std::size_t>(r) * padUV]);
-            std::copy_n(&p.v[static_cast<std::size_t>(r) * (w / 2)], w / 2,
-                        &v[static_cast<std::size_t>(r) * padUV]);
-        }
-        std::vector<std::uint8_t> au;
-        bool idr = false;
-        ASSERT_TRUE(b.Encode(y.data(), u.data(), v.data(), padY, padUV,
-                             static_cast<std::int64_t>(i) * 100, false, au, idr));
-        EXPECT_EQ(au, expected.units[i]) << "picture " << i;
-    }
-}
-
 INSTANTIATE_TEST_SUITE_P(Threads, H264StreamTest, ::testing::Values(1, 2));
 
 // A screen that does not change still gives a coded picture for every grab.

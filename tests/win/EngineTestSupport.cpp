@@ -166,6 +166,17 @@ LRESULT CALLBACK TPatternWindow::Proc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp)
     return DefWindowProcW(hwnd, msg, wp, lp);
 }
 
+void PaintMoving(HDC dc, int w, int h) {
+    static int tick = 0;
+    ++tick;
+    for (int i = 0; i < 8; ++i) {
+        HBRUSH b = CreateSolidBrush(RGB((i * 40 + tick * 13) & 0xFF, (tick * 29) & 0xFF, i * 30));
+        RECT r{i * w / 8, 0, (i + 1) * w / 8, h};
+        FillRect(dc, &r, b);
+        DeleteObject(b);
+    }
+}
+
 void PumpMessages(DWORD ms) {
     const DWORD start = GetTickCount();
     do {

@@ -50,6 +50,9 @@ private:
     Painter paint_;
 };
 
+// Eight colour bars that differ at every paint: frames differ, so delta frames carry data.
+void PaintMoving(HDC dc, int width, int height);
+
 // Dispatches every waiting message of this thread, for about `ms` milliseconds.
 void PumpMessages(DWORD ms);
 

@@ -43,18 +43,6 @@ std::string Describe(const std::wstring& path) {
     return out;
 }
 
-// Eight colour bars that change at every paint, so that pictures differ from one to the next.
-void PaintMoving(HDC dc, int w, int h) {
-    static int tick = 0;
-    ++tick;
-    for (int i = 0; i < 8; ++i) {
-        HBRUSH b = CreateSolidBrush(RGB((i * 40 + tick * 13) & 0xFF, (tick * 29) & 0xFF, i * 30));
-        RECT r{i * w / 8, 0, (i + 1) * w / 8, h};
-        FillRect(dc, &r, b);
-        DeleteObject(b);
-    }
-}
-
 class Mp4OutputTest : public TEngineFixture {
 protected:
     void SetUp() override {

@@ -30,18 +30,6 @@ namespace {
 
 constexpr DWORD kMSVC = core::FourCC('M', 'S', 'V', 'C');
 
-void PaintMoving(HDC dc, int w, int h) {
-    // A different picture at every paint: frames differ, so delta frames carry data.
-    static int tick = 0;
-    ++tick;
-    for (int i = 0; i < 8; ++i) {
-        HBRUSH b = CreateSolidBrush(RGB((i * 40 + tick * 13) & 0xFF, (tick * 29) & 0xFF, i * 30));
-        RECT r{i * w / 8, 0, (i + 1) * w / 8, h};
-        FillRect(dc, &r, b);
-        DeleteObject(b);
-    }
-}
-
 std::wstring NowStampName(const std::wstring& folder) {
     SYSTEMTIME t{};
     GetLocalTime(&t);
