@@ -116,3 +116,28 @@ TEST_F(Mp4OutputTest, EachFileOfALongRecordingBeginsWithAnIdrAndNoSlotIsLost) {
     // The files' durations add up to the recording's slots: each file's last sample lasts one.
     EXPECT_LE(ticks, samples + files.size() + 6);
 }
+
+TEST_F(Mp4OutputTest, AnIdrComesAtLeastEveryTenSecondsOfTheFile) {
+    // At 10 ms a slot, ten seconds of the file at 10 frames a second pass in one second. The
+    // picture stays, so the encoder sees no change that would make an IDR of its own.
+    TPatternWindow window(0, 0, 64, 48, [](HDC dc, int w, int h) {
+        RECT r{0, 0, w, h};
+        FillRect(dc, &r, static_cast<HBRUSH>(GetStockObject(GRAY_BRUSH)));
+    });
+    cam->CaptureInterval = 10;
+    const std::wstring file = dir.File(L"idr.mp4");
+    Record(window, {0, 0, 64, 48}, file, 2500);
+    const TMp4ReadBack back = ReadMp4File(file);
+    ASSERT_TRUE(back.info) << back.why;
+    ASSERT_GT(back.samples.back().time, 150u);
+    std::uint64_t lastIdr = 0;
+    int idrs = 0;
+    for (const core::Mp4Sample& s : back.samples)
+        if (s.sync) {
+            EXPECT_LE(s.time - lastIdr, 100u);
+            lastIdr = s.time;
+            ++idrs;
+        }
+    EXPECT_GE(idrs, 2);
+    EXPECT_LE(back.samples.back().time - lastIdr, 100u);
+}
