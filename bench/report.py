@@ -26,7 +26,15 @@ END = "<!-- bench:end -->"
 # Fields that are labels or may legitimately be zero or absent.
 NOT_MEASURED = {"figure", "region", "bpp", "compressor", "fourcc", "encoder", "catalogue",
                 "screen", "format_fourcc", "repeated_entries", "own_msvc1_installed",
-                "decodes", "files_written", "lossless", "error", "recorder", "load_1min"}
+                "decodes", "files_written", "lossless", "error", "recorder", "load_1min",
+                "scene", "crf", "crf_tried", "first_is_idr"}
+
+# scripts/bench shows the typing scene at depth 24 only (frames of 32 bits per pixel).
+TYPING_BPP = {32}
+X264_PRESETS = ("veryfast", "ultrafast")
+# Encoders of the codec tables, in their order.
+CODECS = ["ours msvc1", "ours h264"] + [f"ffmpeg libx264 {p}" for p in X264_PRESETS] + [
+    "ffmpeg msvideo1", "ffmpeg zmbv"]
 
 
 def load(path):
@@ -50,17 +58,26 @@ def ratio(a, b):
     return a / b
 
 
+def scene_of(f):
+    """The scene a figure was taken on; figures of runs before the typing scene have none."""
+    return f.get("scene", "moving")
+
+
 def find(figures, **match):
     for f in figures:
-        if all(f.get(k) == v for k, v in match.items()):
+        if all((scene_of(f) if k == "scene" else f.get(k)) == v for k, v in match.items()):
             return f
     return None
+
+
+def is_h264(f):
+    return f.get("fourcc", "").upper() == "H264"
 
 
 def add_ratios(figures):
     """Adds the comparisons to the figures in place."""
     for f in figures:
-        key = {"region": f.get("region"), "bpp": f.get("bpp")}
+        key = {"region": f.get("region"), "bpp": f.get("bpp"), "scene": scene_of(f)}
         kind = f["figure"]
         bare = find(figures, figure="bare_grab", **key)
         memcpy = find(figures, figure="memcpy", **key)
@@ -92,8 +109,15 @@ def add_ratios(figures):
             ours = find(figures, figure="codec", encoder="ours msvc1", **key)
             source = ours and ours.get("uncompressed_bytes_per_frame")
             f["compression"] = ratio(source, f.get("bytes_per_frame"))
-            if f.get("encoder") == "ours msvc1":
-                check = find(figures, figure="codec_check", **key)
+            if f.get("encoder") != "ours msvc1" and ours:
+                f["bytes_vs_ours_msvc1"] = ratio(f.get("bytes_per_frame"),
+                                                 ours.get("bytes_per_frame"))
+            h264 = find(figures, figure="codec", encoder="ours h264", **key)
+            if f.get("encoder", "").startswith("ffmpeg libx264") and h264:
+                f["bytes_vs_ours_h264"] = ratio(f.get("bytes_per_frame"),
+                                                h264.get("bytes_per_frame"))
+            if f.get("encoder") in ("ours msvc1", "ours h264"):
+                check = find(figures, figure="codec_check", encoder=f["encoder"], **key)
                 f["ffmpeg_psnr_db"] = check and check.get("ffmpeg_psnr_db")
                 for peer in ("msvideo1", "zmbv"):
                     other = find(figures, figure="codec", encoder="ffmpeg " + peer, **key)
@@ -115,28 +139,34 @@ def check(figures):
         problems.append("no figures at all")
     for bpp, region in groups:
         key = {"bpp": bpp, "region": region}
+        codecs = [("codec", {"encoder": e}) for e in CODECS] + [
+            ("codec_check", {"encoder": e}) for e in ("ours msvc1", "ours h264")]
         expected = [("setup", {}), ("grab", {}), ("bare_grab", {}), ("memcpy", {}),
-                    ("record", {"fourcc": "DIB "}), ("pacing", {"fourcc": "DIB "}),
-                    ("codec", {"encoder": "ours msvc1"}),
-                    ("codec", {"encoder": "ffmpeg msvideo1"}),
-                    ("codec", {"encoder": "ffmpeg zmbv"}), ("codec_check", {}),
+                    ("record", {"fourcc": "DIB "}), ("record", {"fourcc": "H264"}),
+                    ("pacing", {"fourcc": "DIB "}), ("pacing", {"fourcc": "H264"}),
                     ("x11grab", {"encoder": "rawvideo"}), ("x11grab", {"encoder": "msvideo1"}),
                     ("x11grab", {"encoder": "zmbv"}),
                     ("gdigrab", {"encoder": "rawvideo"}), ("gdigrab", {"encoder": "msvideo1"})]
+        expected = [(k, {**e, "scene": "moving"}) for k, e in expected + codecs]
+        if bpp in TYPING_BPP:
+            expected += [(k, {**e, "scene": "typing"}) for k, e in codecs]
         for kind, extra in expected:
             if not find(figures, figure=kind, **extra, **key):
-                problems.append(f"{bpp} bpp {region}: no {kind} figure {extra or ''}")
+                problems.append(f"{bpp} bpp {region}: no {kind} figure {extra}")
         setup = find(figures, figure="setup", **key)
-        compressors = [f for f in figures if f["figure"] == "record" and f.get("fourcc") != "DIB "
+        compressors = [f for f in figures if f["figure"] == "record"
+                       and f.get("fourcc") not in ("DIB ", "H264")
                        and f.get("bpp") == bpp and f.get("region") == region]
-        if setup and setup.get("compressors", 0) > 0 and not compressors:
+        # The catalogue's last entry is always the built-in H.264 encoder.
+        if setup and setup.get("compressors", 0) > 1 and not compressors:
             problems.append(f"{bpp} bpp {region}: no recording with a compressor")
     for bpp in sorted({b for b, _ in groups}):
         for recorder in ("ours", "gdigrab msvideo1"):
             if not find(figures, figure="cost", recorder=recorder, bpp=bpp):
                 problems.append(f"{bpp} bpp: no cost figure for {recorder}")
     for f in figures:
-        where = f"{f.get('bpp')} bpp {f.get('region')} {f['figure']} {f.get('encoder') or f.get('compressor') or ''}"
+        where = (f"{f.get('bpp')} bpp {f.get('region')} {scene_of(f)} {f['figure']} "
+                 f"{f.get('encoder') or f.get('compressor') or ''}")
         if "error" in f:
             problems.append(f"{where}: {f['error']}")
         for k, v in f.items():
@@ -193,12 +223,14 @@ def headline(figures, previous):
     """The goals of the engine's speed, each with its figure from this run: (text, met)."""
     lines = []
     for bpp in sorted({f["bpp"] for f in figures if "bpp" in f}, reverse=True):
-        sel = [f for f in figures if f.get("bpp") == bpp]
+        every = [f for f in figures if f.get("bpp") == bpp]
+        sel = [f for f in every if scene_of(f) == "moving"]
         regions = sorted({f["region"] for f in sel if "region" in f and f["figure"] != "cost"},
                          key=region_key)
         depth = f"depth {24 if bpp == 32 else 16}"
         grab = []
         raw, msvc, pacing, enc, gdi = [], [], [], [], []
+        h264_pacing, h264_rate = [], []
         for r in regions:
             g = find(sel, figure="grab", region=r) or {}
             limit = 1.5 if region_key(r) < 640 * 480 else 1.1
@@ -219,9 +251,19 @@ def headline(figures, previous):
             mean_pass = (find(sel, figure="grab", region=r) or {}).get("mean_ms")
             for p in [f for f in sel if f["figure"] == "pacing" and f.get("region") == r]:
                 lost = (p.get("slots") or 0) - (p.get("frames") or 0)
+                if is_h264(p):
+                    h264_pacing.append((f"{r} {lost}", lost <= 0))
+                    continue
                 short = mean_pass is not None and mean_pass < 50
                 pacing.append((f"{r} {'raw' if p.get('fourcc') == 'DIB ' else 'MSVC'} {lost}",
                                lost <= 0 or not short))
+            h = next((f for f in sel if f["figure"] == "record" and f.get("region") == r
+                      and is_h264(f)), None)
+            if h:
+                coded = find(sel, figure="codec", encoder="ours h264", region=r) or {}
+                alone = 1000.0 / coded["encode_mean_ms"] if coded.get("encode_mean_ms") else None
+                v = ratio(h.get("fps"), min(x for x in (bare, alone, 1000.0) if x))
+                h264_rate.append((f"{r} {fmt(h.get('fps'))} fps ({times(v)})", True))
             if previous and r in ("640x480", "1920x1080"):
                 before = find(previous, figure="codec", encoder="ours msvc1", region=r, bpp=bpp)
                 if before and ours:
@@ -256,10 +298,71 @@ def headline(figures, previous):
                           "that run's frames, which differ from this run's): " + join(enc),
                           all(o for _, o in enc)))
         lines.append((f"{depth}: ours ÷ ffmpeg gdigrab: " + join(gdi), all(o for _, o in gdi)))
+        lines += h264_headline(every, depth, h264_pacing, h264_rate)
         for c in [f for f in sel if f["figure"] == "cost"]:
             lines.append((f"{depth}: CPU per recorded second at the defaults ({c.get('region')}, "
                           f"100 ms, Microsoft Video 1), {c.get('recorder')}: "
                           f"{fmt(c.get('cpu_ms_per_second'))} ms", True))
+    return lines
+
+
+def share(v):
+    """A ratio, one below 1 also as a fraction: 0.2 as 0.200× (1/5.0)."""
+    if not v:
+        return "–"
+    return f"{v:.3f}× (1/{1 / v:.1f})" if v < 1 else f"{v:.2f}×"
+
+
+# H.264 against our Video 1 on the same frames: bytes per frame at most these shares, the moving
+# scene at no less than 36 dB.
+MOVING_SHARE, MOVING_PSNR = 1 / 5, 36.0
+TYPING_SHARE, TYPING_AIM = 1 / 20, 1 / 30
+H264_SIZES = ("1280x720", "1920x1080")
+H264_AIM_MS = 40.0
+
+
+def h264_headline(every, depth, pacing, rate):
+    """The goals of the H.264 encoder at one depth, each with its figure: (text, met)."""
+    lines = []
+
+    def versus(scene, r):
+        f = find(every, figure="codec", encoder="ours h264", scene=scene, region=r) or {}
+        return f.get("bytes_vs_ours_msvc1"), f.get("ffmpeg_psnr_db")
+
+    moving = [(r, *versus("moving", r)) for r in H264_SIZES]
+    if any(v for _, v, _ in moving):
+        items = [(f"{r} {share(v)} at {fmt(p)} dB", v is not None and p is not None
+                  and v <= MOVING_SHARE and p >= MOVING_PSNR) for r, v, p in moving]
+        lines.append((f"{depth}: H.264 ÷ our Video 1, bytes per frame, moving scene "
+                      f"(≤ 1/5 at ≥ {MOVING_PSNR:.0f} dB): " + ", ".join(t for t, _ in items)
+                      + " — " + ("met" if all(o for _, o in items) else "not met"),
+                      all(o for _, o in items)))
+    typing = [(r, *versus("typing", r)) for r in H264_SIZES]
+    if any(v for _, v, _ in typing):
+        met = all(v is not None and v <= TYPING_SHARE for _, v, _ in typing)
+        aim = all(v is not None and v <= TYPING_AIM for _, v, _ in typing)
+        lines.append((f"{depth}: H.264 ÷ our Video 1, bytes per frame, typing scene "
+                      "(≤ 1/20, aim 1/30): " + ", ".join(
+                          f"{r} {share(v)} at {fmt(p)} dB" for r, v, p in typing) + " — "
+                      + ("met" if met else "not met") + (", aim met" if aim else ", aim not met"),
+                      met))
+    if pacing:
+        lines.append((f"{depth}: lost slots at the defaults (100 ms, 10 s) with H.264: "
+                      + ", ".join(t for t, _ in pacing) + " — "
+                      + ("met" if all(o for _, o in pacing) else "not met"),
+                      all(o for _, o in pacing)))
+    full = find(every, figure="codec", encoder="ours h264", scene="moving", region="1920x1080")
+    if full:
+        ms = full.get("encode_mean_ms")
+        ok = ms is not None and ms < H264_AIM_MS
+        lines.append((f"{depth}: H.264 encode time per 1920x1080 frame, moving scene (conversion "
+                      f"included, under Wine; aim < {H264_AIM_MS:.0f} ms): {fmt(ms, 2)} ms"
+                      + (f" (median {fmt(full['encode_median_ms'], 2)} ms)"
+                         if full.get("encode_median_ms") else "") + " — "
+                      + ("met" if ok else "not met"), ok))
+    if rate:
+        lines.append((f"{depth}: H.264 (MP4) recording at a 1 ms interval (÷ min(bare loop, "
+                      "encoder alone, 1000 fps)): " + ", ".join(t for t, _ in rate), True))
     return lines
 
 
@@ -269,9 +372,12 @@ def markdown(figures, meta):
     out.append("")
     out.append(f"Run of {meta['date']} on {meta['cpu']} ({meta['cores']} cores, shared), "
                f"{meta['wine']}, {meta['ffmpeg']}. Xvfb 2560x1440; the scene window "
-               "(bench/scene.cpp: scrolling text and moving shapes, 25 steps per second, fixed "
-               "seed) fills exactly the recorded region at the top-left of the display, for our "
-               "engine and for ffmpeg alike.")
+               "(bench/scene.cpp, 25 steps per second, fixed seed) fills exactly the recorded "
+               "region at the top-left of the display, for our engine and for ffmpeg alike. The "
+               "moving scene (scrolling text and moving shapes, the worst case) is recorded for "
+               "every figure; the typing scene (an editor's page: text typed a key at a time, a "
+               "scroll back now and then, the caret blinking, the mouse pointer moving every few "
+               "seconds) for the codecs, at depth 24.")
     out.append("")
     out.append("Commands:")
     out.append("")
@@ -289,7 +395,8 @@ def markdown(figures, meta):
         out.append(f"- {text}")
     out.append("")
     for bpp in sorted({f["bpp"] for f in figures if "bpp" in f}, reverse=True):
-        sel = [f for f in figures if f.get("bpp") == bpp]
+        every = [f for f in figures if f.get("bpp") == bpp]
+        sel = [f for f in every if scene_of(f) == "moving"]
         regions = sorted({f["region"] for f in sel if "region" in f and f["figure"] != "cost"},
                          key=region_key)
         depth = "depth 24, frames of 32 bits per pixel" if bpp == 32 else \
@@ -354,14 +461,17 @@ def markdown(figures, meta):
 
         out.append("**Pacing at the defaults** (CaptureInterval 100 ms, 10 frames per second): "
                    "frames written against 100 ms slots elapsed, and the longest gap between "
-                   "written positions, read back from the AVI file.")
+                   "written positions, read back from the AVI or MP4 file (for H.264, its key "
+                   "frames: the IDRs).")
         out.append("")
         out.append("| region | compressor | frames / slots | longest gap | bytes/frame |")
         out.append("|---|---|---|---|---|")
         for r in regions:
             for f in [x for x in sel if x["figure"] == "pacing" and x["region"] == r]:
-                out.append(f"| {r} | {f.get('compressor')} | {f.get('frames')} / {f.get('slots')} "
-                           f"| {f.get('longest_gap_ms')} ms | {fmt(f.get('bytes_per_frame'), 0)} |")
+                idrs = f" ({f['key_frames']} IDR)" if is_h264(f) and "key_frames" in f else ""
+                out.append(f"| {r} | {f.get('compressor')}{idrs} | {f.get('frames')} / "
+                           f"{f.get('slots')} | {f.get('longest_gap_ms')} ms "
+                           f"| {fmt(f.get('bytes_per_frame'), 0)} |")
         out.append("")
 
         costs = [f for f in sel if f["figure"] == "cost"]
@@ -381,36 +491,8 @@ def markdown(figures, meta):
                            f"| {fmt(f.get('cpu_ms_per_second'))} |")
             out.append("")
 
-        ours_any = find(sel, figure="codec", encoder="ours msvc1") or {}
-        out.append(f"**Codecs on the same frames** (the first {ours_any.get('frames', '?')} "
-                   "frames of the uncompressed pacing recording; key frame every 5; ours at "
-                   "quality 6550). Encode time: ours per call of our encoder (pixel "
-                   "conversion included; built for Windows, run under Wine), ffmpeg's per "
-                   "encoder call from `-benchmark_all` (its conversion to the encoder's pixel "
-                   "format not included). PSNR by ffmpeg's psnr filter against the source, "
-                   "all three decoded by ffmpeg.")
-        out.append("")
-        out.append("| region | encoder | bytes/frame | smaller than raw | encode ms/frame | PSNR dB | bytes ÷ ffmpeg msvideo1 | time ÷ ffmpeg msvideo1 |")
-        out.append("|---|---|---|---|---|---|---|---|")
-        for r in regions:
-            ours = find(sel, figure="codec", encoder="ours msvc1", region=r) or {}
-            for name in ("ours msvc1", "ffmpeg msvideo1", "ffmpeg zmbv"):
-                f = find(sel, figure="codec", encoder=name, region=r)
-                if not f:
-                    continue
-                if name == "ours msvc1":
-                    p = f.get("ffmpeg_psnr_db") or f.get("psnr_db")
-                    rb, rt = times(f.get("bytes_vs_ffmpeg_msvideo1")), times(f.get("time_vs_ffmpeg_msvideo1"))
-                    t = f.get("encode_mean_ms")
-                else:
-                    p = f.get("psnr_db")
-                    rb = times(ratio(f.get("bytes_per_frame"), (find(sel, figure="codec", encoder="ffmpeg msvideo1", region=r) or {}).get("bytes_per_frame")))
-                    rt = times(ratio(f.get("encode_mean_ms"), (find(sel, figure="codec", encoder="ffmpeg msvideo1", region=r) or {}).get("encode_mean_ms")))
-                    t = f.get("encode_mean_ms")
-                ptext = "lossless" if f.get("lossless") else fmt(p)
-                out.append(f"| {r} | {name} | {fmt(f.get('bytes_per_frame'), 0)} "
-                           f"| {times(f.get('compression'), 1)} | {fmt(t, 2)} | {ptext} | {rb} | {rt} |")
-        out.append("")
+        for scene in ("moving", "typing"):
+            out += codec_table([f for f in every if scene_of(f) == scene], scene, regions)
         vga = find(sel, figure="codec", encoder="ours msvc1", region="640x480")
         if vga:
             small = vga.get("compression") or 0
@@ -420,6 +502,66 @@ def markdown(figures, meta):
                        f"per frame — {ms:.2f} ms ({'met' if ms < 10 else 'not met'}).")
             out.append("")
     return "\n".join(out).rstrip() + "\n"
+
+
+def codec_label(f):
+    name = f.get("encoder", "")
+    if name.startswith("ffmpeg libx264"):
+        return f"{name}, CRF {f['crf']}" if f.get("crf") is not None else name
+    if name == "ffmpeg zmbv" and f.get("source_frames") and f.get("frames") != f["source_frames"]:
+        return f"{name} (first {f.get('frames')} frames)"
+    if name == "ours h264" and f.get("idr_frames") is not None:
+        return f"{name} ({f['idr_frames']} IDR)"
+    return name
+
+
+def codec_table(sel, scene, regions):
+    """The codecs on one scene's frames: bytes, time and PSNR, against our Video 1 and ffmpeg's."""
+    ours_any = find(sel, figure="codec", encoder="ours msvc1") or {}
+    if not ours_any:
+        return []
+    h264_any = find(sel, figure="codec", encoder="ours h264") or {}
+    zmbv_any = find(sel, figure="codec", encoder="ffmpeg zmbv") or {}
+    zmbv = (f"; ffmpeg's zmbv, the slowest by far, on the first {zmbv_any['frames']}"
+            if zmbv_any.get("frames") and zmbv_any.get("frames") != zmbv_any.get("source_frames")
+            else "")
+    head = (f"**Codecs on the same frames, {scene} scene** (the first "
+            f"{ours_any.get('frames', '?')} frames of its uncompressed pacing recording, "
+            f"{ours_any.get('frames', 0) / 10:g} s at the default 100 ms{zmbv}")
+    if scene != "moving":
+        out = [head + "; encoders and measurements as for the moving scene).", ""]
+    else:
+        out = [head + "). Our Video 1 at "
+               "quality 6550 with a key frame every 5, ffmpeg's msvideo1 and zmbv with one every 5; "
+               f"our H.264 at quality {h264_any.get('quality', 6550)} (QP {h264_any.get('qp', '?')}) "
+               "with an IDR first and then one every 10 s of the file, as a recording codes them (so "
+               "the first picture is the only IDR unless the encoder codes one of its own at a scene "
+               "change: the count is in the row). ffmpeg's libx264 (4:2:0, BT.709 limited range, one "
+               "thread as ours, a key frame at most every 100 frames) codes the very I420 pictures "
+               "our H.264 encoder was given, at the whole-number CRF whose PSNR comes nearest to our "
+               "H.264's. Encode time: ours per call of our encoder (the conversion from the screen's "
+               "pixels included; built for Windows, run under Wine), ffmpeg's per encoder call from "
+               "`-benchmark_all` (its conversion to the encoder's pixel format not included; for "
+               "libx264 the calls that drain its delayed frames at the end included). PSNR: RGB, by "
+               "ffmpeg's psnr filter against the source, every file decoded by ffmpeg.", ""]
+    out.append("| region | encoder | bytes/frame | smaller than raw | bytes ÷ our Video 1 | encode ms/frame | PSNR dB | bytes ÷ ffmpeg msvideo1 | time ÷ ffmpeg msvideo1 |")
+    out.append("|---|---|---|---|---|---|---|---|---|")
+    for r in regions:
+        peer = find(sel, figure="codec", encoder="ffmpeg msvideo1", region=r) or {}
+        for name in CODECS:
+            f = find(sel, figure="codec", encoder=name, region=r)
+            if not f:
+                continue
+            p = f.get("ffmpeg_psnr_db") or f.get("psnr_db")
+            ptext = "lossless" if f.get("lossless") else fmt(p)
+            versus = "" if name == "ours msvc1" else share(f.get("bytes_vs_ours_msvc1"))
+            out.append(f"| {r} | {codec_label(f)} | {fmt(f.get('bytes_per_frame'), 0)} "
+                       f"| {times(f.get('compression'), 1)} | {versus} "
+                       f"| {fmt(f.get('encode_mean_ms'), 2)} | {ptext} "
+                       f"| {times(ratio(f.get('bytes_per_frame'), peer.get('bytes_per_frame')))} "
+                       f"| {times(ratio(f.get('encode_mean_ms'), peer.get('encode_mean_ms')))} |")
+    out.append("")
+    return out
 
 
 def write_markdown(path, section):
