@@ -113,26 +113,26 @@ HRESULT TMp4Output::Failure(bool& fileSystem) {
     return sink_.diskFull ? AVIERR_FILEWRITE : AVIERR_ERROR;
 }
 
-HRESULT TMp4Output::Encode(std::int32_t position, bool forceIdr) {
+core::TI420Planes TMp4Output::Planes() {
     const int chromaWidth = width_ / 2;
-    const std::uint8_t* y = planes_.data();
-    const std::uint8_t* u = y + static_cast<std::size_t>(width_) * height_;
-    const std::uint8_t* v = u + static_cast<std::size_t>(chromaWidth) * (height_ / 2);
+    std::uint8_t* y = planes_.data();
+    std::uint8_t* u = y + static_cast<std::size_t>(width_) * height_;
+    return {y, u, u + static_cast<std::size_t>(chromaWidth) * (height_ / 2), width_, chromaWidth,
+            chromaWidth};
+}
+
+HRESULT TMp4Output::Encode(std::int32_t position, bool forceIdr) {
+    const core::TI420Planes p = Planes();
     const std::int64_t ms = std::int64_t{position} * 1000 / rate_;
-    return encoder_.Encode(y, u, v, width_, chromaWidth, ms, forceIdr, coded_, codedIdr_)
+    return encoder_.Encode(p.y, p.u, p.v, width_, width_ / 2, ms, forceIdr, coded_, codedIdr_)
                ? 0
                : AVIERR_COMPRESSOR;
 }
 
 std::uint64_t TMp4Output::Prepare(const BITMAPINFOHEADER& frame, std::int32_t position) {
-    const int chromaWidth = width_ / 2;
-    std::uint8_t* y = planes_.data();
-    std::uint8_t* u = y + static_cast<std::size_t>(width_) * height_;
-    std::uint8_t* v = u + static_cast<std::size_t>(chromaWidth) * (height_ / 2);
     prepared_ = AVIERR_BADFORMAT;
     if (frame.biWidth != width_ || frame.biHeight != height_ || frame.biBitCount != bitsPerPixel_ ||
-        !core::DibToI420(PixelRows(&frame), width_, height_, bitsPerPixel_,
-                         {y, u, v, width_, chromaWidth, chromaWidth}))
+        !core::DibToI420(PixelRows(&frame), width_, height_, bitsPerPixel_, Planes()))
         return frame.biSizeImage;
     const bool first = !writer_ || writer_->Samples() == 0;
     prepared_ = Encode(position, first || position - idrPosition_ >=

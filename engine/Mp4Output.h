@@ -5,6 +5,7 @@
 #include "engine/RecordOutput.h"
 
 #include "base/Handles.h"
+#include "core/ColourConvert.h"
 #include "core/H264Encoder.h"
 #include "core/Mp4Writer.h"
 
@@ -56,6 +57,8 @@ private:
     };
 
     HRESULT Failure(bool& fileSystem);
+    // The picture's three planes in planes_.
+    core::TI420Planes Planes();
     HRESULT Encode(std::int32_t position, bool forceIdr);
 
     const int width_, height_, bitsPerPixel_;
