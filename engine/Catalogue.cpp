@@ -86,33 +86,36 @@ bool TScreenCam::RecordsMp4() const {
            IsBuiltInH264(Compressors[static_cast<std::size_t>(index)]);
 }
 
+const ICINFO* TScreenCam::InstalledEntry(std::int32_t index) const {
+    if (!core::IndexInCatalogue(index, CompressorCount)) return nullptr;
+    const ICINFO& entry = Compressors[static_cast<std::size_t>(index)];
+    return IsBuiltInH264(entry) ? nullptr : &entry;
+}
+
 void TScreenCam::CompressorCaps(std::int32_t index, bool& hasAbout, bool& hasConfig) {
     hasAbout = false;
     hasConfig = false;
-    if (!core::IndexInCatalogue(index, CompressorCount)) return;
-    const ICINFO& entry = Compressors[static_cast<std::size_t>(index)];
-    if (IsBuiltInH264(entry)) return;
+    const ICINFO* entry = InstalledEntry(index);
+    if (!entry) return;
     std::lock_guard<std::mutex> manager(CompressorManagerLock());
-    TCompressorHandle ic(ICOpen(entry.fccType, entry.fccHandler, ICMODE_QUERY));
+    TCompressorHandle ic(ICOpen(entry->fccType, entry->fccHandler, ICMODE_QUERY));
     if (!ic) return;
     hasAbout = ICQueryAbout(ic.get());
     hasConfig = ICQueryConfigure(ic.get());
 }
 
 void TScreenCam::CompressorAbout(std::int32_t index, HWND owner) {
-    if (!core::IndexInCatalogue(index, CompressorCount)) return;
-    const ICINFO& entry = Compressors[static_cast<std::size_t>(index)];
-    if (IsBuiltInH264(entry)) return;
-    TCompressorHandle ic(OpenForQuery(entry));
+    const ICINFO* entry = InstalledEntry(index);
+    if (!entry) return;
+    TCompressorHandle ic(OpenForQuery(*entry));
     if (ic) ICAbout(ic.get(), owner);
     CloseQuery(ic);
 }
 
 void TScreenCam::CompressorConfigure(std::int32_t index, HWND owner) {
-    if (!core::IndexInCatalogue(index, CompressorCount)) return;
-    const ICINFO& entry = Compressors[static_cast<std::size_t>(index)];
-    if (IsBuiltInH264(entry)) return;
-    TCompressorHandle ic(OpenForQuery(entry));
+    const ICINFO* entry = InstalledEntry(index);
+    if (!entry) return;
+    TCompressorHandle ic(OpenForQuery(*entry));
     if (ic) ICConfigure(ic.get(), owner);
     CloseQuery(ic);
 }

@@ -53,9 +53,7 @@ bool TRecording::Prepare(const core::Rect& rect) {
     const std::int32_t index = cam_.CompressorIndex;
     compress_ = core::IndexInCatalogue(index, cam_.CompressorCount);
     // The built-in encoder, unless a repeat after its failure records with the default compressor.
-    if (compress_ && cam_.CompressorHandler == kH264 &&
-        IsBuiltInH264(cam_.Compressors[static_cast<std::size_t>(index)]))
-        return PrepareMp4(rect);
+    if (cam_.RecordsMp4() && cam_.CompressorHandler == kH264) return PrepareMp4(rect);
     first_.reset(cam_.GrabFrame(rect.left, rect.top, rect.width, rect.height));
     if (compress_) ProbeCompressor(rect, index);
     if (cam_.CompressorHandler == kIV50) cam_.CompressorHandler = kMSVC;

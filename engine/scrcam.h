@@ -160,6 +160,9 @@ private:
     BITMAPINFOHEADER* GrabByPacking(std::int32_t Left, std::int32_t Top, std::int32_t Width,
                                     std::int32_t Height);
     int Message(const wchar_t* text, const wchar_t* caption, UINT flags);
+    // The catalogue entry of an installed compressor, which the compression manager opens;
+    // nullptr for an index outside the catalogue and for the built-in encoder.
+    const ICINFO* InstalledEntry(std::int32_t index) const;
     // The name of the file the recording goes on in after `previous`.
     std::wstring NewFileName(const std::wstring& previous);
     // Adds the file to RecordingFiles unless the recording is stopping and `unlessStopping` is
