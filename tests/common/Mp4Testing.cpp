@@ -7,14 +7,14 @@ namespace testing_mp4 {
 
 bool TMemoryFile::Read(std::uint64_t at, void* data, std::size_t size) {
     if (failReads || at > bytes.size() || size > bytes.size() - at) return false;
-    std::memcpy(data, bytes.data() + at, size);
+    if (size > 0) std::memcpy(data, bytes.data() + at, size); // data may be null then
     return true;
 }
 
 bool TMemoryFile::Write(std::uint64_t at, const void* data, std::size_t size) {
     if (at + size > failAfter) return false;
     bytes.resize(std::max<std::uint64_t>(bytes.size(), at + size));
-    std::memcpy(bytes.data() + at, data, size);
+    if (size > 0) std::memcpy(bytes.data() + at, data, size);
     ++writes;
     return true;
 }
