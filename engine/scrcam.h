@@ -75,7 +75,8 @@ public:
     BITMAPINFOHEADER* GrabFrame(std::int32_t Left, std::int32_t Top, std::int32_t Width,
                                 std::int32_t Height);
     // A new unlocked movable block holding the bitmap as a packed DIB of `bits` bits per pixel,
-    // or nullptr when it cannot be allocated. The bitmap must not be selected into a DC.
+    // or nullptr when it cannot be allocated or (after "Error retrieving bitmap bits") its bits
+    // cannot be read. The bitmap must not be selected into a DC.
     HGLOBAL PackBitmap(HBITMAP bitmap, std::uint32_t bits);
     // Unlocks and frees a frame's block and sets the reference to nullptr; nothing for nullptr.
     // The last few blocks are kept for the next grabs of the same size instead of being freed.

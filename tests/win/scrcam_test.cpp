@@ -187,6 +187,19 @@ TEST_F(EngineTest, PackBitmapLaysOutLowDepthsWithTheirColourTables) {
     EXPECT_TRUE(messages.Shown().empty());
 }
 
+TEST_F(EngineTest, PackBitmapGivesNoFrameWhenTheBitsCannotBeRead) {
+    HDC screen = GetDC(nullptr);
+    HBITMAP bmp = CreateCompatibleBitmap(screen, 32, 32);
+    ReleaseDC(nullptr, screen);
+    ASSERT_NE(bmp, nullptr);
+    // GetDIBits knows no DIB of 2 bits per pixel.
+    EXPECT_EQ(cam->PackBitmap(bmp, 2), nullptr);
+    DeleteObject(bmp);
+    const auto shown = messages.Shown();
+    ASSERT_EQ(shown.size(), 1u);
+    EXPECT_EQ(shown[0].text, L"Error retrieving bitmap bits");
+}
+
 TEST_F(EngineTest, GrabbedPixelsAreTheScreens) {
     TPatternWindow window(200, 150, 64, 48, PaintStripes);
     cam->DrawCursor = false;
