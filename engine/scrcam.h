@@ -39,12 +39,17 @@ class TScreenCam;
 class TFrameGrabber;
 class TRecording;
 
+// Names the next file of a recording when it switches files (see TScreenCam::NextFileName).
+using TNameSource = std::function<std::wstring()>;
+
 // The worker of one recording: runs RecordAVI, again as long as it returns -1 (the user chose
 // the default compressor), and frees itself when it has ended and its termination handler ran.
-// Created suspended; StartRecording starts it once the engine is set up for it.
+// Created suspended; StartRecording starts it once the engine is set up for it. It keeps its own
+// copy of the name source, so the owner may set another one while it runs.
 class TRecordAVIThread : public base::TThread {
 public:
-    TRecordAVIThread(TScreenCam& engine, std::wstring fileName, const core::Rect& rect);
+    TRecordAVIThread(TScreenCam& engine, std::wstring fileName, const core::Rect& rect,
+                     TNameSource nextFileName);
 
 protected:
     void Execute() override;
@@ -53,6 +58,7 @@ private:
     TScreenCam& engine_;
     std::wstring fileName_;
     core::Rect rect_;
+    TNameSource nextFileName_;
 };
 
 // The capture and recording engine. One instance, owned by the main window. Fields shared with
@@ -97,7 +103,8 @@ public:
     // compressor: every frame written so far stays in closed, readable files. The frames are
     // grabbed and paced on a second thread and handed to the calling one, which alone talks to
     // the compressor and the file; at most three frames are on their way at once.
-    int RecordAVI(const core::Rect& rect, const std::wstring& fileName);
+    int RecordAVI(const core::Rect& rect, const std::wstring& fileName,
+                  const TNameSource& nextFileName);
     // The worker's termination handler, run on the user-interface thread.
     void ThreadTerminated(base::TThread& sender);
 
@@ -150,7 +157,9 @@ public:
     // Names the next file of a recording when it switches files; called on the worker thread.
     // When unset (or it gives an empty name) the next file goes beside the current one, named
     // by the local time of the switch with the "_2", "_3", ... rule, never sorting before it.
-    std::function<std::wstring()> NextFileName;
+    // StartRecording hands the worker a copy: set during a recording, it names the files of the
+    // next recording, never those of the running one.
+    TNameSource NextFileName;
 
     // Clock, sleep, version and message boxes; the platform's unless a test replaces them.
     TEngineServices Services;
@@ -164,8 +173,8 @@ private:
     // The catalogue entry of an installed compressor, which the compression manager opens;
     // nullptr for an index outside the catalogue and for the built-in encoder.
     const ICINFO* InstalledEntry(std::int32_t index) const;
-    // The name of the file the recording goes on in after `previous`.
-    std::wstring NewFileName(const std::wstring& previous);
+    // The name of the file the recording goes on in after `previous`, asked of `source` first.
+    std::wstring NewFileName(const std::wstring& previous, const TNameSource& source);
     // Adds the file to RecordingFiles unless the recording is stopping and `unlessStopping` is
     // set; false when it was not added for that reason.
     bool AddRecordingFile(const std::wstring& name, bool unlessStopping);
