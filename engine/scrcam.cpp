@@ -87,12 +87,12 @@ int TScreenCam::Message(const wchar_t* text, const wchar_t* caption, UINT flags)
     return MessageBoxW(nullptr, text, caption, flags | MB_TOPMOST);
 }
 
-void TScreenCam::StartRecording(const core::Rect& rect, const std::wstring& fileName) {
-    if (Recording || RecordThread) return;
+bool TScreenCam::StartRecording(const core::Rect& rect, const std::wstring& fileName) {
+    if (Recording || RecordThread) return false;
     auto* thread = new TRecordAVIThread(*this, fileName, rect, NextFileName);
     if (!thread->Handle()) {
         delete thread;
-        return;
+        return false;
     }
     FileName = fileName;
     {
@@ -110,6 +110,7 @@ void TScreenCam::StartRecording(const core::Rect& rect, const std::wstring& file
     RecordThread = thread;
     thread->OnTerminate = [this](base::TThread& sender) { ThreadTerminated(sender); };
     thread->Start();
+    return true;
 }
 
 void TScreenCam::StopRecording() {

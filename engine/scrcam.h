@@ -88,9 +88,10 @@ public:
     // The last few blocks are kept for the next grabs of the same size instead of being freed.
     static void FreeFrame(BITMAPINFOHEADER*& frame);
 
-    // Starts a recording of the rectangle (screen pixels) into the file on a new worker, unless one is running
-    // or still finishing. Returns at once.
-    void StartRecording(const core::Rect& rect, const std::wstring& fileName);
+    // Starts a recording of the rectangle (screen pixels) into the file on a new worker, unless
+    // one is running or still finishing. Returns at once, telling whether it started (false also
+    // when no thread could be made).
+    bool StartRecording(const core::Rect& rect, const std::wstring& fileName);
     // Clears Recording; the worker finishes the file and ends on its own.
     void StopRecording();
     // One recording run (on the worker): 1 when stopped, 0 when it failed, -1 when the user

@@ -228,7 +228,9 @@ void TfrmMain::btnRecClick(TObject*) {
     // A long recording goes on in further files of the same folder, named like the first.
     const std::wstring extension = ScreenCam->RecordsMp4() ? L".mp4" : L".avi";
     ScreenCam->NextFileName = [folder, extension] { return MakeFileName(folder, extension); };
-    ScreenCam->StartRecording(rect, MakeFileName(folder, extension));
+    // A worker still finishing the last recording (or no thread to be had) starts nothing, and
+    // Record goes back up rather than show a recording that does not exist.
+    if (!ScreenCam->StartRecording(rect, MakeFileName(folder, extension))) btnRec->SetDown(false);
 }
 
 void TfrmMain::btnPauseClick(TObject*) {

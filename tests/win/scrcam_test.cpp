@@ -518,9 +518,9 @@ TEST_F(EngineTest, StopIsNoticedWithinOneSlice) {
 
 TEST_F(EngineTest, StartIsRefusedWhileARecordingRunsOrFinishes) {
     const std::wstring first = dir.File(L"first.avi");
-    cam->StartRecording({0, 0, 32, 32}, first);
+    ASSERT_TRUE(cam->StartRecording({0, 0, 32, 32}, first));
     TRecordAVIThread* worker = cam->RecordThread;
-    cam->StartRecording({0, 0, 32, 32}, dir.File(L"second.avi"));
+    EXPECT_FALSE(cam->StartRecording({0, 0, 32, 32}, dir.File(L"second.avi")));
     EXPECT_EQ(cam->RecordThread, worker);
     EXPECT_EQ(cam->FileName, first);
     PumpMessages(200);
@@ -528,7 +528,7 @@ TEST_F(EngineTest, StartIsRefusedWhileARecordingRunsOrFinishes) {
     cam->StopRecording();
     EXPECT_FALSE(cam->Recording);
     EXPECT_EQ(cam->RecordThread, worker);
-    cam->StartRecording({0, 0, 32, 32}, dir.File(L"third.avi"));
+    EXPECT_FALSE(cam->StartRecording({0, 0, 32, 32}, dir.File(L"third.avi")));
     EXPECT_FALSE(cam->Recording);
     ASSERT_TRUE(WaitForWorker(*cam));
     EXPECT_FALSE(FileExists(dir.File(L"second.avi")));
