@@ -342,6 +342,17 @@ TEST_F(MainWindowTest, RecordWhileThePreviousWorkerWindsDownStartsNothingAndStay
     EXPECT_EQ(frmMain->pnlMsg->Caption(), folderText);
 }
 
+TEST_F(MainWindowTest, ProgressAfterTheWindowIsGoneMakesNoWindowOnTheGrabbingThread) {
+    Click(frmMain->btnRec);
+    ASSERT_TRUE(ScreenCam->Recording);
+    DestroyWindow(frmMain->Handle());
+    // Progress is due twice within the first 1.5 s of recording.
+    ASSERT_TRUE(PumpUntil([] { return ScreenCam->ElapsedTime >= 1500; }));
+    if (frmMain->HandleAllocated()) {
+        EXPECT_EQ(GetWindowThreadProcessId(frmMain->Handle(), nullptr), GetCurrentThreadId());
+    }
+}
+
 TEST_F(MainWindowTest, CaptureRectangleIsThePanelMovedUpTwoAndOneTaller) {
     Click(frmMain->btnRec);
     ASSERT_TRUE(ScreenCam->Recording);
