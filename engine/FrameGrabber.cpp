@@ -247,7 +247,11 @@ HGLOBAL TScreenCam::PackBitmap(HBITMAP bitmap, std::uint32_t bits) {
         const int lines = GetDIBits(dc.get(), bitmap, 0, static_cast<UINT>(bm.bmHeight),
                                     reinterpret_cast<BYTE*>(header) + layout.formatSize,
                                     reinterpret_cast<BITMAPINFO*>(header), DIB_RGB_COLORS);
-        if (lines == 0) Message(kBitsError, kErrorCaption, MB_OK);
+        // A frame whose bits could not be read would record a blank picture: none is given.
+        if (lines == 0) {
+            Message(kBitsError, kErrorCaption, MB_OK);
+            return nullptr;
+        }
         header->biClrUsed = layout.clrUsed;
     }
     return block.release();

@@ -39,8 +39,10 @@ private:
 
 } // namespace
 
-TRecording::TRecording(TScreenCam& cam, const std::wstring& fileName)
-    : cam_(cam), currentFile_(fileName), lastResult_(AVIERR_ERROR), handOver_(kFramesInFlight) {}
+TRecording::TRecording(TScreenCam& cam, const std::wstring& fileName,
+                       const TNameSource& nextFileName)
+    : cam_(cam), nextFileName_(nextFileName), currentFile_(fileName), lastResult_(AVIERR_ERROR),
+      handOver_(kFramesInFlight) {}
 
 TRecording::~TRecording() = default;
 
@@ -259,7 +261,7 @@ bool TRecording::RoomFor(std::uint64_t bound, std::uint32_t empty, bool newFile)
 }
 
 bool TRecording::SwitchFiles() {
-    const std::wstring next = cam_.NewFileName(currentFile_);
+    const std::wstring next = cam_.NewFileName(currentFile_, nextFileName_);
     // A recording being stopped opens no new file; its frame is dropped.
     if (!cam_.AddRecordingFile(next, true)) return false;
     out_->Close();
@@ -318,7 +320,8 @@ int TRecording::Outcome() {
     return 0;
 }
 
-int TScreenCam::RecordAVI(const core::Rect& rect, const std::wstring& fileName) {
+int TScreenCam::RecordAVI(const core::Rect& rect, const std::wstring& fileName,
+                          const TNameSource& nextFileName) {
     if (!core::VideoForWindowsVersionSupported(Services.VideoForWindowsVersion())) {
         Message(kVersionError, kErrorCaption, MB_OK | MB_ICONSTOP);
         return 0;
@@ -330,7 +333,7 @@ int TScreenCam::RecordAVI(const core::Rect& rect, const std::wstring& fileName) 
         if (timerRaised) timeEndPeriod(1);
     });
     const auto spares = base::ScopeExit([] { FreeSpareBlocks(); });
-    TRecording run(*this, fileName);
+    TRecording run(*this, fileName, nextFileName);
     if (run.Prepare(rect) && run.Open()) run.Record();
     run.Close();
     return run.Outcome();

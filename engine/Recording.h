@@ -5,6 +5,7 @@
 
 #include "engine/FrameGrabber.h"
 #include "engine/RecordOutput.h"
+#include "engine/scrcam.h"
 #include "core/FrameHandOver.h"
 #include "core/Geometry.h"
 
@@ -16,8 +17,6 @@
 
 namespace engine {
 
-class TScreenCam;
-
 // One run of RecordAVI. The run's own thread (the worker) does everything that talks to the
 // compressor and the file: the probe, opening the files, compressing and writing every frame,
 // switching files and closing them. A second thread grabs the frames and paces the passes, and
@@ -25,7 +24,7 @@ class TScreenCam;
 // before it is compressed. At most kFramesInFlight frames are on their way at once.
 class TRecording {
 public:
-    TRecording(TScreenCam& cam, const std::wstring& fileName);
+    TRecording(TScreenCam& cam, const std::wstring& fileName, const TNameSource& nextFileName);
     ~TRecording();
 
     // Grabs the first frame, lets the selected compressor decide the recording rectangle and
@@ -65,6 +64,8 @@ private:
     bool RoomFor(std::uint64_t bound, std::uint32_t empty, bool newFile);
 
     TScreenCam& cam_;
+    // The worker's own name source, which outlives the run.
+    const TNameSource& nextFileName_;
     core::Rect rect_{};
     TFrame first_;
     bool compress_ = false;

@@ -39,8 +39,9 @@ TEngineServices TEngineServices::Platform() {
 // Worker thread
 
 TRecordAVIThread::TRecordAVIThread(TScreenCam& engine, std::wstring fileName,
-                                   const core::Rect& rect)
-    : engine_(engine), fileName_(std::move(fileName)), rect_(rect) {
+                                   const core::Rect& rect, TNameSource nextFileName)
+    : engine_(engine), fileName_(std::move(fileName)), rect_(rect),
+      nextFileName_(std::move(nextFileName)) {
     SetFreeOnTerminate(true);
 }
 
@@ -49,7 +50,7 @@ void TRecordAVIThread::Execute() {
     // switch of files is the last one, not the first. After the built-in encoder failed, the
     // repeat writes AVI beside the MP4 file, which keeps what it got.
     std::wstring name = fileName_;
-    while (engine_.RecordAVI(rect_, name) == -1) {
+    while (engine_.RecordAVI(rect_, name, nextFileName_) == -1) {
         const std::vector<std::wstring> files = engine_.RecordingFiles();
         if (!files.empty()) name = files.back();
         if (core::SameTextAscii(core::ExtensionOf(name), L".mp4"))
@@ -86,12 +87,12 @@ int TScreenCam::Message(const wchar_t* text, const wchar_t* caption, UINT flags)
     return MessageBoxW(nullptr, text, caption, flags | MB_TOPMOST);
 }
 
-void TScreenCam::StartRecording(const core::Rect& rect, const std::wstring& fileName) {
-    if (Recording || RecordThread) return;
-    auto* thread = new TRecordAVIThread(*this, fileName, rect);
+bool TScreenCam::StartRecording(const core::Rect& rect, const std::wstring& fileName) {
+    if (Recording || RecordThread) return false;
+    auto* thread = new TRecordAVIThread(*this, fileName, rect, NextFileName);
     if (!thread->Handle()) {
         delete thread;
-        return;
+        return false;
     }
     FileName = fileName;
     {
@@ -109,6 +110,7 @@ void TScreenCam::StartRecording(const core::Rect& rect, const std::wstring& file
     RecordThread = thread;
     thread->OnTerminate = [this](base::TThread& sender) { ThreadTerminated(sender); };
     thread->Start();
+    return true;
 }
 
 void TScreenCam::StopRecording() {
@@ -129,10 +131,10 @@ bool TScreenCam::AddRecordingFile(const std::wstring& name, bool unlessStopping)
     return true;
 }
 
-std::wstring TScreenCam::NewFileName(const std::wstring& previous) {
-    if (NextFileName) {
+std::wstring TScreenCam::NewFileName(const std::wstring& previous, const TNameSource& source) {
+    if (source) {
         try {
-            std::wstring name = NextFileName();
+            std::wstring name = source();
             // A name already used by this recording would replace one of its files.
             const std::vector<std::wstring> used = RecordingFiles();
             const bool taken = std::any_of(used.begin(), used.end(), [&](const std::wstring& f) {

@@ -39,12 +39,17 @@ class TScreenCam;
 class TFrameGrabber;
 class TRecording;
 
+// Names the next file of a recording when it switches files (see TScreenCam::NextFileName).
+using TNameSource = std::function<std::wstring()>;
+
 // The worker of one recording: runs RecordAVI, again as long as it returns -1 (the user chose
 // the default compressor), and frees itself when it has ended and its termination handler ran.
-// Created suspended; StartRecording starts it once the engine is set up for it.
+// Created suspended; StartRecording starts it once the engine is set up for it. It keeps its own
+// copy of the name source, so the owner may set another one while it runs.
 class TRecordAVIThread : public base::TThread {
 public:
-    TRecordAVIThread(TScreenCam& engine, std::wstring fileName, const core::Rect& rect);
+    TRecordAVIThread(TScreenCam& engine, std::wstring fileName, const core::Rect& rect,
+                     TNameSource nextFileName);
 
 protected:
     void Execute() override;
@@ -53,6 +58,7 @@ private:
     TScreenCam& engine_;
     std::wstring fileName_;
     core::Rect rect_;
+    TNameSource nextFileName_;
 };
 
 // The capture and recording engine. One instance, owned by the main window. Fields shared with
@@ -75,15 +81,17 @@ public:
     BITMAPINFOHEADER* GrabFrame(std::int32_t Left, std::int32_t Top, std::int32_t Width,
                                 std::int32_t Height);
     // A new unlocked movable block holding the bitmap as a packed DIB of `bits` bits per pixel,
-    // or nullptr when it cannot be allocated. The bitmap must not be selected into a DC.
+    // or nullptr when it cannot be allocated or (after "Error retrieving bitmap bits") its bits
+    // cannot be read. The bitmap must not be selected into a DC.
     HGLOBAL PackBitmap(HBITMAP bitmap, std::uint32_t bits);
     // Unlocks and frees a frame's block and sets the reference to nullptr; nothing for nullptr.
     // The last few blocks are kept for the next grabs of the same size instead of being freed.
     static void FreeFrame(BITMAPINFOHEADER*& frame);
 
-    // Starts a recording of the rectangle (screen pixels) into the file on a new worker, unless one is running
-    // or still finishing. Returns at once.
-    void StartRecording(const core::Rect& rect, const std::wstring& fileName);
+    // Starts a recording of the rectangle (screen pixels) into the file on a new worker, unless
+    // one is running or still finishing. Returns at once, telling whether it started (false also
+    // when no thread could be made).
+    bool StartRecording(const core::Rect& rect, const std::wstring& fileName);
     // Clears Recording; the worker finishes the file and ends on its own.
     void StopRecording();
     // One recording run (on the worker): 1 when stopped, 0 when it failed, -1 when the user
@@ -96,7 +104,8 @@ public:
     // compressor: every frame written so far stays in closed, readable files. The frames are
     // grabbed and paced on a second thread and handed to the calling one, which alone talks to
     // the compressor and the file; at most three frames are on their way at once.
-    int RecordAVI(const core::Rect& rect, const std::wstring& fileName);
+    int RecordAVI(const core::Rect& rect, const std::wstring& fileName,
+                  const TNameSource& nextFileName);
     // The worker's termination handler, run on the user-interface thread.
     void ThreadTerminated(base::TThread& sender);
 
@@ -149,7 +158,9 @@ public:
     // Names the next file of a recording when it switches files; called on the worker thread.
     // When unset (or it gives an empty name) the next file goes beside the current one, named
     // by the local time of the switch with the "_2", "_3", ... rule, never sorting before it.
-    std::function<std::wstring()> NextFileName;
+    // StartRecording hands the worker a copy: set during a recording, it names the files of the
+    // next recording, never those of the running one.
+    TNameSource NextFileName;
 
     // Clock, sleep, version and message boxes; the platform's unless a test replaces them.
     TEngineServices Services;
@@ -163,8 +174,8 @@ private:
     // The catalogue entry of an installed compressor, which the compression manager opens;
     // nullptr for an index outside the catalogue and for the built-in encoder.
     const ICINFO* InstalledEntry(std::int32_t index) const;
-    // The name of the file the recording goes on in after `previous`.
-    std::wstring NewFileName(const std::wstring& previous);
+    // The name of the file the recording goes on in after `previous`, asked of `source` first.
+    std::wstring NewFileName(const std::wstring& previous, const TNameSource& source);
     // Adds the file to RecordingFiles unless the recording is stopping and `unlessStopping` is
     // set; false when it was not added for that reason.
     bool AddRecordingFile(const std::wstring& name, bool unlessStopping);

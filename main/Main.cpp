@@ -227,8 +227,11 @@ void TfrmMain::btnRecClick(TObject*) {
     const std::wstring folder = RecordFolder(IniBaseName, Handle());
     // A long recording goes on in further files of the same folder, named like the first.
     const std::wstring extension = ScreenCam->RecordsMp4() ? L".mp4" : L".avi";
+    progressWindow_ = Handle();
     ScreenCam->NextFileName = [folder, extension] { return MakeFileName(folder, extension); };
-    ScreenCam->StartRecording(rect, MakeFileName(folder, extension));
+    // A worker still finishing the last recording (or no thread to be had) starts nothing, and
+    // Record goes back up rather than show a recording that does not exist.
+    if (!ScreenCam->StartRecording(rect, MakeFileName(folder, extension))) btnRec->SetDown(false);
 }
 
 void TfrmMain::btnPauseClick(TObject*) {
@@ -250,8 +253,10 @@ void TfrmMain::btnStopClick(TObject*) {
 }
 
 void TfrmMain::ShowProgress(engine::TScreenCam& sender) {
-    PostMessageW(Handle(), kProgressMessage, sender.ElapsedTime.load(),
-                 static_cast<LPARAM>(sender.FramesWritten.load()));
+    // A window destroyed since just drops the notification.
+    if (const HWND window = progressWindow_)
+        PostMessageW(window, kProgressMessage, sender.ElapsedTime.load(),
+                     static_cast<LPARAM>(sender.FramesWritten.load()));
 }
 
 void TfrmMain::ShowRecordFolder() {

@@ -7,6 +7,7 @@
 #include "ui/Blend.h"
 #include "ui/BrowseDr.h"
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -53,8 +54,8 @@ public:
     void SpeedButton4Click(forms::TObject* sender);
     void spdDirClick(forms::TObject* sender);
     void lstFocusKeyDown(forms::TObject* sender, WORD& key, forms::TShiftState shift);
-    // The engine's progress notification: raised on the worker thread, it hands the two values
-    // to the user-interface thread, which shows the progress text.
+    // The engine's progress notification: raised on the grabbing thread, it posts the two values
+    // to the window taken when the recording started, whose thread shows the progress text.
     void ShowProgress(engine::TScreenCam& sender);
     // The recording folder in the status line, shortened to fit.
     void ShowRecordFolder();
@@ -82,6 +83,9 @@ private:
     void DeleteUnfinishedRecording(const std::wstring& fileName);
 
     bool formReady_ = false;
+    // Taken on the user-interface thread when a recording starts. The grabbing thread never asks
+    // the form for its handle: where the window is gone, that would make one on that thread.
+    std::atomic<HWND> progressWindow_{nullptr};
     core::Rect lastWindowPos_{};
     std::unique_ptr<THotkeys> hotkeys_;
 };

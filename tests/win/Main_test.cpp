@@ -1,5 +1,6 @@
 #include "main/Main.h"
 
+#include "base/ScopeGuard.h"
 #include "base/WinUtil.h"
 #include "core/TargetRules.h"
 
@@ -11,7 +12,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
+#include <cstdint>
 #include <functional>
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -314,15 +318,38 @@ TEST_F(MainWindowTest, RecordAfterARecordingEndedOnItsOwnStartsANewOne) {
     EXPECT_FALSE(ScreenCam->Recording);
 }
 
-TEST_F(MainWindowTest, RecordWhileThePreviousWorkerWindsDownStartsNothing) {
+TEST_F(MainWindowTest, RecordWhileThePreviousWorkerWindsDownStartsNothingAndStaysUp) {
+    // The worker is held in its first write, so it is still there after Stop.
+    std::atomic<bool> hold{true}, held{false};
+    const auto release = base::ScopeExit([&] { hold = false; });
+    ScreenCam->Services.FreeDiskBytes = [&](const std::wstring&) {
+        held = true;
+        while (hold)
+            Sleep(5);
+        return std::numeric_limits<std::uint64_t>::max();
+    };
+    const std::wstring folderText = frmMain->pnlMsg->Caption();
+    Click(frmMain->btnRec);
+    ASSERT_TRUE(PumpUntil([&] { return held.load(); }));
+    Click(frmMain->btnStop);
+    const std::wstring first = ScreenCam->FileName;
+    ASSERT_NE(ScreenCam->RecordThread, nullptr);
+    Click(frmMain->btnRec);
+    EXPECT_FALSE(ScreenCam->Recording);
+    EXPECT_FALSE(frmMain->btnRec->Down());
+    EXPECT_FALSE(frmMain->btnPause->Down());
+    EXPECT_EQ(ScreenCam->FileName, first);
+    EXPECT_EQ(frmMain->pnlMsg->Caption(), folderText);
+}
+
+TEST_F(MainWindowTest, ProgressAfterTheWindowIsGoneMakesNoWindowOnTheGrabbingThread) {
     Click(frmMain->btnRec);
     ASSERT_TRUE(ScreenCam->Recording);
-    ScreenCam->StopRecording(); // the worker is still closing the file
-    const std::wstring first = ScreenCam->FileName;
-    if (ScreenCam->RecordThread) {
-        frmMain->btnRecClick(nullptr);
-        EXPECT_FALSE(ScreenCam->Recording);
-        EXPECT_EQ(ScreenCam->FileName, first);
+    DestroyWindow(frmMain->Handle());
+    // Progress is due twice within the first 1.5 s of recording.
+    ASSERT_TRUE(PumpUntil([] { return ScreenCam->ElapsedTime >= 1500; }));
+    if (frmMain->HandleAllocated()) {
+        EXPECT_EQ(GetWindowThreadProcessId(frmMain->Handle(), nullptr), GetCurrentThreadId());
     }
 }
 

@@ -15,6 +15,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -250,6 +251,38 @@ TEST_F(LongRecordingTest, AnOwnersNameIsUsedAndTheListIsFixedOnceStopped) {
     EXPECT_EQ(cam->RecordingFiles(), std::vector<std::wstring>{dir.File(L"again.avi")});
     cam->StopRecording();
     ASSERT_TRUE(WaitForWorker(*cam));
+}
+
+TEST_F(LongRecordingTest, ANameSourceSetDuringARecordingNamesOnlyTheNextRecordingsFiles) {
+    // The recording's source is held in its first call until the owner has set another one; once
+    // waiting it reads none of its captures, which are gone if it is replaced under the worker.
+    std::atomic<bool> entered{false}, go{false};
+    int named = 0;
+    cam->NextFileName = [&] {
+        const std::wstring name = dir.File(L"own" + std::to_wstring(++named + 1) + L".avi");
+        const std::atomic<bool>& release = go;
+        entered = true;
+        while (!release)
+            Sleep(1);
+        return name;
+    };
+    cam->MaxFileBytes = 2048 + 4 * (8 + 32 * 32 * 4 + 16) + 28;
+    cam->StartRecording({0, 0, 32, 32}, dir.File(L"own1.avi"));
+    const bool switching = base::TThread::ServeUntil([&] { return entered.load(); }, 20000);
+    cam->NextFileName = [&] { return dir.File(L"later.avi"); };
+    go = true;
+    ASSERT_TRUE(switching);
+    const bool reached =
+        base::TThread::ServeUntil([&] { return cam->RecordingFiles().size() >= 3; }, 60000);
+    cam->StopRecording();
+    ASSERT_TRUE(WaitForWorker(*cam));
+    ASSERT_TRUE(reached);
+    EXPECT_EQ(cam->RecordingFiles(),
+              (std::vector<std::wstring>{dir.File(L"own1.avi"), dir.File(L"own2.avi"),
+                                         dir.File(L"own3.avi")}));
+    RecordUntilFiles({0, 0, 32, 32}, dir.File(L"next.avi"), 2);
+    ASSERT_EQ(cam->RecordingFiles().size(), 2u);
+    EXPECT_EQ(cam->RecordingFiles()[1], dir.File(L"later.avi"));
 }
 
 // ---------------------------------------------------------------------------------------------

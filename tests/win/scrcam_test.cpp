@@ -187,6 +187,19 @@ TEST_F(EngineTest, PackBitmapLaysOutLowDepthsWithTheirColourTables) {
     EXPECT_TRUE(messages.Shown().empty());
 }
 
+TEST_F(EngineTest, PackBitmapGivesNoFrameWhenTheBitsCannotBeRead) {
+    HDC screen = GetDC(nullptr);
+    HBITMAP bmp = CreateCompatibleBitmap(screen, 32, 32);
+    ReleaseDC(nullptr, screen);
+    ASSERT_NE(bmp, nullptr);
+    // GetDIBits knows no DIB of 2 bits per pixel.
+    EXPECT_EQ(cam->PackBitmap(bmp, 2), nullptr);
+    DeleteObject(bmp);
+    const auto shown = messages.Shown();
+    ASSERT_EQ(shown.size(), 1u);
+    EXPECT_EQ(shown[0].text, L"Error retrieving bitmap bits");
+}
+
 TEST_F(EngineTest, GrabbedPixelsAreTheScreens) {
     TPatternWindow window(200, 150, 64, 48, PaintStripes);
     cam->DrawCursor = false;
@@ -505,9 +518,9 @@ TEST_F(EngineTest, StopIsNoticedWithinOneSlice) {
 
 TEST_F(EngineTest, StartIsRefusedWhileARecordingRunsOrFinishes) {
     const std::wstring first = dir.File(L"first.avi");
-    cam->StartRecording({0, 0, 32, 32}, first);
+    ASSERT_TRUE(cam->StartRecording({0, 0, 32, 32}, first));
     TRecordAVIThread* worker = cam->RecordThread;
-    cam->StartRecording({0, 0, 32, 32}, dir.File(L"second.avi"));
+    EXPECT_FALSE(cam->StartRecording({0, 0, 32, 32}, dir.File(L"second.avi")));
     EXPECT_EQ(cam->RecordThread, worker);
     EXPECT_EQ(cam->FileName, first);
     PumpMessages(200);
@@ -515,7 +528,7 @@ TEST_F(EngineTest, StartIsRefusedWhileARecordingRunsOrFinishes) {
     cam->StopRecording();
     EXPECT_FALSE(cam->Recording);
     EXPECT_EQ(cam->RecordThread, worker);
-    cam->StartRecording({0, 0, 32, 32}, dir.File(L"third.avi"));
+    EXPECT_FALSE(cam->StartRecording({0, 0, 32, 32}, dir.File(L"third.avi")));
     EXPECT_FALSE(cam->Recording);
     ASSERT_TRUE(WaitForWorker(*cam));
     EXPECT_FALSE(FileExists(dir.File(L"second.avi")));
