@@ -39,10 +39,17 @@ std::wstring GetAppDir() {
 
 std::wstring ReadIniString(const std::wstring& base, const std::wstring& section,
                            const std::wstring& key, const std::wstring& def) {
-    wchar_t buffer[2048];
-    DWORD n = GetPrivateProfileStringW(section.c_str(), key.c_str(), def.c_str(), buffer, 2048,
-                                       IniPath(base).c_str());
-    return std::wstring(buffer, n);
+    // A value longer than the buffer comes back cut to the buffer's size less one, with nothing
+    // to tell it from a value of that length: read again in a larger buffer until it fits, so that
+    // a cut value (a folder's prefix, say) is never taken for the stored one.
+    std::vector<wchar_t> buffer(2048);
+    for (;;) {
+        const DWORD n =
+            GetPrivateProfileStringW(section.c_str(), key.c_str(), def.c_str(), buffer.data(),
+                                     static_cast<DWORD>(buffer.size()), IniPath(base).c_str());
+        if (n + 1 < buffer.size()) return std::wstring(buffer.data(), n);
+        buffer.resize(buffer.size() * 2);
+    }
 }
 
 void WriteIniString(const std::wstring& base, const std::wstring& section, const std::wstring& key,

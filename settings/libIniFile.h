@@ -13,6 +13,7 @@ namespace settings {
 std::wstring GetAppDir();
 
 // Every helper takes the settings path without its extension and appends ".ini".
+// Values are read whole, whatever their length.
 std::wstring ReadIniString(const std::wstring& base, const std::wstring& section,
                            const std::wstring& key, const std::wstring& def);
 // Raises core::Exception "<path> に書き込めません" when the platform refuses the write.
