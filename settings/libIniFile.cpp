@@ -85,8 +85,14 @@ void SaveFormPos(const std::wstring& base, const std::wstring& section, const st
 
 core::Rect LoadFormSize(const std::wstring& base, const std::wstring& section,
                         const std::wstring& prefix, core::Size defaultSize, core::Rect bounds) {
-    bounds.width = ReadIniInteger(base, section, prefix + L"Width", defaultSize.width);
-    bounds.height = ReadIniInteger(base, section, prefix + L"Height", defaultSize.height);
+    // A width or height that is not positive is no window's: like an unreadable one it gives the
+    // default, where the platform would make the window as small as it allows.
+    auto extent = [&](const wchar_t* key, std::int32_t def) {
+        const std::int32_t v = ReadIniInteger(base, section, prefix + key, def);
+        return v > 0 ? v : def;
+    };
+    bounds.width = extent(L"Width", defaultSize.width);
+    bounds.height = extent(L"Height", defaultSize.height);
     return bounds;
 }
 

@@ -93,8 +93,8 @@ TEST_F(IniFileTest, FormPositionAndSizeRoundTripThroughTheFile) {
               bounds);
 }
 
-TEST_F(IniFileTest, MissingSizeKeysUseTheGivenDefaults) {
-    WriteRaw("[FORM]\r\nMainWidth=\r\n");
+TEST_F(IniFileTest, MissingOrNonPositiveSizesUseTheGivenDefaults) {
+    WriteRaw("[FORM]\r\nMainWidth=\r\nMainHeight=-290\r\n");
     EXPECT_EQ(LoadFormSize(base_, L"FORM", L"Main", core::Size{328, 290}, {5, 6, 10, 10}),
               (core::Rect{5, 6, 328, 290}));
 }
