@@ -57,7 +57,7 @@ HotkeyParse ParseHotkey(std::wstring_view text) {
             hotkey.key = code;
             keyName = part;
         } else {
-            return {{}, L"no key is called \"" + std::wstring(part) + L"\""};
+            return {{}, L"no key is called " + Quoted(part)};
         }
         if (plus == std::wstring_view::npos) break;
         start = plus + 1;

@@ -1,5 +1,5 @@
 // Text: small helpers for the program's own texts: ASCII case folding and comparison, trimming,
-// hexadecimal digits and four-character codes.
+// quoting, hexadecimal digits and four-character codes.
 #pragma once
 
 #include <cstdint>
@@ -37,6 +37,13 @@ constexpr std::wstring_view Trim(std::wstring_view s) {
     const auto first = s.find_first_not_of(L" \t");
     if (first == std::wstring_view::npos) return {};
     return s.substr(first, s.find_last_not_of(L" \t") - first + 1);
+}
+
+// The text in double quotes for a message to the user; only its first 40 characters and "…" when
+// it is longer, since outside data (a settings value) can run to megabytes.
+inline std::wstring Quoted(std::wstring_view s) {
+    constexpr std::size_t kShown = 40;
+    return L"\"" + std::wstring(s.substr(0, kShown)) + (s.size() > kShown ? L"…\"" : L"\"");
 }
 
 // The value of a hexadecimal digit in either case, -1 for any other character.

@@ -2,6 +2,7 @@
 
 #include "base/WinUtil.h"
 #include "core/HotkeyRules.h"
+#include "core/Text.h"
 #include "settings/libIniFile.h"
 
 namespace mainwin {
@@ -35,7 +36,7 @@ THotkeys::THotkeys(HWND window, const std::wstring& iniBase) : window_(window) {
         const core::HotkeyParse parsed = core::ParseHotkey(text);
         std::wstring why;
         if (!parsed.error.empty())
-            why = L"\"" + text + L"\" cannot be read: " + parsed.error;
+            why = core::Quoted(text) + L" cannot be read: " + parsed.error;
         else if (parsed.hotkey.key == 0)
             continue; // no hotkey wanted
         else if (Register(window, c.id, parsed.hotkey))

@@ -66,7 +66,13 @@ std::wstring MakeFileName(const std::wstring& folder, const std::wstring& extens
 }
 
 std::wstring RecordFolder(const std::wstring& iniBase, HWND owner) {
-    return settings::ReadIniString(iniBase, L"SETTING", L"PATH", GetSpecialFolder(7, owner));
+    // No path of the system is longer than 32767 characters, so a longer value names no folder.
+    // Wine's path functions also take time quadratic in the length (minutes for a megabyte of
+    // "\.\."), and the folder is looked at on every start and resize.
+    constexpr std::size_t kLongestPath = 32767;
+    const std::wstring favorites = GetSpecialFolder(7, owner);
+    std::wstring folder = settings::ReadIniString(iniBase, L"SETTING", L"PATH", favorites);
+    return folder.size() <= kLongestPath ? folder : favorites;
 }
 
 std::wstring DisplayedRecordFolder(const std::wstring& iniBase, HWND owner) {

@@ -28,8 +28,8 @@ std::wstring TimeStamp();
 // exists.
 std::wstring MakeFileName(const std::wstring& folder, const std::wstring& extension = L".avi");
 
-// The recording folder as stored ("SETTING", "PATH"), the Favorites folder when none is; used
-// unchanged, existing or not.
+// The recording folder as stored ("SETTING", "PATH"), the Favorites folder when none is or when
+// the value is longer than any path can be (32767 characters); used unchanged, existing or not.
 std::wstring RecordFolder(const std::wstring& iniBase, HWND owner = nullptr);
 
 // The folder the status line shows: the stored one if it is an existing directory, the

@@ -39,10 +39,17 @@ std::wstring GetAppDir() {
 
 std::wstring ReadIniString(const std::wstring& base, const std::wstring& section,
                            const std::wstring& key, const std::wstring& def) {
-    wchar_t buffer[2048];
-    DWORD n = GetPrivateProfileStringW(section.c_str(), key.c_str(), def.c_str(), buffer, 2048,
-                                       IniPath(base).c_str());
-    return std::wstring(buffer, n);
+    // A value longer than the buffer comes back cut to the buffer's size less one, with nothing
+    // to tell it from a value of that length: read again in a larger buffer until it fits, so that
+    // a cut value (a folder's prefix, say) is never taken for the stored one.
+    std::vector<wchar_t> buffer(2048);
+    for (;;) {
+        const DWORD n =
+            GetPrivateProfileStringW(section.c_str(), key.c_str(), def.c_str(), buffer.data(),
+                                     static_cast<DWORD>(buffer.size()), IniPath(base).c_str());
+        if (n + 1 < buffer.size()) return std::wstring(buffer.data(), n);
+        buffer.resize(buffer.size() * 2);
+    }
 }
 
 void WriteIniString(const std::wstring& base, const std::wstring& section, const std::wstring& key,
@@ -78,8 +85,14 @@ void SaveFormPos(const std::wstring& base, const std::wstring& section, const st
 
 core::Rect LoadFormSize(const std::wstring& base, const std::wstring& section,
                         const std::wstring& prefix, core::Size defaultSize, core::Rect bounds) {
-    bounds.width = ReadIniInteger(base, section, prefix + L"Width", defaultSize.width);
-    bounds.height = ReadIniInteger(base, section, prefix + L"Height", defaultSize.height);
+    // A width or height that is not positive is no window's: like an unreadable one it gives the
+    // default, where the platform would make the window as small as it allows.
+    auto extent = [&](const wchar_t* key, std::int32_t def) {
+        const std::int32_t v = ReadIniInteger(base, section, prefix + key, def);
+        return v > 0 ? v : def;
+    };
+    bounds.width = extent(L"Width", defaultSize.width);
+    bounds.height = extent(L"Height", defaultSize.height);
     return bounds;
 }
 

@@ -13,6 +13,7 @@ namespace settings {
 std::wstring GetAppDir();
 
 // Every helper takes the settings path without its extension and appends ".ini".
+// Values are read whole, whatever their length.
 std::wstring ReadIniString(const std::wstring& base, const std::wstring& section,
                            const std::wstring& key, const std::wstring& def);
 // Raises core::Exception "<path> に書き込めません" when the platform refuses the write.
@@ -26,7 +27,7 @@ void WriteIniInteger(const std::wstring& base, const std::wstring& section, cons
 
 // A window's place as the file keeps it: prefix + "Top", "Left", "Width" and "Height". Loading
 // gives the bounds with the values read from the file; a missing or unreadable one keeps the
-// bounds' own (the position) or the default (the size).
+// bounds' own (the position) or the default (the size, also for a width or height under 1).
 core::Rect LoadFormPos(const std::wstring& base, const std::wstring& section,
                        const std::wstring& prefix, core::Rect bounds);
 void SaveFormPos(const std::wstring& base, const std::wstring& section, const std::wstring& prefix,

@@ -32,6 +32,8 @@ TEST(HotkeyRules, AnUnreadableTextIsNoHotkeyWithItsReason) {
         {L"Ctrl+F25", L"no key is called \"F25\""},
         {L"Ctrl+F0", L"no key is called \"F0\""},
         {L"Ctrl+F1x", L"no key is called \"F1x\""},
+        {L"Ctrl+ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz",
+         L"no key is called \"ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmn…\""},
     };
     for (const auto& [text, reason] : cases) {
         const core::HotkeyParse p = ParseHotkey(text);

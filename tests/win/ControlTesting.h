@@ -1,12 +1,16 @@
 // ControlTesting: what the tests of controls share: a control painted through WM_PRINTCLIENT
-// into a 32-bit bitmap to read its pixels, a message pump and posted keys.
+// into a 32-bit bitmap to read its pixels, a message pump, posted keys and an answered message box.
 #pragma once
 
 #include "forms/Forms.h"
 
 #include <windows.h>
 
+#include <atomic>
 #include <cstdint>
+#include <functional>
+#include <string>
+#include <thread>
 
 class TRendering {
 public:
@@ -45,4 +49,38 @@ inline void Pump() {
 inline void PostKey(HWND wnd, WORD key) {
     PostMessageW(wnd, WM_KEYDOWN, key, 1);
     PostMessageW(wnd, WM_KEYUP, key, 0xC0000001);
+}
+
+// Runs run and returns the text of the message box captioned caption that comes up meanwhile,
+// answering it; empty when none comes within two seconds.
+inline std::wstring AnswerMessageBoxWhile(const wchar_t* caption,
+                                          const std::function<void()>& run) {
+    std::atomic<bool> done{false};
+    std::wstring text;
+    std::thread reader([&] {
+        HWND box = nullptr;
+        while (!done && !(box = FindWindowW(L"#32770", caption)))
+            Sleep(10);
+        if (!box) return;
+        EnumChildWindows(
+            box,
+            [](HWND child, LPARAM lp) -> BOOL {
+                auto& longest = *reinterpret_cast<std::wstring*>(lp);
+                std::wstring own(GetWindowTextLengthW(child) + 1, L'\0');
+                own.resize(GetWindowTextW(child, own.data(), int(own.size())));
+                if (own.size() > longest.size()) longest = own;
+                return TRUE;
+            },
+            reinterpret_cast<LPARAM>(&text));
+        done = true;
+        PostMessageW(box, WM_COMMAND, IDOK, 0);
+    });
+    run();
+    for (const DWORD start = GetTickCount(); !done && GetTickCount() - start < 2000;) {
+        forms::Application.ProcessMessages();
+        Sleep(10);
+    }
+    done = true;
+    reader.join();
+    return text;
 }

@@ -1,15 +1,13 @@
 #include "main/Hotkeys.h"
 
+#include "ControlTesting.h"
 #include "main/Main.h"
 #include "options/optdlg.h"
 #include "settings/libIniFile.h"
 
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <filesystem>
-#include <functional>
-#include <thread>
 
 using namespace mainwin;
 
@@ -38,40 +36,8 @@ protected:
         DeleteFileW((base_ + L".ini").c_str());
     }
 
-    // Runs show and returns the text of the message box the main window puts up meanwhile,
-    // answering it; empty when none comes within two seconds.
-    static std::wstring ReportWhile(const std::function<void()>& show) {
-        std::atomic<bool> done{false};
-        std::wstring text;
-        std::thread reader([&] {
-            HWND box = nullptr;
-            while (!done && !(box = FindWindowW(L"#32770", L"Zo/quarnelby")))
-                Sleep(10);
-            if (!box) return;
-            EnumChildWindows(
-                box,
-                [](HWND child, LPARAM lp) -> BOOL {
-                    wchar_t buf[2048] = {};
-                    auto& longest = *reinterpret_cast<std::wstring*>(lp);
-                    if (GetWindowTextW(child, buf, 2048) > int(longest.size())) longest = buf;
-                    return TRUE;
-                },
-                reinterpret_cast<LPARAM>(&text));
-            done = true;
-            PostMessageW(box, WM_COMMAND, IDOK, 0);
-        });
-        show();
-        for (const DWORD start = GetTickCount(); !done && GetTickCount() - start < 2000;) {
-            forms::Application.ProcessMessages();
-            Sleep(10);
-        }
-        done = true;
-        reader.join();
-        return text;
-    }
-
     static std::wstring Open() {
-        return ReportWhile([] { (frmMain = new TfrmMain())->Show(); });
+        return AnswerMessageBoxWhile(L"Zo/quarnelby", [] { (frmMain = new TfrmMain())->Show(); });
     }
 
     static void Hotkey(int id) {
@@ -95,7 +61,8 @@ TEST_F(HotkeysTest, ATakenOrUnreadableKeyIsReportedOnceAndTheOthersAreSetUp) {
               std::wstring::npos)
         << std::string(report.begin(), report.end());
     EXPECT_EQ(report.find(L"Record:"), std::wstring::npos);
-    EXPECT_EQ(ReportWhile([] { frmMain->FormShow(nullptr); }), L""); // told once only
+    EXPECT_EQ(AnswerMessageBoxWhile(L"Zo/quarnelby", [] { frmMain->FormShow(nullptr); }),
+              L""); // told once only
 
     // Record has the key of the settings file.
     EXPECT_FALSE(RegisterHotKey(nullptr, 0x101, MOD_ALT | MOD_SHIFT, 'R'));
