@@ -146,6 +146,10 @@ public:
     std::atomic<std::int32_t> CompressorCount{0};
     std::array<ICINFO, kMaxCompressors> Compressors{};
     std::atomic<bool> DrawCursor{true};
+    // Marks drawn into the recorded frames only, never on the screen: a soft yellow disc under the
+    // cursor, and a ring where a mouse button was pressed. Off by default.
+    std::atomic<bool> HighlightCursor{false};
+    std::atomic<bool> ShowClicks{false};
     HCURSOR ArrowCursor = nullptr;
     std::wstring FileName;
     std::atomic<std::uint32_t> ElapsedTime{0};
