@@ -125,6 +125,35 @@ void TEdit::SetText(std::wstring v) {
     SetCaption(std::move(v));
 }
 
+// --- TCheckBox ---------------------------------------------------------------------------
+
+TCheckBox::TCheckBox(TWinControl* parent, const TCheckBoxArgs& a)
+    : TWinControl(parent, a.bounds), checked_(a.checked) {
+    SetTabStop(true);
+    SetCaption(a.caption);
+    SetTabOrder(a.tabOrder);
+}
+
+void TCheckBox::CreateParams(TCreateParams& p) {
+    TWinControl::CreateParams(p);
+    SystemClass(p, L"BUTTON");
+    p.style |= BS_AUTOCHECKBOX;
+}
+
+void TCheckBox::HandleCreated() {
+    SendMessageW(handle_, BM_SETCHECK, checked_ ? BST_CHECKED : BST_UNCHECKED, 0);
+}
+
+bool TCheckBox::Checked() {
+    if (HandleAllocated()) checked_ = SendMessageW(handle_, BM_GETCHECK, 0, 0) == BST_CHECKED;
+    return checked_;
+}
+
+void TCheckBox::SetChecked(bool v) {
+    checked_ = v;
+    if (HandleAllocated()) SendMessageW(handle_, BM_SETCHECK, v ? BST_CHECKED : BST_UNCHECKED, 0);
+}
+
 // --- TTrackBar ----------------------------------------------------------------------------
 
 TTrackBar::TTrackBar(TWinControl* parent, const TTrackBarArgs& a)

@@ -90,6 +90,32 @@ protected:
     void CreateParams(TCreateParams& params) override;
 };
 
+struct TCheckBoxArgs {
+    core::Rect bounds{};
+    std::wstring caption{};
+    bool checked = false;
+    std::optional<int> tabOrder{};
+};
+
+// A check box with its caption to the right; a click or Space turns it on or off.
+class TCheckBox : public TWinControl {
+public:
+    using Args = TCheckBoxArgs;
+    TCheckBox(TWinControl* parent, const TCheckBoxArgs& a);
+    std::wstring ClassName() const override { return L"TCheckBox"; }
+
+    // As the user left it, or as last set.
+    bool Checked();
+    void SetChecked(bool v);
+
+protected:
+    void CreateParams(TCreateParams& params) override;
+    void HandleCreated() override;
+
+private:
+    bool checked_;
+};
+
 struct TTrackBarArgs {
     core::Rect bounds{};
     int min = 0;

@@ -16,7 +16,7 @@ TOptionDlg* OptionDlg = nullptr;
 
 TOptionDlg::TOptionDlg()
     : TForm({.caption = L"Options",
-             .clientSize = core::Size{443, 350},
+             .clientSize = core::Size{443, 406},
              .borderStyle = bsSingle,
              .borderIcons = biSystemMenu,
              .position = poScreenCenter,
@@ -83,18 +83,30 @@ TOptionDlg::TOptionDlg()
                                                   .cursor = crHandPoint,
                                                   .onChange =
                                                       handler(&TOptionDlg::TrackBarPlaybackChange)});
-    btnOK = Add<ui::TdxButton>(this, {.bounds = {271, 317, 75, 25},
+    btnOK = Add<ui::TdxButton>(this, {.bounds = {271, 373, 75, 25},
                                       .caption = L"OK",
                                       .cursor = crHandPoint,
                                       .tabOrder = 2,
                                       .isDefault = true,
                                       .modalResult = mrOk});
-    btnCan = Add<ui::TdxButton>(this, {.bounds = {357, 317, 75, 25},
+    btnCan = Add<ui::TdxButton>(this, {.bounds = {357, 373, 75, 25},
                                        .caption = L"Cancel",
                                        .cursor = crHandPoint,
                                        .tabOrder = 3,
                                        .cancel = true,
                                        .modalResult = mrCancel});
+    // Below the existing groups, after them in the tab order.
+    CursorGroup = Add<TGroupBox>(
+        this, {.bounds = {8, 314, 425, 49}, .caption = L"Cursor", .tabOrder = 5});
+    CheckBoxDrawCursor = Add<TCheckBox>(
+        CursorGroup, {.bounds = {16, 21, 120, 17}, .caption = L"Draw the cursor", .tabOrder = 0});
+    CheckBoxHighlight = Add<TCheckBox>(CursorGroup, {.bounds = {148, 21, 140, 17},
+                                                     .caption = L"Highlight the cursor",
+                                                     .tabOrder = 1});
+    CheckBoxClicks = Add<TCheckBox>(
+        CursorGroup, {.bounds = {300, 21, 110, 17}, .caption = L"Show clicks", .tabOrder = 2});
+    CheckBoxKeep = Add<TCheckBox>(
+        this, {.bounds = {16, 377, 180, 17}, .caption = L"Keep these options", .tabOrder = 6});
     Loaded();
 }
 
@@ -120,6 +132,9 @@ void TOptionDlg::EditOptions() {
         core::PlaybackRateToPosition(cam.PlaybackRate, TrackBarPlayback->Max()));
     EditKeyFrames->SetText(std::to_wstring(cam.KeyFrameRate.load()));
     TrackBarQuality->SetPosition(core::QualityToPosition(cam.Quality, TrackBarQuality->Max()));
+    CheckBoxDrawCursor->SetChecked(cam.DrawCursor);
+    CheckBoxHighlight->SetChecked(cam.HighlightCursor);
+    CheckBoxClicks->SetChecked(cam.ShowClicks);
     // A thumb that did not move raised no change: the labels follow the thumbs all the same.
     UpdateLabels();
     UpdateCompressorButtons();
@@ -136,6 +151,9 @@ void TOptionDlg::EditOptions() {
         core::PositionToCaptureInterval(TrackBarRecord->Position(), TrackBarRecord->Max());
     cam.PlaybackRate =
         core::PositionToPlaybackRate(TrackBarPlayback->Position(), TrackBarPlayback->Max());
+    cam.DrawCursor = CheckBoxDrawCursor->Checked();
+    cam.HighlightCursor = CheckBoxHighlight->Checked();
+    cam.ShowClicks = CheckBoxClicks->Checked();
 }
 
 void TOptionDlg::UpdateLabels() {

@@ -1,7 +1,9 @@
-// optdlg: the options dialog: compressor, quality, key frames, capture interval and playback rate.
+// optdlg: the options dialog: compressor, quality, key frames, capture interval, playback rate,
+// the cursor's marks, and whether the options are kept for the next start.
 #pragma once
 
 #include "forms/Forms.h"
+#include "forms/SysControls.h"
 #include "ui/dxButtons.h"
 
 namespace options {
@@ -36,10 +38,15 @@ public:
     forms::TTrackBar* TrackBarPlayback = nullptr;
     ui::TdxButton* btnOK = nullptr;
     ui::TdxButton* btnCan = nullptr;
+    forms::TGroupBox* CursorGroup = nullptr;
+    forms::TCheckBox* CheckBoxDrawCursor = nullptr;
+    forms::TCheckBox* CheckBoxHighlight = nullptr;
+    forms::TCheckBox* CheckBoxClicks = nullptr;
+    forms::TCheckBox* CheckBoxKeep = nullptr;
 
     // Fills the controls from the engine, shows the dialog and, on OK, writes the values back:
-    // the compressor and the quality first, then the key-frame interval, the capture interval
-    // and the playback rate. A key-frame text that is not an integer raises
+    // the compressor and the quality first, then the key-frame interval, the capture interval,
+    // the playback rate and the cursor's switches. A key-frame text that is not an integer raises
     // "'<text>' は整数ではありません" after the first two are written.
     void EditOptions();
     // Sets the three value labels from the thumbs.
