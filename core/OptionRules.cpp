@@ -31,19 +31,19 @@ std::int32_t PositionToCaptureInterval(int position, int max) {
 }
 
 int PlaybackRateToPosition(std::int32_t fps, int max) {
-    return Round((static_cast<double>(fps) - 1) * Steps(max) / 49 + 1);
+    return Round((static_cast<double>(fps) - 1) * Steps(max) / (kFastestPlaybackRate - 1) + 1);
 }
 
 std::int32_t PositionToPlaybackRate(int position, int max) {
-    return Round((static_cast<double>(position) - 1) * 49 / Steps(max) + 1);
+    return Round((static_cast<double>(position) - 1) * (kFastestPlaybackRate - 1) / Steps(max) + 1);
 }
 
 int QualityToPosition(std::int32_t quality, int max) {
-    return Round(static_cast<double>(quality) * max / 10000);
+    return Round(static_cast<double>(quality) * max / kHighestQuality);
 }
 
 std::int32_t PositionToQuality(int position, int max) {
-    return max <= 0 ? 0 : Round(static_cast<double>(position) * 10000 / max);
+    return max <= 0 ? 0 : Round(static_cast<double>(position) * kHighestQuality / max);
 }
 
 std::wstring CaptureIntervalLabel(std::int32_t intervalMs) {

@@ -9,6 +9,9 @@ namespace core {
 
 // The capture interval bar is logarithmic: position 1 is 1 ms, position max is one minute.
 inline constexpr int kLongestCaptureIntervalMs = 60000;
+// The playback bar's fastest rate, and the top of the engine's quality scale.
+inline constexpr int kFastestPlaybackRate = 50;
+inline constexpr int kHighestQuality = 10000;
 
 // Rounding is to the nearest integer with halves to the even neighbour; max is the bar's maximum.
 int CaptureIntervalToPosition(std::int32_t intervalMs, int max);
