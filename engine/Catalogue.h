@@ -8,7 +8,10 @@
 #include <windows.h>
 #include <vfw.h>
 
+#include <cwchar>
+#include <iterator>
 #include <mutex>
+#include <string>
 
 namespace engine {
 
@@ -22,6 +25,12 @@ inline constexpr DWORD kMp4Type = core::FourCC("mp4 ");
 // Whether the catalogue entry is the built-in H.264 encoder's.
 inline bool IsBuiltInH264(const ICINFO& entry) {
     return entry.fccType == kMp4Type && entry.fccHandler == kH264;
+}
+
+// The entry's description as the compressor gives it, which need not end in a NUL.
+inline std::wstring EntryDescription(const ICINFO& entry) {
+    return std::wstring(entry.szDescription,
+                        wcsnlen(entry.szDescription, std::size(entry.szDescription)));
 }
 
 // Wine's compression manager keeps its open instances and installed drivers in lists that it

@@ -136,6 +136,7 @@ void TfrmMain::FormCreate(TObject*) {
     // Test hook: QUARNELBY_MAX_FILE_BYTES lowers the size at which a recording goes on in a new
     // file, so that tests of the program see the switch without writing a gigabyte.
     if (const std::uint64_t limit = MaxFileBytesOverride()) ScreenCam->MaxFileBytes = limit;
+    options::LoadKeptOptions(IniBaseName, *ScreenCam);
     BrowseDirectoryDlg1->SetParentWindow(Handle());
     hotkeys_ = std::make_unique<THotkeys>(Handle(), IniBaseName);
     // The place the window holds while recording starts as the window's own: a move or size to
@@ -288,7 +289,9 @@ void TfrmMain::SpeedButton4Click(TObject*) {
     // what the worker reads and open every compressor on this thread while the worker
     // compresses, and Wine's compressor manager is not thread-safe.
     if (!ScreenCam->Recording) ScreenCam->EnumCompressors();
-    if (options::OptionDlg) options::OptionDlg->EditOptions();
+    if (!options::OptionDlg) return;
+    options::OptionDlg->IniBaseName = IniBaseName;
+    options::OptionDlg->EditOptions();
 }
 
 void TfrmMain::lstFocusKeyDown(TObject*, WORD& key, TShiftState shift) {

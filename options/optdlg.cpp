@@ -1,18 +1,76 @@
 #include "options/optdlg.h"
 
+#include "core/CaptureRules.h"
 #include "core/Exception.h"
 #include "core/IniValue.h"
+#include "core/KeptOptions.h"
 #include "core/OptionRules.h"
+#include "engine/Catalogue.h"
 #include "engine/scrcam.h"
+#include "settings/libIniFile.h"
 #include "ui/IMECtrl.h"
 
-#include <cwchar>
+#include <vector>
 
 namespace options {
 
 using namespace forms;
 
 TOptionDlg* OptionDlg = nullptr;
+
+namespace {
+
+const std::wstring kOptionsSection = L"OPTIONS";
+
+core::KeptOptions EngineOptions(const engine::TScreenCam& cam) {
+    const std::int32_t index = cam.CompressorIndex;
+    const ICINFO* entry = core::IndexInCatalogue(index, cam.CompressorCount)
+                              ? &cam.Compressors[static_cast<std::size_t>(index)]
+                              : nullptr;
+    return {.compressor = entry ? core::FourCCText(entry->fccHandler) : L"",
+            .compressorName = entry ? engine::EntryDescription(*entry) : L"",
+            .quality = cam.Quality,
+            .keyFrameRate = cam.KeyFrameRate,
+            .captureInterval = cam.CaptureInterval,
+            .playbackRate = cam.PlaybackRate,
+            .drawCursor = cam.DrawCursor,
+            .highlightCursor = cam.HighlightCursor,
+            .showClicks = cam.ShowClicks};
+}
+
+void KeepOptions(const std::wstring& iniBase, const engine::TScreenCam& cam) {
+    // Written afresh, so that no key of an earlier or garbled section is left behind.
+    settings::EraseIniSection(iniBase, kOptionsSection);
+    for (const auto& [key, text] : core::KeptOptionTexts(EngineOptions(cam)))
+        settings::WriteIniString(iniBase, kOptionsSection, key, text);
+}
+
+} // namespace
+
+void LoadKeptOptions(const std::wstring& iniBase, engine::TScreenCam& cam) {
+    if (!settings::IniSectionExists(iniBase, kOptionsSection)) return;
+    // The compressor is found by its code in the catalogue, which is otherwise built only when
+    // the dialog opens.
+    cam.EnumCompressors();
+    const core::KeptOptions o = core::ReadKeptOptions(
+        [&](const std::wstring& key) {
+            return settings::ReadIniString(iniBase, kOptionsSection, key, L"");
+        },
+        EngineOptions(cam));
+    std::vector<core::CatalogueEntry> catalogue;
+    for (std::int32_t i = 0; i < cam.CompressorCount; ++i) {
+        const ICINFO& entry = cam.Compressors[static_cast<std::size_t>(i)];
+        catalogue.push_back({entry.fccHandler, engine::EntryDescription(entry)});
+    }
+    cam.CompressorIndex = core::KeptCompressorIndex(o, catalogue, cam.CompressorIndex);
+    cam.Quality = o.quality;
+    cam.KeyFrameRate = o.keyFrameRate;
+    cam.CaptureInterval = o.captureInterval;
+    cam.PlaybackRate = o.playbackRate;
+    cam.DrawCursor = o.drawCursor;
+    cam.HighlightCursor = o.highlightCursor;
+    cam.ShowClicks = o.showClicks;
+}
 
 TOptionDlg::TOptionDlg()
     : TForm({.caption = L"Options",
@@ -119,10 +177,9 @@ void TOptionDlg::EditOptions() {
     engine::TScreenCam& cam = *engine::ScreenCam;
     ComboBoxCompressor->Clear();
     const int count = cam.CompressorCount;
-    for (int i = 0; i < count; ++i) {
-        const wchar_t* description = cam.Compressors[static_cast<std::size_t>(i)].szDescription;
-        ComboBoxCompressor->AddItem(std::wstring(description, wcsnlen(description, 128)));
-    }
+    for (int i = 0; i < count; ++i)
+        ComboBoxCompressor->AddItem(
+            engine::EntryDescription(cam.Compressors[static_cast<std::size_t>(i)]));
     ComboBoxCompressor->AddItem(L"No Compression");
     const int index = cam.CompressorIndex;
     ComboBoxCompressor->SetItemIndex(index < 0 ? count : index);
@@ -135,6 +192,8 @@ void TOptionDlg::EditOptions() {
     CheckBoxDrawCursor->SetChecked(cam.DrawCursor);
     CheckBoxHighlight->SetChecked(cam.HighlightCursor);
     CheckBoxClicks->SetChecked(cam.ShowClicks);
+    CheckBoxKeep->SetChecked(!IniBaseName.empty() &&
+                             settings::IniSectionExists(IniBaseName, kOptionsSection));
     // A thumb that did not move raised no change: the labels follow the thumbs all the same.
     UpdateLabels();
     UpdateCompressorButtons();
@@ -154,6 +213,11 @@ void TOptionDlg::EditOptions() {
     cam.DrawCursor = CheckBoxDrawCursor->Checked();
     cam.HighlightCursor = CheckBoxHighlight->Checked();
     cam.ShowClicks = CheckBoxClicks->Checked();
+    if (IniBaseName.empty()) return;
+    if (CheckBoxKeep->Checked())
+        KeepOptions(IniBaseName, cam);
+    else
+        settings::EraseIniSection(IniBaseName, kOptionsSection);
 }
 
 void TOptionDlg::UpdateLabels() {

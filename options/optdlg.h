@@ -6,6 +6,12 @@
 #include "forms/SysControls.h"
 #include "ui/dxButtons.h"
 
+#include <string>
+
+namespace engine {
+class TScreenCam;
+}
+
 namespace options {
 
 // Created at start-up and kept for the whole run. It keeps no settings of its own: EditOptions
@@ -44,10 +50,14 @@ public:
     forms::TCheckBox* CheckBoxClicks = nullptr;
     forms::TCheckBox* CheckBoxKeep = nullptr;
 
+    // The settings file (without ".ini") the kept options live in; empty keeps nothing.
+    std::wstring IniBaseName;
+
     // Fills the controls from the engine, shows the dialog and, on OK, writes the values back:
     // the compressor and the quality first, then the key-frame interval, the capture interval,
-    // the playback rate and the cursor's switches. A key-frame text that is not an integer raises
-    // "'<text>' は整数ではありません" after the first two are written.
+    // the playback rate and the cursor's switches; then, by the Keep box (shown on when the file
+    // keeps options), keeps them in the settings file or removes them from it. A key-frame text
+    // that is not an integer raises "'<text>' は整数ではありません" after the first two are written.
     void EditOptions();
     // Sets the three value labels from the thumbs.
     void UpdateLabels();
@@ -63,5 +73,9 @@ public:
 };
 
 extern TOptionDlg* OptionDlg;
+
+// At start: where the settings file keeps options, builds the catalogue and gives the engine
+// those options, each unreadable one left at the engine's own value. Says nothing either way.
+void LoadKeptOptions(const std::wstring& iniBase, engine::TScreenCam& cam);
 
 } // namespace options

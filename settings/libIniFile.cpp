@@ -3,7 +3,9 @@
 #include "base/Handles.h"
 #include "core/Exception.h"
 #include "core/IniValue.h"
+#include "core/Text.h"
 
+#include <cwchar>
 #include <vector>
 
 namespace settings {
@@ -24,6 +26,10 @@ void CreateUnicodeFileIfMissing(const std::wstring& path) {
     const unsigned char bom[2] = {0xFF, 0xFE};
     DWORD written = 0;
     (void)WriteFile(file.get(), bom, sizeof bom, &written, nullptr);
+}
+
+[[noreturn]] void CannotWrite(const std::wstring& path) {
+    throw core::Exception(core::FormatMessageS(L"%s に書き込めません", path));
 }
 
 } // namespace
@@ -57,7 +63,31 @@ void WriteIniString(const std::wstring& base, const std::wstring& section, const
     const std::wstring path = IniPath(base);
     CreateUnicodeFileIfMissing(path);
     if (!WritePrivateProfileStringW(section.c_str(), key.c_str(), value.c_str(), path.c_str()))
-        throw core::Exception(core::FormatMessageS(L"%s に書き込めません", path));
+        CannotWrite(path);
+}
+
+bool IniSectionExists(const std::wstring& base, const std::wstring& section) {
+    // The names come back one after another, each ended by a NUL; a list that does not fit comes
+    // back cut at size less two, so read again in a larger buffer.
+    std::vector<wchar_t> buffer(1024);
+    DWORD n = 0;
+    for (;;) {
+        n = GetPrivateProfileSectionNamesW(buffer.data(), static_cast<DWORD>(buffer.size()),
+                                           IniPath(base).c_str());
+        if (n + 2 < buffer.size()) break;
+        buffer.resize(buffer.size() * 2);
+    }
+    for (const wchar_t* name = buffer.data(); name < buffer.data() + n && *name;
+         name += wcslen(name) + 1)
+        if (core::SameTextAscii(name, section)) return true;
+    return false;
+}
+
+void EraseIniSection(const std::wstring& base, const std::wstring& section) {
+    if (!IniSectionExists(base, section)) return;
+    const std::wstring path = IniPath(base);
+    if (!WritePrivateProfileStringW(section.c_str(), nullptr, nullptr, path.c_str()))
+        CannotWrite(path);
 }
 
 std::int32_t ReadIniInteger(const std::wstring& base, const std::wstring& section,

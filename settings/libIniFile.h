@@ -20,6 +20,11 @@ std::wstring ReadIniString(const std::wstring& base, const std::wstring& section
 void WriteIniString(const std::wstring& base, const std::wstring& section, const std::wstring& key,
                     const std::wstring& value);
 
+// Whether the file has the section (with or without keys); case aside, as the platform reads it.
+bool IniSectionExists(const std::wstring& base, const std::wstring& section);
+// Removes the section and its keys; a file without it is left as it is. Raises as WriteIniString.
+void EraseIniSection(const std::wstring& base, const std::wstring& section);
+
 std::int32_t ReadIniInteger(const std::wstring& base, const std::wstring& section,
                             const std::wstring& key, std::int32_t def);
 void WriteIniInteger(const std::wstring& base, const std::wstring& section, const std::wstring& key,

@@ -5,6 +5,7 @@
 #include "TestCompressors.h"
 #include "core/Exception.h"
 #include "engine/scrcam.h"
+#include "settings/libIniFile.h"
 
 #include <gtest/gtest.h>
 
@@ -141,6 +142,40 @@ TEST_F(OptionDlgTest, AKeyFrameTextThatIsNoIntegerFailsAfterCompressorAndQuality
     EXPECT_EQ(cam_->KeyFrameRate, 5);
     EXPECT_EQ(cam_->CaptureInterval, 100);
     EXPECT_EQ(cam_->PlaybackRate, 10);
+}
+
+TEST_F(OptionDlgTest, KeepWritesTheOptionsTheNextStartReadsAndOffRemovesThem) {
+    wchar_t tmp[MAX_PATH] = {};
+    GetTempPathW(MAX_PATH, tmp);
+    const std::wstring base = std::wstring(tmp) + L"quarnelby_keep";
+    DeleteFileW((base + L".ini").c_str());
+    settings::WriteIniString(base, L"FORM", L"MainLeft", L"40");
+    dlg_->IniBaseName = base;
+    cam_->EnumCompressors();
+    const int h264 = cam_->CompressorCount - 1; // the built-in encoder is listed last
+    Edit([&] {
+        EXPECT_FALSE(dlg_->CheckBoxKeep->Checked());
+        dlg_->ComboBoxCompressor->SetItemIndex(h264);
+        dlg_->TrackBarRecord->SetPosition(1000);
+        dlg_->CheckBoxClicks->SetChecked(true);
+        dlg_->CheckBoxKeep->SetChecked(true);
+        PostKey(VK_RETURN);
+    });
+    EXPECT_EQ(settings::ReadIniString(base, L"OPTIONS", L"Compressor", L""), L"H264");
+    engine::TScreenCam next; // the next start
+    options::LoadKeptOptions(base, next);
+    EXPECT_EQ(next.CompressorIndex, h264);
+    EXPECT_EQ(next.CaptureInterval, 60000);
+    EXPECT_TRUE(next.ShowClicks);
+
+    Edit([&] {
+        EXPECT_TRUE(dlg_->CheckBoxKeep->Checked());
+        dlg_->CheckBoxKeep->SetChecked(false);
+        PostKey(VK_RETURN);
+    });
+    EXPECT_FALSE(settings::IniSectionExists(base, L"OPTIONS"));
+    EXPECT_EQ(settings::ReadIniString(base, L"FORM", L"MainLeft", L""), L"40");
+    DeleteFileW((base + L".ini").c_str());
 }
 
 } // namespace
