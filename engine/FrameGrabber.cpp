@@ -2,6 +2,7 @@
 
 #include "engine/Messages.h"
 #include "engine/scrcam.h"
+#include "base/Dpi.h"
 #include "core/CaptureRules.h"
 
 #include <algorithm>
@@ -87,6 +88,7 @@ BITMAPINFOHEADER* TFrameGrabber::Grab(TScreenCam& cam, std::int32_t left, std::i
     if (bits != 16 && bits != 24 && bits != 32) return nullptr;
     if (!Prepare(width, height, bits)) return nullptr;
     BitBlt(memory_.get(), 0, 0, width, height, screen_->get(), left, top, SRCCOPY);
+    if (forRecording_ && (cam.HighlightCursor || cam.ShowClicks)) DrawMarks(cam, left, top);
     if (cam.DrawCursor) DrawCursor(cam.ArrowCursor, left, top);
     // GDI may batch the drawing; the pixels must be in the section before they are copied.
     GdiFlush();
@@ -166,6 +168,37 @@ void TFrameGrabber::DrawCursor(HCURSOR arrow, std::int32_t left, std::int32_t to
     DrawIcon(memory_.get(), x, y, arrow);
 }
 
+void TFrameGrabber::DrawMarks(TScreenCam& cam, std::int32_t left, std::int32_t top) {
+    // The blit's pixels must be in the section before they are blended.
+    GdiFlush();
+    // The camera frame lies over the recorded area, so its monitor's dpi is the recording's.
+    if (!dpi_) dpi_ = base::WindowDpi(cam.Owner());
+    const core::DibPixels dib{static_cast<std::uint8_t*>(pixels_), width_, height_,
+                              static_cast<int>(bits_)};
+    const bool clicks = cam.ShowClicks;
+    while (const std::optional<TPress> press = cam.TakeClick()) {
+        const core::Point at{press->at.x - left, press->at.y - top};
+        if (!clicks || at.x < 0 || at.y < 0 || at.x >= width_ || at.y >= height_) continue;
+        // The press's recording time; negative for one just before the recording's start.
+        const auto time = static_cast<std::int32_t>(press->clock - cam.StartTime);
+        rings_.Add({at, press->button, time});
+    }
+    if (clicks && !rings_.Empty()) {
+        // The time of the frame's stream position, as a player shows it.
+        const std::int32_t interval = std::max(1, cam.CaptureInterval.load());
+        const std::int64_t now =
+            std::int64_t{core::FrameSlot(cam.ElapsedTime, interval)} * interval;
+        std::array<core::Ring, core::ClickRings::kMaxRings> rings;
+        const std::size_t count = rings_.Frame(now, dpi_, rings);
+        for (std::size_t i = 0; i < count; ++i)
+            core::BlendRing(dib, rings[i]);
+    }
+    if (cam.HighlightCursor) {
+        POINT pos{};
+        if (GetCursorPos(&pos)) core::BlendHighlight(dib, {pos.x - left, pos.y - top}, dpi_);
+    }
+}
+
 BITMAPINFOHEADER* TScreenCam::GrabFrame(std::int32_t Left, std::int32_t Top, std::int32_t Width,
                                         std::int32_t Height) {
     TFrameGrabber* grabber = tGrabber;
@@ -176,7 +209,8 @@ BITMAPINFOHEADER* TScreenCam::GrabFrame(std::int32_t Left, std::int32_t Top, std
 }
 
 // The grab through a device-dependent bitmap and PackBitmap: for palette depths (GetDIBits then
-// fills the colour table) and when no DIB section can be had.
+// fills the colour table) and when no DIB section can be had. The cursor marks are not drawn
+// here: blending needs true colours, and palette displays are a rarity kept working as they were.
 BITMAPINFOHEADER* TScreenCam::GrabByPacking(std::int32_t Left, std::int32_t Top, std::int32_t Width,
                                             std::int32_t Height) {
     TWindowDC screen(nullptr);

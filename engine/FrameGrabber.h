@@ -3,6 +3,7 @@
 #pragma once
 
 #include "base/Handles.h"
+#include "core/CursorMarks.h"
 
 #include <windows.h>
 
@@ -48,6 +49,9 @@ private:
 // (ReleaseDC must be called by the thread that called GetDC).
 class TFrameGrabber {
 public:
+    // A recording's grabber also draws the cursor marks that are switched on; other grabs never.
+    explicit TFrameGrabber(bool forRecording = false) : forRecording_(forRecording) {}
+
     // The frame, or nullptr when this path cannot grab it (palette depths, no DIB section).
     BITMAPINFOHEADER* Grab(TScreenCam& cam, std::int32_t left, std::int32_t top, std::int32_t width,
                            std::int32_t height);
@@ -55,6 +59,7 @@ public:
 private:
     bool Prepare(std::int32_t width, std::int32_t height, std::uint32_t bits);
     void DrawCursor(HCURSOR arrow, std::int32_t left, std::int32_t top);
+    void DrawMarks(TScreenCam& cam, std::int32_t left, std::int32_t top);
 
     std::optional<base::TWindowDC> screen_;
     base::TMemoryDC memory_;
@@ -65,6 +70,9 @@ private:
     std::uint32_t bits_ = 0;
     HCURSOR hotSpotOf_ = nullptr;
     POINT hotSpot_{0, 0};
+    bool forRecording_;
+    core::ClickRings rings_;
+    int dpi_ = 0;
 };
 
 // Makes a grabber the one GrabFrame uses on this thread while it lives.

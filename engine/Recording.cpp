@@ -159,8 +159,11 @@ void TRecording::Record() {
 }
 
 void TRecording::GrabPasses() {
-    TFrameGrabber grabber;
+    TFrameGrabber grabber(true);
     const TThreadGrabber onThisThread(grabber);
+    // Presses left from an earlier recording's last moments are not this one's.
+    while (cam_.TakeClick()) {
+    }
     cam_.FramesWritten = 0;
     cam_.StartTime = cam_.Services.Clock();
     cam_.ElapsedTime = 0;

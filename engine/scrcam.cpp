@@ -117,6 +117,12 @@ void TScreenCam::StopRecording() {
     Recording = false;
 }
 
+void TScreenCam::AddClick(core::Point screen, core::MouseButton button) {
+    // A full queue drops the press: the grabbing thread takes them every frame, so only a
+    // stalled recording fills it, and then no ring is missed on screen.
+    if (Recording && ShowClicks && !Paused) (void)presses_.Push({screen, button, Services.Clock()});
+}
+
 std::vector<std::wstring> TScreenCam::RecordingFiles() const {
     std::lock_guard<std::mutex> lock(filesLock_);
     return files_;

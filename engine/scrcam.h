@@ -3,8 +3,10 @@
 #pragma once
 
 #include "base/Thread.h"
+#include "core/CursorMarks.h"
 #include "core/FileSplit.h"
 #include "core/Geometry.h"
+#include "core/SpscQueue.h"
 
 #include <windows.h>
 #include <vfw.h>
@@ -15,6 +17,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -38,6 +41,13 @@ struct TEngineServices {
 class TScreenCam;
 class TFrameGrabber;
 class TRecording;
+
+// A mouse press as the user-interface thread saw it: screen pixels and the engine's clock.
+struct TPress {
+    core::Point at;
+    core::MouseButton button = core::MouseButton::Left;
+    DWORD clock = 0;
+};
 
 // Names the next file of a recording when it switches files (see TScreenCam::NextFileName).
 using TNameSource = std::function<std::wstring()>;
@@ -122,6 +132,12 @@ public:
 
     HWND Owner() const { return owner_; }
 
+    // A press of a mouse button at a screen point, from the user-interface thread's mouse hook:
+    // kept for the recording's frames while a recording with ShowClicks runs and is not paused.
+    void AddClick(core::Point screen, core::MouseButton button);
+    // The oldest press not yet taken; only the recording's grabbing thread takes them.
+    std::optional<TPress> TakeClick() { return presses_.Pop(); }
+
     // Every file of the current (or last) recording, in recording order: the file it was started
     // with and each it went on in. Safe to call from any thread.
     std::vector<std::wstring> RecordingFiles() const;
@@ -187,6 +203,7 @@ private:
     HWND owner_;
     DWORD ownerThread_;
     std::unique_ptr<TFrameGrabber> grabber_; // the owner thread's
+    core::SpscQueue<TPress, 32> presses_;
     mutable std::mutex filesLock_;
     std::vector<std::wstring> files_;
 };

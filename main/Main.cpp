@@ -4,6 +4,7 @@
 #include "base/WinUtil.h"
 #include "core/Exception.h"
 #include "core/MainRules.h"
+#include "main/ClickHook.h"
 #include "main/Hotkeys.h"
 #include "main/RecordFolder.h"
 #include "main/Recovery.h"
@@ -132,6 +133,7 @@ void TfrmMain::FormCreate(TObject*) {
     const core::Rect restored = core::RestoreOntoMonitors(stored, base::Monitors());
     if (restored != stored) SetBounds(restored);
     ScreenCam = new engine::TScreenCam(Handle());
+    clickHook_ = std::make_unique<TClickHook>(*ScreenCam);
     ScreenCam->OnProgress = [this](engine::TScreenCam& cam) { ShowProgress(cam); };
     // Test hook: QUARNELBY_MAX_FILE_BYTES lowers the size at which a recording goes on in a new
     // file, so that tests of the program see the switch without writing a gigabyte.
@@ -205,6 +207,7 @@ void TfrmMain::DeleteUnfinishedRecording(const std::wstring& fileName) {
 }
 
 void TfrmMain::FormDestroy(TObject*) {
+    clickHook_.reset();
     delete ScreenCam;
     ScreenCam = nullptr;
 }
@@ -233,6 +236,7 @@ void TfrmMain::btnRecClick(TObject*) {
     // A worker still finishing the last recording (or no thread to be had) starts nothing, and
     // Record goes back up rather than show a recording that does not exist.
     if (!ScreenCam->StartRecording(rect, MakeFileName(folder, extension))) btnRec->SetDown(false);
+    clickHook_->Update();
 }
 
 void TfrmMain::btnPauseClick(TObject*) {
@@ -249,6 +253,7 @@ void TfrmMain::btnStopClick(TObject*) {
     btnPause->SetDown(false);
     btnRec->SetDown(false);
     ScreenCam->StopRecording();
+    clickHook_->Update();
     ShowRecordFolder();
     Delay(500);
 }
@@ -292,6 +297,8 @@ void TfrmMain::SpeedButton4Click(TObject*) {
     if (!options::OptionDlg) return;
     options::OptionDlg->IniBaseName = IniBaseName;
     options::OptionDlg->EditOptions();
+    // Click rings switched on or off during a recording take effect at once.
+    clickHook_->Update();
 }
 
 void TfrmMain::lstFocusKeyDown(TObject*, WORD& key, TShiftState shift) {

@@ -16,6 +16,7 @@
 namespace mainwin {
 
 class THotkeys;
+class TClickHook;
 
 // The picker lays the camera panel over a window through TCameraWindow.
 class TfrmMain : public forms::TForm, public picker::TCameraWindow {
@@ -88,6 +89,7 @@ private:
     std::atomic<HWND> progressWindow_{nullptr};
     core::Rect lastWindowPos_{};
     std::unique_ptr<THotkeys> hotkeys_;
+    std::unique_ptr<TClickHook> clickHook_;
 };
 
 // Right and bottom edge of the desktop work area; both left unchanged when it cannot be read.
