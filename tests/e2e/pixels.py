@@ -17,6 +17,10 @@
   pixels.py psnr FRAME SCREEN X Y SKIP
                                      the RGB PSNR in dB of FRAME, below its first SKIP rows, against
                                      the SCREEN image at offset X, Y ("inf" when they are the same)
+  pixels.py mark IMAGE CX CY R0 R1 red|yellow
+                                     counts the pixels at R0..R1 from CX, CY, left of it (where the
+                                     arrow is not drawn), that are red (a click ring over a bar of
+                                     another colour) or white tinted yellow (the cursor highlight)
   pixels.py same IMAGE1 IMAGE2       compares two images of one size; prints the differing pixels
   pixels.py outline SHOT BEFORE X Y W H
                                      checks SHOT shows a 3-pixel outline of one colour, lime or red,
@@ -123,6 +127,18 @@ def outline(shot, before, x, y, w, h):
     return names.get(next(iter(colours)), "?"), problems
 
 
+def mark(img, cx, cy, r0, r1, kind):
+    def red(p):
+        return p[0] > 150 and p[0] - p[1] > 100 and p[0] - p[2] > 100
+
+    def yellow(p):
+        return p[0] > 200 and p[1] > 200 and p[2] < 200
+    test = red if kind == "red" else yellow
+    return sum(1 for y in range(max(0, cy - r1), min(img[1], cy + r1 + 1))
+               for x in range(max(0, cx - r1), min(img[0], cx - 1))
+               if r0 <= math.hypot(x - cx, y - cy) <= r1 and test(pixel(img, x, y)))
+
+
 def main(argv):
     if argv[1] == "bbox":
         box = bbox(load(argv[2]), tuple(int(v) for v in argv[3:6]))
@@ -161,6 +177,8 @@ def main(argv):
                     squares += (a - b) ** 2
                     count += 1
         print(f"{10 * math.log10(255 ** 2 * count / squares):.2f}" if squares else "inf")
+    elif argv[1] == "mark":
+        print(mark(load(argv[2]), *(int(v) for v in argv[3:7]), argv[7]))
     elif argv[1] == "same":
         a, b = load(argv[2]), load(argv[3])
         if a[:2] != b[:2]:
