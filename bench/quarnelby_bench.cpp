@@ -23,6 +23,7 @@
 #include "engine/Catalogue.h"
 #include "engine/msvc1drv.h"
 #include "engine/scrcam.h"
+#include "base/ScopeGuard.h"
 #include "base/Thread.h"
 #include "tests/common/Msvc1Decode.h"
 
@@ -481,16 +482,25 @@ void MeasureThroughput(engine::TScreenCam& cam) {
     }
 }
 
-// Pacing at the default interval; leaves the uncompressed recording as pacing_DIB.avi.
-void MeasurePacing(engine::TScreenCam& cam, int index) {
+// Pacing at the default interval; leaves the uncompressed recording as pacing_DIB.avi. With
+// `marks`, the same with the cursor highlight and click rings on (no presses come: the cost is
+// the highlight's blend and the rings' bookkeeping in every frame).
+void MeasurePacing(engine::TScreenCam& cam, int index, bool marks = false) {
+    cam.HighlightCursor = marks;
+    cam.ShowClicks = marks;
+    const auto marksOff = base::ScopeExit([&cam] {
+        cam.HighlightCursor = false;
+        cam.ShowClicks = false;
+    });
     cam.CompressorIndex = index;
     cam.CaptureInterval = 100;
     cam.PlaybackRate = 10;
-    const std::wstring file = options.dir + (index < 0          ? L"\\pacing_DIB.avi"
+    const std::wstring file = options.dir + (marks              ? L"\\pacing_marks.avi"
+                                             : index < 0        ? L"\\pacing_DIB.avi"
                                              : cam.RecordsMp4() ? L"\\pacing_compressed.mp4"
                                                                 : L"\\pacing_compressed.avi");
     TFigure f("pacing");
-    f.Add("compressor", CompressorName(cam, index))
+    f.Add("compressor", CompressorName(cam, index) + (marks ? ", cursor marks on" : ""))
         .Add("fourcc", CompressorFourcc(cam, index))
         .Add("capture_interval_ms", 100)
         .Add("duration_ms", options.pacingMs);
@@ -520,7 +530,7 @@ void MeasurePacing(engine::TScreenCam& cam, int index) {
     if (IsMp4Name(file)) f.Add("key_frames", rec.keyFrames);
     if (!rec.opened || frames == 0) f.Add("error", std::string("no frames in the file"));
     Emit(f);
-    if (index >= 0) DeleteFileW(file.c_str());
+    if (index >= 0 || marks) DeleteFileW(file.c_str());
 }
 
 // Top-down 0x00RRGGBB pixels of a bottom-up 16 (RGB555) or 32-bit DIB.
@@ -860,6 +870,7 @@ int Run(int argc, wchar_t** argv) {
     MeasureGrabs(cam);
     MeasureThroughput(cam);
     MeasurePacing(cam, -1);
+    MeasurePacing(cam, -1, true);
     if (msvc >= 0) MeasurePacing(cam, msvc);
     if (h264 >= 0) MeasurePacing(cam, h264);
     MeasureCodec();
