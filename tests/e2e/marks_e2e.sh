@@ -22,11 +22,15 @@ e2e_screenshot "$E2E_WORK/options-set.png"
 xdotool key Return
 e2e_wait_window_gone "Options" 5 || fail "OK did not close the options dialog"
 
-# A point in the middle of a bar (its part under the camera panel), in screen pixels: BAR_X BAR_Y.
+# A point in the middle of the bar of colour R G B, or of the bar $4 bars to its right (the white
+# bar is found beside the cyan one: the pattern's top band is white too), inside the camera
+# panel, in screen pixels: BAR_X BAR_Y.
 bar_middle() {
-    local x0 y0 x1 y1
-    read -r x0 y0 x1 y1 < <(e2e_pixels bbox "$E2E_WORK/before.png" "$@")
-    [ -n "$y1" ] || fail "no bar of colour $*"
+    local x0 y0 x1 y1 shift
+    read -r x0 y0 x1 y1 < <(e2e_pixels bbox "$E2E_WORK/before.png" "$1" "$2" "$3")
+    [ -n "$y1" ] || fail "no bar of colour $1 $2 $3"
+    shift=$(((x1 - x0 + 1) * ${4:-0}))
+    x0=$((x0 + shift)) x1=$((x1 + shift))
     x0=$((x0 > MENU_X0 ? x0 : MENU_X0)); x1=$((x1 < MENU_X1 ? x1 : MENU_X1))
     y0=$((y0 > CAM_TOP ? y0 : CAM_TOP)); y1=$((y1 < MENU_TOP - 1 ? y1 : MENU_TOP - 1))
     [ $((x1 - x0)) -gt 30 ] && [ $((y1 - y0)) -gt 60 ] || fail "bar $* not under the panel"
@@ -34,8 +38,9 @@ bar_middle() {
 }
 bar_middle 0 0 255
 click_x=$BAR_X click_y=$BAR_Y
-bar_middle 255 255 255
+bar_middle 0 255 255 1
 rest_x=$BAR_X rest_y=$BAR_Y
+echo "click at $click_x,$click_y (blue), cursor rests at $rest_x,$rest_y (white)"
 
 e2e_click_tool 1     # Record
 sleep 1.6
