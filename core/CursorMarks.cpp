@@ -73,8 +73,7 @@ std::size_t ClickRings::Frame(std::int64_t now, int dpi, std::array<Ring, kMaxRi
         const std::int64_t age = e.drawn ? std::max<std::int64_t>(0, now - e.click.time) : 0;
         if (age >= kRingLifeMs) continue;
         e.drawn = true;
-        rings[shown++] = {e.click.at,
-                          RingAt(e.click.button, static_cast<std::uint32_t>(age), dpi)};
+        rings[shown++] = {e.click.at, RingAt(e.click.button, static_cast<std::uint32_t>(age), dpi)};
         entries_[kept++] = e;
     }
     count_ = kept;
@@ -85,7 +84,8 @@ void BlendAnnulus(const DibPixels& dib, Point centre, double inner, double outer
                   Rgb colour, int alpha) {
     if (alpha <= 0 || outer <= 0 || !dib.bits) return;
     const int bytes = dib.bitsPerPixel / 8;
-    const std::size_t stride = (static_cast<std::size_t>(dib.width) * dib.bitsPerPixel + 31) / 32 * 4;
+    const std::size_t stride =
+        (static_cast<std::size_t>(dib.width) * dib.bitsPerPixel + 31) / 32 * 4;
     const int reach = static_cast<int>(std::ceil(outer));
     const int y0 = std::max(0, centre.y - reach), y1 = std::min(dib.height - 1, centre.y + reach);
     const int x0 = std::max(0, centre.x - reach), x1 = std::min(dib.width - 1, centre.x + reach);
@@ -99,7 +99,8 @@ void BlendAnnulus(const DibPixels& dib, Point centre, double inner, double outer
             double cover = std::clamp((outer - d) / f, 0.0, 1.0);
             if (inner > 0) cover *= std::clamp((d - inner) / f, 0.0, 1.0);
             const int a = static_cast<int>(alpha * cover + 0.5);
-            if (a > 0) BlendPixel(row + static_cast<std::size_t>(x) * bytes, dib.bitsPerPixel, colour, a);
+            if (a > 0)
+                BlendPixel(row + static_cast<std::size_t>(x) * bytes, dib.bitsPerPixel, colour, a);
         }
     }
 }

@@ -19,7 +19,8 @@ struct Frame {
     DibPixels Dib() { return {bytes.data(), width, height, bpp}; }
     // Red of the pixel at (x, y) counted from the top.
     int Red(int x, int y) const {
-        const std::uint8_t* p = &bytes[static_cast<std::size_t>((height - 1 - y) * stride + x * bpp / 8)];
+        const std::uint8_t* p =
+            &bytes[static_cast<std::size_t>((height - 1 - y) * stride + x * bpp / 8)];
         if (bpp == 16) return ((p[0] | (p[1] << 8)) >> 10) & 31;
         return p[2];
     }
@@ -102,9 +103,9 @@ TEST(CursorMarksTest, HighlightTintsTheHotSpotYellowHalfWay) {
     Frame f(60, 60, 32);
     BlendHighlight(f.Dib(), {30, 10}, 96);
     const std::uint8_t* p = &f.bytes[static_cast<std::size_t>((60 - 1 - 10) * f.stride + 30 * 4)];
-    EXPECT_LT(p[0], 0x40); // blue gives way
-    EXPECT_GT(p[2], 0x40); // red and green rise
-    EXPECT_LT(p[2], 0xF0); // but the screen still shows through
+    EXPECT_LT(p[0], 0x40);          // blue gives way
+    EXPECT_GT(p[2], 0x40);          // red and green rise
+    EXPECT_LT(p[2], 0xF0);          // but the screen still shows through
     EXPECT_EQ(f.Red(30, 35), 0x40); // 25 px below: outside the 20 px radius
 }
 
