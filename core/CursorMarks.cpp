@@ -58,7 +58,9 @@ RingStage RingAt(MouseButton button, std::uint32_t ageMs, int dpi) {
     return s;
 }
 
-void ClickRings::Add(const Click& click) {
+void ClickRings::Add(const Click& click, Size frame) {
+    if (click.at.x < 0 || click.at.y < 0 || click.at.x >= frame.width || click.at.y >= frame.height)
+        return;
     if (count_ == kMaxRings) {
         std::move(entries_.begin() + 1, entries_.end(), entries_.begin());
         --count_;

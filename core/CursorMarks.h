@@ -49,8 +49,9 @@ class ClickRings {
 public:
     static constexpr std::size_t kMaxRings = 8;
 
-    // The oldest ring makes room when all places are taken.
-    void Add(const Click& click);
+    // A press outside the frame of this size leaves no ring; the oldest ring makes room when all
+    // places are taken.
+    void Add(const Click& click, Size frame);
     // The rings of the frame at recording time `now`; rings past their life are dropped.
     std::size_t Frame(std::int64_t now, int dpi, std::array<Ring, kMaxRings>& rings);
     bool Empty() const { return count_ == 0; }

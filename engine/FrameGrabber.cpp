@@ -178,10 +178,10 @@ void TFrameGrabber::DrawMarks(TScreenCam& cam, std::int32_t left, std::int32_t t
     const bool clicks = cam.ShowClicks;
     while (const std::optional<TPress> press = cam.TakeClick()) {
         const core::Point at{press->at.x - left, press->at.y - top};
-        if (!clicks || at.x < 0 || at.y < 0 || at.x >= width_ || at.y >= height_) continue;
+        if (!clicks) continue;
         // The press's recording time; negative for one just before the recording's start.
         const auto time = static_cast<std::int32_t>(press->clock - cam.StartTime);
-        rings_.Add({at, press->button, time});
+        rings_.Add({at, press->button, time}, {width_, height_});
     }
     if (clicks && !rings_.Empty()) {
         // The time of the frame's stream position, as a player shows it.

@@ -59,7 +59,8 @@ TEST(CursorMarksTest, RingGrowsAndFadesOutOverItsLife) {
 TEST(CursorMarksTest, ClickShowsInTheNextFrameAtOneFrameASecond) {
     ClickRings rings;
     std::array<Ring, ClickRings::kMaxRings> out;
-    rings.Add({{5, 6}, MouseButton::Right, 1300});
+    rings.Add({{5, 6}, MouseButton::Right, 1300}, {20, 10});
+    rings.Add({{20, 6}, MouseButton::Left, 1300}, {20, 10}); // just outside the frame
     // The frame at 2000 ms is 700 ms after the press: it still shows the first stage.
     ASSERT_EQ(rings.Frame(2000, 96, out), 1u);
     EXPECT_EQ(out[0].at, (Point{5, 6}));
@@ -71,7 +72,7 @@ TEST(CursorMarksTest, ClickShowsInTheNextFrameAtOneFrameASecond) {
 TEST(CursorMarksTest, DrawnRingAgesWithTheRecordingTime) {
     ClickRings rings;
     std::array<Ring, ClickRings::kMaxRings> out;
-    rings.Add({{0, 0}, MouseButton::Left, 100});
+    rings.Add({{0, 0}, MouseButton::Left, 100}, {20, 10});
     ASSERT_EQ(rings.Frame(100, 96, out), 1u);
     ASSERT_EQ(rings.Frame(300, 96, out), 1u);
     EXPECT_EQ(out[0].stage.alpha, RingAt(MouseButton::Left, 200, 96).alpha);
