@@ -32,30 +32,35 @@ void CreateUnicodeFileIfMissing(const std::wstring& path) {
     throw core::Exception(core::FormatMessageS(L"%s に書き込めません", path));
 }
 
-} // namespace
-
-std::wstring GetAppDir() {
-    std::vector<wchar_t> buffer(MAX_PATH);
+// What read(buffer, size) gives, read again in a buffer of twice the size until it leaves more
+// than `slack` characters free: the module and profile functions cut what does not fit, with
+// nothing to tell it from a text of that length.
+template <class Read> std::wstring ReadWhole(std::size_t size, DWORD slack, Read read) {
+    std::vector<wchar_t> buffer(size);
     for (;;) {
-        DWORD n = GetModuleFileNameW(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
-        if (n < buffer.size()) return core::AppDirFromModulePath(std::wstring(buffer.data(), n));
+        const DWORD n = read(buffer.data(), static_cast<DWORD>(buffer.size()));
+        if (n + slack < buffer.size()) return std::wstring(buffer.data(), n);
         buffer.resize(buffer.size() * 2);
     }
 }
 
+} // namespace
+
+std::wstring GetAppDir() {
+    return core::AppDirFromModulePath(ReadWhole(MAX_PATH, 0, [](wchar_t* b, DWORD size) {
+        return GetModuleFileNameW(nullptr, b, size);
+    }));
+}
+
 std::wstring ReadIniString(const std::wstring& base, const std::wstring& section,
                            const std::wstring& key, const std::wstring& def) {
-    // A value longer than the buffer comes back cut to the buffer's size less one, with nothing
-    // to tell it from a value of that length: read again in a larger buffer until it fits, so that
-    // a cut value (a folder's prefix, say) is never taken for the stored one.
-    std::vector<wchar_t> buffer(2048);
-    for (;;) {
-        const DWORD n =
-            GetPrivateProfileStringW(section.c_str(), key.c_str(), def.c_str(), buffer.data(),
-                                     static_cast<DWORD>(buffer.size()), IniPath(base).c_str());
-        if (n + 1 < buffer.size()) return std::wstring(buffer.data(), n);
-        buffer.resize(buffer.size() * 2);
-    }
+    // A value longer than the buffer comes back cut to the buffer's size less one; it is read
+    // whole, so that a cut value (a folder's prefix, say) is never taken for the stored one.
+    const std::wstring path = IniPath(base);
+    return ReadWhole(2048, 1, [&](wchar_t* b, DWORD size) {
+        return GetPrivateProfileStringW(section.c_str(), key.c_str(), def.c_str(), b, size,
+                                        path.c_str());
+    });
 }
 
 void WriteIniString(const std::wstring& base, const std::wstring& section, const std::wstring& key,
@@ -68,16 +73,12 @@ void WriteIniString(const std::wstring& base, const std::wstring& section, const
 
 bool IniSectionExists(const std::wstring& base, const std::wstring& section) {
     // The names come back one after another, each ended by a NUL; a list that does not fit comes
-    // back cut at size less two, so read again in a larger buffer.
-    std::vector<wchar_t> buffer(1024);
-    DWORD n = 0;
-    for (;;) {
-        n = GetPrivateProfileSectionNamesW(buffer.data(), static_cast<DWORD>(buffer.size()),
-                                           IniPath(base).c_str());
-        if (n + 2 < buffer.size()) break;
-        buffer.resize(buffer.size() * 2);
-    }
-    for (const wchar_t* name = buffer.data(); name < buffer.data() + n && *name;
+    // back cut at the size less two.
+    const std::wstring path = IniPath(base);
+    const std::wstring names = ReadWhole(1024, 2, [&](wchar_t* b, DWORD size) {
+        return GetPrivateProfileSectionNamesW(b, size, path.c_str());
+    });
+    for (const wchar_t* name = names.c_str(); name < names.c_str() + names.size() && *name;
          name += wcslen(name) + 1)
         if (core::SameTextAscii(name, section)) return true;
     return false;
