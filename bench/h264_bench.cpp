@@ -7,7 +7,7 @@
 //   h264_bench --sweep [--frames N] [--step S]
 //       1280x720, one thread, a row per quantiser the quality scale reaches
 // The conversion column is the PSNR of the source's own I420 (what 4:2:0 alone loses).
-#include "core/H264Encoder.h"
+#include "media/H264Encoder.h"
 #include "tests/common/H264Tools.h"
 #include "tests/common/SyntheticScene.h"
 
@@ -20,7 +20,7 @@
 #include <string>
 #include <vector>
 
-using namespace core;
+using namespace media;
 using namespace testing_h264;
 
 namespace {

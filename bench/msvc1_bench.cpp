@@ -3,7 +3,7 @@
 //
 //   msvc1_bench [WIDTHxHEIGHT] [QUALITY] [RAW_OUT]
 //   msvc1_bench --psnr WIDTHxHEIGHT DECODED.bgr0   (mean PSNR of decoded raw BGRX frames)
-#include "core/Msvc1Encoder.h"
+#include "media/Msvc1Encoder.h"
 #include "tests/common/Msvc1Decode.h"
 #include "tests/common/SyntheticScene.h"
 
@@ -79,9 +79,9 @@ int main(int argc, char** argv) {
         std::fclose(f);
     }
 
-    core::TMsvc1Encoder enc;
+    media::TMsvc1Encoder enc;
     if (!enc.Begin(w, h, 32)) return 1;
-    std::vector<std::uint8_t> out(core::Msvc1MaxFrameBytes(w, h));
+    std::vector<std::uint8_t> out(media::Msvc1MaxFrameBytes(w, h));
     std::vector<std::uint16_t> picture;
     double ms = 0, msMoving = 0, psnr = 0;
     std::size_t bytes = 0, keyBytes = 0, deltaBytes = 0, stillDeltaBytes = 0;

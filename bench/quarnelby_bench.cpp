@@ -13,12 +13,12 @@
 // input, for other encoders), codec_ours.avi (our Video 1's output) and codec_h264.mp4 (our
 // H.264's). Every figure names the scene shown (--scene, "moving" unless given); for a scene other
 // than the moving one only the codec figures are measured, on an uncompressed recording of it.
-#include "core/ColourConvert.h"
-#include "core/H264Encoder.h"
-#include "core/Mp4Recovery.h"
-#include "core/Mp4Writer.h"
-#include "core/Msvc1Encoder.h"
-#include "core/FileSplit.h"
+#include "media/ColourConvert.h"
+#include "media/H264Encoder.h"
+#include "media/Mp4Recovery.h"
+#include "media/Mp4Writer.h"
+#include "media/Msvc1Encoder.h"
+#include "media/FileSplit.h"
 #include "core/Text.h"
 #include "engine/Catalogue.h"
 #include "engine/msvc1drv.h"
@@ -229,7 +229,7 @@ TAviContents ReadAvi(const std::wstring& path, std::size_t keep = 0) {
 }
 
 // A whole file in memory for the MP4 reader, which only reads.
-class TFileInMemory : public core::RecoveryFile {
+class TFileInMemory : public media::RecoveryFile {
 public:
     explicit TFileInMemory(const std::wstring& path) {
         if (FILE* f = _wfopen(path.c_str(), L"rb")) {
@@ -264,7 +264,7 @@ struct TRecorded {
 };
 
 bool IsMp4Name(const std::wstring& path) {
-    return core::SameTextAscii(core::ExtensionOf(path), L".mp4");
+    return core::SameTextAscii(media::ExtensionOf(path), L".mp4");
 }
 
 TRecorded ReadRecording(const std::wstring& path) {
@@ -272,11 +272,11 @@ TRecorded ReadRecording(const std::wstring& path) {
     if (IsMp4Name(path)) {
         TFileInMemory file(path);
         std::string why;
-        std::vector<core::Mp4Sample> samples;
-        if (!core::ReadMp4(file, why, &samples)) return r;
+        std::vector<media::Mp4Sample> samples;
+        if (!media::ReadMp4(file, why, &samples)) return r;
         r.opened = true;
         r.formatFourcc = "avc1";
-        for (const core::Mp4Sample& s : samples) {
+        for (const media::Mp4Sample& s : samples) {
             r.positions.push_back(static_cast<long long>(s.time));
             r.sizes.push_back(s.size);
             r.keyFrames += s.sync ? 1 : 0;
@@ -329,7 +329,7 @@ bool WriteAvi(const std::wstring& path, const BITMAPINFOHEADER& format, DWORD ha
 // Measurements
 
 std::size_t FrameBytes(int w, int h, int bpp) {
-    return core::DibRowBytes(w, bpp) * static_cast<std::size_t>(h);
+    return media::DibRowBytes(w, bpp) * static_cast<std::size_t>(h);
 }
 
 void MeasureGrabs(engine::TScreenCam& cam) {
@@ -536,7 +536,7 @@ void MeasurePacing(engine::TScreenCam& cam, int index, bool marks = false) {
 // Top-down 0x00RRGGBB pixels of a bottom-up 16 (RGB555) or 32-bit DIB.
 std::vector<std::uint32_t> DibPixels(const std::uint8_t* dib, int w, int h, int bpp) {
     std::vector<std::uint32_t> px(static_cast<std::size_t>(w) * h);
-    const std::size_t row = core::DibRowBytes(w, bpp);
+    const std::size_t row = media::DibRowBytes(w, bpp);
     for (int y = 0; y < h; ++y) {
         const std::uint8_t* src = dib + static_cast<std::size_t>(h - 1 - y) * row;
         std::uint32_t* dst = px.data() + static_cast<std::size_t>(y) * w;
@@ -557,7 +557,7 @@ std::vector<std::uint32_t> DibPixels(const std::uint8_t* dib, int w, int h, int 
 }
 
 // Where TMp4Writer's bytes go: a file written front to back, its header filled in at the end.
-class TMp4FileSink : public core::Mp4Sink {
+class TMp4FileSink : public media::Mp4Sink {
 public:
     explicit TMp4FileSink(const std::wstring& path) : file_(_wfopen(path.c_str(), L"wb")) {}
     ~TMp4FileSink() override { Close(); }
@@ -585,11 +585,11 @@ void MeasureH264(const std::vector<std::vector<std::uint8_t>>& source, int w, in
     TFigure f("codec");
     f.Add("encoder", std::string("ours h264"));
     constexpr int kRate = 10, kIdrEvery = 10 * kRate;
-    core::TH264Encoder enc;
+    media::TH264Encoder enc;
     std::string why;
     if (!enc.Open({.width = w,
                    .height = h,
-                   .quality = core::kH264DefaultQuality,
+                   .quality = media::kH264DefaultQuality,
                    .frameRate = static_cast<float>(kRate)},
                   why)) {
         f.Add("error", "the H.264 encoder refuses the frames: " + why);
@@ -602,7 +602,7 @@ void MeasureH264(const std::vector<std::vector<std::uint8_t>>& source, int w, in
     std::uint8_t* u = y + static_cast<std::size_t>(w) * h;
     std::uint8_t* v = u + static_cast<std::size_t>(cw) * (h / 2);
     TMp4FileSink sink(options.dir + L"\\codec_h264.mp4");
-    core::TMp4Writer writer(sink);
+    media::TMp4Writer writer(sink);
     // The pictures as coded, for another encoder to start from the same 4:2:0 pictures.
     FILE* i420 = _wfopen((options.dir + L"\\codec_i420.yuv").c_str(), L"wb");
     bool i420Written = i420 != nullptr;
@@ -616,7 +616,7 @@ void MeasureH264(const std::vector<std::vector<std::uint8_t>>& source, int w, in
         const bool forceIdr = i == 0 || position - lastIdr >= kIdrEvery;
         bool idr = false;
         const double t0 = NowMs();
-        ok = core::DibToI420(source[i].data(), w, h, bpp, {y, u, v, w, cw, cw});
+        ok = media::DibToI420(source[i].data(), w, h, bpp, {y, u, v, w, cw, cw});
         const double t1 = NowMs();
         ok = ok &&
              enc.Encode(y, u, v, w, cw, std::int64_t{position} * 1000 / kRate, forceIdr, au, idr);
@@ -628,10 +628,10 @@ void MeasureH264(const std::vector<std::vector<std::uint8_t>>& source, int w, in
             i420Written && std::fwrite(planes.data(), 1, planes.size(), i420) == planes.size();
         if (i == 0) {
             firstIsIdr = idr;
-            core::TBytesView sps, pps;
-            for (const core::TBytesView nal : core::SplitAnnexB(au)) {
-                if (core::NalType(nal) == 7) sps = nal;
-                if (core::NalType(nal) == 8) pps = nal;
+            media::TBytesView sps, pps;
+            for (const media::TBytesView nal : media::SplitAnnexB(au)) {
+                if (media::NalType(nal) == 7) sps = nal;
+                if (media::NalType(nal) == 8) pps = nal;
             }
             ok = writer.Begin(static_cast<std::uint32_t>(w), static_cast<std::uint32_t>(h), kRate,
                               sps, pps);
@@ -653,8 +653,8 @@ void MeasureH264(const std::vector<std::vector<std::uint8_t>>& source, int w, in
     const double pFrames = n - static_cast<double>(idrs);
     f.Add("frames", static_cast<long long>(ms.size()))
         .Add("source_bpp", bpp)
-        .Add("quality", core::kH264DefaultQuality)
-        .Add("qp", core::QuantiserForQuality(core::kH264DefaultQuality))
+        .Add("quality", media::kH264DefaultQuality)
+        .Add("qp", media::QuantiserForQuality(media::kH264DefaultQuality))
         .Add("idr_every_frames", kIdrEvery)
         .Add("first_is_idr", firstIsIdr)
         .Add("idr_frames", idrs)
@@ -675,13 +675,13 @@ void MeasureMsvc1(const std::vector<std::vector<std::uint8_t>>& source, int w, i
     TFigure f("codec");
     f.Add("encoder", std::string("ours msvc1"));
     constexpr int kQuality = 6550, kKeyEvery = 5;
-    core::TMsvc1Encoder enc;
+    media::TMsvc1Encoder enc;
     if (!enc.Begin(w, h, bpp)) {
         f.Add("error", std::string("the encoder refuses the frames"));
         Emit(f);
         return;
     }
-    std::vector<std::uint8_t> out(core::Msvc1MaxFrameBytes(w, h));
+    std::vector<std::uint8_t> out(media::Msvc1MaxFrameBytes(w, h));
     std::vector<std::vector<std::uint8_t>> encoded;
     std::vector<bool> keys;
     std::vector<double> ms, psnr;

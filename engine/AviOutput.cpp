@@ -2,7 +2,7 @@
 
 #include "engine/Catalogue.h"
 #include "engine/FrameGrabber.h"
-#include "core/AviRecovery.h"
+#include "media/AviRecovery.h"
 
 #include <algorithm>
 #include <mutex>
@@ -73,7 +73,7 @@ TAviOutput::~TAviOutput() {
 
 HRESULT TAviOutput::Open(const std::wstring& name) {
     Close();
-    size_ = core::TAviSizeTracker(static_cast<std::uint32_t>(format_.size()));
+    size_ = media::TAviSizeTracker(static_cast<std::uint32_t>(format_.size()));
     std::lock_guard<std::mutex> manager(CompressorManagerLock());
     HRESULT hr = AVIFileOpenW(file_.put(), name.c_str(), OF_WRITE | OF_CREATE, nullptr);
     if (hr == 0) {
@@ -155,7 +155,7 @@ void TAviOutput::WriteNote(const std::wstring& name) {
     if (AVIStreamReadFormat(stream_.get(), 0, nullptr, &size) != 0 ||
         size < static_cast<LONG>(sizeof(BITMAPINFOHEADER)))
         return;
-    core::RecoveryNote n;
+    media::RecoveryNote n;
     n.format.resize(static_cast<std::size_t>(size));
     if (AVIStreamReadFormat(stream_.get(), 0, n.format.data(), &size) != 0) return;
     AVISTREAMINFOW info{};
@@ -169,8 +169,8 @@ void TAviOutput::WriteNote(const std::wstring& name) {
     n.rate = header_.dwRate;
     n.scale = header_.dwScale;
     n.start = header_.dwStart;
-    noteName_ = name + core::kRecoveryNoteSuffix;
-    note_ = WriteRecoveryNote(noteName_, core::FormatRecoveryNote(n));
+    noteName_ = name + media::kRecoveryNoteSuffix;
+    note_ = WriteRecoveryNote(noteName_, media::FormatRecoveryNote(n));
 }
 
 } // namespace engine

@@ -27,7 +27,7 @@ public:
     HRESULT Open(const std::wstring& name) override;
     HRESULT Write(const BITMAPINFOHEADER& frame, std::int32_t position, bool& fileSystem) override;
     void Close() override;
-    const core::TFileSize& Size() const override { return size_; }
+    const media::TFileSize& Size() const override { return size_; }
     std::uint64_t Prepare(const BITMAPINFOHEADER& frame, std::int32_t position) override;
 
 private:
@@ -46,7 +46,7 @@ private:
     HIC orphan_ = nullptr; // the compressing stream's own compressor instance (Wine)
     base::TKernelHandle note_;
     std::wstring noteName_;
-    core::TAviSizeTracker size_;
+    media::TAviSizeTracker size_;
     std::int32_t writtenPosition_ = 0;
     // The largest sample stored so far: a bound for the next one, whose compressed size is known
     // only once written.

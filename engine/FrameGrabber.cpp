@@ -173,8 +173,8 @@ void TFrameGrabber::DrawMarks(TScreenCam& cam, std::int32_t left, std::int32_t t
     GdiFlush();
     // The camera frame lies over the recorded area, so its monitor's dpi is the recording's.
     if (!dpi_) dpi_ = base::WindowDpi(cam.Owner());
-    const core::DibPixels dib{static_cast<std::uint8_t*>(pixels_), width_, height_,
-                              static_cast<int>(bits_)};
+    const media::DibPixels dib{static_cast<std::uint8_t*>(pixels_), width_, height_,
+                               static_cast<int>(bits_)};
     const bool clicks = cam.ShowClicks;
     while (const std::optional<TPress> press = cam.TakeClick()) {
         const core::Point at{press->at.x - left, press->at.y - top};
@@ -188,14 +188,14 @@ void TFrameGrabber::DrawMarks(TScreenCam& cam, std::int32_t left, std::int32_t t
         const std::int32_t interval = std::max(1, cam.CaptureInterval.load());
         const std::int64_t now =
             std::int64_t{core::FrameSlot(cam.ElapsedTime, interval)} * interval;
-        std::array<core::Ring, core::ClickRings::kMaxRings> rings;
+        std::array<media::Ring, media::ClickRings::kMaxRings> rings;
         const std::size_t count = rings_.Frame(now, dpi_, rings);
         for (std::size_t i = 0; i < count; ++i)
-            core::BlendRing(dib, rings[i]);
+            media::BlendRing(dib, rings[i]);
     }
     if (cam.HighlightCursor) {
         POINT pos{};
-        if (GetCursorPos(&pos)) core::BlendHighlight(dib, {pos.x - left, pos.y - top}, dpi_);
+        if (GetCursorPos(&pos)) media::BlendHighlight(dib, {pos.x - left, pos.y - top}, dpi_);
     }
 }
 

@@ -3,7 +3,7 @@
 #pragma once
 
 #include "base/Handles.h"
-#include "core/CursorMarks.h"
+#include "media/CursorMarks.h"
 
 #include <windows.h>
 
@@ -71,7 +71,7 @@ private:
     HCURSOR hotSpotOf_ = nullptr;
     POINT hotSpot_{0, 0};
     bool forRecording_;
-    core::ClickRings rings_;
+    media::ClickRings rings_;
     int dpi_ = 0;
 };
 

@@ -1,8 +1,8 @@
 #include "engine/Mp4Output.h"
 
 #include "engine/FrameGrabber.h"
-#include "core/AviRecovery.h"
-#include "core/ColourConvert.h"
+#include "media/AviRecovery.h"
+#include "media/ColourConvert.h"
 
 #include <vfw.h>
 
@@ -88,7 +88,7 @@ TMp4Output::~TMp4Output() {
 HRESULT TMp4Output::Open(const std::wstring& name) {
     Close();
     if (!encoder_.IsOpen()) {
-        core::H264Settings settings;
+        media::H264Settings settings;
         settings.width = width_;
         settings.height = height_;
         settings.quality = quality_;
@@ -101,9 +101,9 @@ HRESULT TMp4Output::Open(const std::wstring& name) {
                                               CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!sink_.file) return AVIERR_FILEOPEN;
     sink_.diskFull = false;
-    writer_ = std::make_unique<core::TMp4Writer>(sink_);
+    writer_ = std::make_unique<media::TMp4Writer>(sink_);
     name_ = name;
-    noteName_ = name + core::kRecoveryNoteSuffix;
+    noteName_ = name + media::kRecoveryNoteSuffix;
     note_ = WriteRecoveryNote(noteName_, kNoteText);
     return 0;
 }
@@ -113,16 +113,16 @@ HRESULT TMp4Output::Failure(bool& fileSystem) {
     return sink_.diskFull ? AVIERR_FILEWRITE : AVIERR_ERROR;
 }
 
-core::TI420Planes TMp4Output::Planes() {
+media::TI420Planes TMp4Output::Planes() {
     const int chromaWidth = width_ / 2;
     std::uint8_t* y = planes_.data();
     std::uint8_t* u = y + static_cast<std::size_t>(width_) * height_;
-    return {y, u, u + static_cast<std::size_t>(chromaWidth) * (height_ / 2), width_, chromaWidth,
-            chromaWidth};
+    return {y,      u,           u + static_cast<std::size_t>(chromaWidth) * (height_ / 2),
+            width_, chromaWidth, chromaWidth};
 }
 
 HRESULT TMp4Output::Encode(std::int32_t position, bool forceIdr) {
-    const core::TI420Planes p = Planes();
+    const media::TI420Planes p = Planes();
     const std::int64_t ms = std::int64_t{position} * 1000 / rate_;
     return encoder_.Encode(p.y, p.u, p.v, width_, width_ / 2, ms, forceIdr, coded_, codedIdr_)
                ? 0
@@ -132,7 +132,7 @@ HRESULT TMp4Output::Encode(std::int32_t position, bool forceIdr) {
 std::uint64_t TMp4Output::Prepare(const BITMAPINFOHEADER& frame, std::int32_t position) {
     prepared_ = AVIERR_BADFORMAT;
     if (frame.biWidth != width_ || frame.biHeight != height_ || frame.biBitCount != bitsPerPixel_ ||
-        !core::DibToI420(PixelRows(&frame), width_, height_, bitsPerPixel_, Planes()))
+        !media::DibToI420(PixelRows(&frame), width_, height_, bitsPerPixel_, Planes()))
         return frame.biSizeImage;
     const bool first = !writer_ || writer_->Samples() == 0;
     prepared_ = Encode(position, first || position - idrPosition_ >=
@@ -157,10 +157,10 @@ HRESULT TMp4Output::Write(const BITMAPINFOHEADER&, std::int32_t position, bool& 
     }
     if (first) {
         // The header carries the parameter sets that come with the file's first picture.
-        core::TBytesView sps, pps;
-        for (const core::TBytesView nal : core::SplitAnnexB(coded_)) {
-            if (core::NalType(nal) == 7) sps = nal;
-            if (core::NalType(nal) == 8) pps = nal;
+        media::TBytesView sps, pps;
+        for (const media::TBytesView nal : media::SplitAnnexB(coded_)) {
+            if (media::NalType(nal) == 7) sps = nal;
+            if (media::NalType(nal) == 8) pps = nal;
         }
         if (sps.empty() || pps.empty()) return AVIERR_COMPRESSOR;
         if (!writer_->Begin(static_cast<std::uint32_t>(width_), static_cast<std::uint32_t>(height_),

@@ -5,9 +5,9 @@
 #include "engine/RecordOutput.h"
 
 #include "base/Handles.h"
-#include "core/ColourConvert.h"
-#include "core/H264Encoder.h"
-#include "core/Mp4Writer.h"
+#include "media/ColourConvert.h"
+#include "media/H264Encoder.h"
+#include "media/Mp4Writer.h"
 
 #include <windows.h>
 
@@ -29,13 +29,13 @@ public:
     HRESULT Open(const std::wstring& name) override;
     HRESULT Write(const BITMAPINFOHEADER& frame, std::int32_t position, bool& fileSystem) override;
     void Close() override;
-    const core::TFileSize& Size() const override { return size_; }
+    const media::TFileSize& Size() const override { return size_; }
     // Codes the frame, so that the size checks before it know its exact size.
     std::uint64_t Prepare(const BITMAPINFOHEADER& frame, std::int32_t position) override;
 
 private:
     // The open file as the writer writes it.
-    class TFileSink : public core::Mp4Sink {
+    class TFileSink : public media::Mp4Sink {
     public:
         bool Write(const void* data, std::size_t size) override;
         bool WriteAt(std::uint64_t offset, const void* data, std::size_t size) override;
@@ -43,7 +43,7 @@ private:
         bool diskFull = false;
     };
     // The open file's size as the writer foresees it.
-    class TSize : public core::TFileSize {
+    class TSize : public media::TFileSize {
     public:
         explicit TSize(const TMp4Output& out) : out_(out) {}
         std::uint64_t ClosedSize() const override;
@@ -58,21 +58,21 @@ private:
 
     HRESULT Failure(bool& fileSystem);
     // The picture's three planes in planes_.
-    core::TI420Planes Planes();
+    media::TI420Planes Planes();
     HRESULT Encode(std::int32_t position, bool forceIdr);
 
     const int width_, height_, bitsPerPixel_;
     const std::uint32_t rate_;
     const int quality_;
     std::function<DWORD()> clock_;
-    core::TH264Encoder encoder_;
+    media::TH264Encoder encoder_;
     std::vector<std::uint8_t> planes_; // the picture in I420, reused
     // The frame Prepare coded: its access unit, whether it is an IDR, and the result.
     std::vector<std::uint8_t> coded_;
     bool codedIdr_ = false;
     HRESULT prepared_ = AVIERR_ERROR;
     TFileSink sink_;
-    std::unique_ptr<core::TMp4Writer> writer_;
+    std::unique_ptr<media::TMp4Writer> writer_;
     std::wstring name_;
     base::TKernelHandle note_;
     std::wstring noteName_;

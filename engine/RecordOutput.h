@@ -2,7 +2,7 @@
 #pragma once
 
 #include "base/Handles.h"
-#include "core/FileSplit.h"
+#include "media/FileSplit.h"
 
 #include <windows.h>
 
@@ -28,7 +28,7 @@ public:
     // Nothing when no file is open.
     virtual void Close() = 0;
     // The open file's size as written so far.
-    virtual const core::TFileSize& Size() const = 0;
+    virtual const media::TFileSize& Size() const = 0;
     // Readies the next frame, to be stored at `position` of the open file, and gives at least the
     // bytes it will take there; the loop then decides whether it goes to a new file instead.
     virtual std::uint64_t Prepare(const BITMAPINFOHEADER& frame, std::int32_t position) = 0;

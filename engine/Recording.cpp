@@ -21,7 +21,7 @@ using namespace base;
 namespace {
 
 std::wstring FolderForSpace(const std::wstring& file) {
-    const std::wstring folder = core::FolderOf(file);
+    const std::wstring folder = media::FolderOf(file);
     return folder.empty() ? std::wstring(L".\\") : folder + L"\\";
 }
 
@@ -186,8 +186,8 @@ bool TRecording::GrabPass() {
     for (;;) {
         const auto place =
             handOver_.Reserve(std::chrono::milliseconds(core::PacingSlice(cam_.CaptureInterval)));
-        if (place == core::THandOver<TGrabbed>::TPlace::Granted) break;
-        if (place == core::THandOver<TGrabbed>::TPlace::Abandoned || !cam_.Recording) return false;
+        if (place == media::THandOver<TGrabbed>::TPlace::Granted) break;
+        if (place == media::THandOver<TGrabbed>::TPlace::Abandoned || !cam_.Recording) return false;
     }
     // The recording's time starts with the first grab, not with the thread: a clock tick in
     // between would put the first frame past position 0, and Wine's reader cannot read a stream
@@ -260,7 +260,7 @@ bool TRecording::RoomFor(std::uint64_t bound, std::uint32_t empty, bool newFile)
         return freeAtQuery_ > writtenSinceQuery_ ? freeAtQuery_ - writtenSinceQuery_ : 0;
     };
     if (!queried_ || cam_.Services.Clock() - queriedAt_ >= 250 || estimate() < kNearlyFull) query();
-    return core::DiskHasRoom(out_->Size(), bound, empty, newFile, estimate());
+    return media::DiskHasRoom(out_->Size(), bound, empty, newFile, estimate());
 }
 
 bool TRecording::SwitchFiles() {
@@ -282,7 +282,7 @@ bool TRecording::Write(const TGrabbed& grabbed) {
                               ? static_cast<std::uint32_t>(slot - writtenSlot_ - 1)
                               : 0;
     const std::uint64_t bound = out_->Prepare(frame, slot - baseSlot_);
-    const bool switchFile = core::NeedsNewFile(out_->Size(), bound, empty, cam_.MaxFileBytes);
+    const bool switchFile = media::NeedsNewFile(out_->Size(), bound, empty, cam_.MaxFileBytes);
     if (!RoomFor(bound, empty, switchFile)) {
         lastResult_ = AVIERR_FILEWRITE;
         fileSystemFailure_ = true;

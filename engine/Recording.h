@@ -6,7 +6,7 @@
 #include "engine/FrameGrabber.h"
 #include "engine/RecordOutput.h"
 #include "engine/scrcam.h"
-#include "core/FrameHandOver.h"
+#include "media/FrameHandOver.h"
 #include "core/Geometry.h"
 
 #include <windows.h>
@@ -76,7 +76,7 @@ private:
     // A full disk or a write the file system refused: final, whatever the compressor.
     bool fileSystemFailure_ = false;
 
-    core::THandOver<TGrabbed> handOver_;
+    media::THandOver<TGrabbed> handOver_;
 
     // Grabbing thread: the last slot handed over, the last progress notification.
     std::int32_t lastSlot_ = 0;

@@ -2,7 +2,7 @@
 
 #include "base/Handles.h"
 
-#include "core/Msvc1Encoder.h"
+#include "media/Msvc1Encoder.h"
 #include "core/Text.h"
 
 #include <vfw.h>
@@ -25,8 +25,8 @@ constexpr DWORD kDefaultKeyFrameRate = 15;
 // One open compressor. The encoder keeps the picture the decoder shows, so each compressing
 // stream needs its own instance.
 struct TInstance {
-    core::TMsvc1Encoder encoder;
-    DWORD quality = core::kMsvc1DefaultQuality;
+    media::TMsvc1Encoder encoder;
+    DWORD quality = media::kMsvc1DefaultQuality;
 };
 
 // Instances are named by small numbers rather than pointers: the driver id travels through
@@ -47,12 +47,13 @@ TInstance* FindInstance(DWORD_PTR id) {
 bool InputAccepted(const BITMAPINFOHEADER* in) {
     return in != nullptr && in->biSize >= sizeof(BITMAPINFOHEADER) && in->biPlanes == 1 &&
            in->biCompression == BI_RGB && in->biHeight > 0 && // bottom-up rows only
-           core::Msvc1AcceptsFrame(in->biWidth, in->biHeight, in->biBitCount);
+           media::Msvc1AcceptsFrame(in->biWidth, in->biHeight, in->biBitCount);
 }
 
 bool OutputMatches(const BITMAPINFOHEADER* in, const BITMAPINFOHEADER* out) {
     return out->biSize >= sizeof(BITMAPINFOHEADER) &&
-           (core::SameFourCC(out->biCompression, kFccCram) || core::SameFourCC(out->biCompression, kFccMsvc)) &&
+           (core::SameFourCC(out->biCompression, kFccCram) ||
+            core::SameFourCC(out->biCompression, kFccMsvc)) &&
            out->biBitCount == 16 && out->biWidth == in->biWidth && out->biHeight == in->biHeight;
 }
 
@@ -72,7 +73,7 @@ LRESULT CompressGetFormat(const BITMAPINFOHEADER* in, BITMAPINFOHEADER* out) {
     out->biPlanes = 1;
     out->biBitCount = 16;
     out->biCompression = kFccCram;
-    out->biSizeImage = static_cast<DWORD>(core::Msvc1MaxFrameBytes(in->biWidth, in->biHeight));
+    out->biSizeImage = static_cast<DWORD>(media::Msvc1MaxFrameBytes(in->biWidth, in->biHeight));
     out->biXPelsPerMeter = in->biXPelsPerMeter;
     out->biYPelsPerMeter = in->biYPelsPerMeter;
     return ICERR_OK;
@@ -85,16 +86,16 @@ LRESULT Compress(TInstance& inst, ICCOMPRESS* ic) {
     const BITMAPINFOHEADER* in = ic->lpbiInput;
     if (!InputAccepted(in)) return ICERR_BADFORMAT;
     // A caller that skipped ICM_COMPRESS_BEGIN, or changed the frame size, starts a new sequence.
-    core::TMsvc1Encoder& enc = inst.encoder;
+    media::TMsvc1Encoder& enc = inst.encoder;
     if (!enc.Begun() || enc.Width() != in->biWidth || enc.Height() != in->biHeight ||
         enc.BitsPerPixel() != in->biBitCount)
         enc.Begin(in->biWidth, in->biHeight, in->biBitCount);
 
-    const DWORD quality = ic->dwQuality <= core::kMsvc1MaxQuality ? ic->dwQuality : inst.quality;
+    const DWORD quality = ic->dwQuality <= media::kMsvc1MaxQuality ? ic->dwQuality : inst.quality;
     const bool askKey = (ic->dwFlags & ICCOMPRESS_KEYFRAME) != 0;
     bool key = false;
     // The output buffer holds what ICM_COMPRESS_GET_SIZE asked for.
-    const std::size_t capacity = core::Msvc1MaxFrameBytes(in->biWidth, in->biHeight);
+    const std::size_t capacity = media::Msvc1MaxFrameBytes(in->biWidth, in->biHeight);
     const std::size_t size =
         enc.Encode(static_cast<const std::uint8_t*>(ic->lpInput), static_cast<int>(quality), askKey,
                    static_cast<std::uint8_t*>(ic->lpOutput), capacity, &key);
@@ -178,7 +179,7 @@ LRESULT HandleMessage(DWORD_PTR id, HDRVR driver, UINT message, LPARAM lParam1, 
         return 0; // no state to keep
     case ICM_GETDEFAULTQUALITY:
         if (lParam1 == 0) return ICERR_BADPARAM;
-        *reinterpret_cast<DWORD*>(lParam1) = core::kMsvc1DefaultQuality;
+        *reinterpret_cast<DWORD*>(lParam1) = media::kMsvc1DefaultQuality;
         return ICERR_OK;
     case ICM_GETQUALITY:
         if (lParam1 == 0 || inst == nullptr) return ICERR_BADPARAM;
@@ -186,7 +187,7 @@ LRESULT HandleMessage(DWORD_PTR id, HDRVR driver, UINT message, LPARAM lParam1, 
         return ICERR_OK;
     case ICM_SETQUALITY:
         if (inst == nullptr) return ICERR_BADPARAM;
-        if (static_cast<DWORD>(lParam1) <= core::kMsvc1MaxQuality)
+        if (static_cast<DWORD>(lParam1) <= media::kMsvc1MaxQuality)
             inst->quality = static_cast<DWORD>(lParam1);
         return ICERR_OK;
     case ICM_GETDEFAULTKEYFRAMERATE:
@@ -197,7 +198,7 @@ LRESULT HandleMessage(DWORD_PTR id, HDRVR driver, UINT message, LPARAM lParam1, 
         // Only the quality matters here; the formats may not be known yet.
         const auto* frames = reinterpret_cast<const ICCOMPRESSFRAMES*>(lParam1);
         if (frames == nullptr || inst == nullptr) return ICERR_BADPARAM;
-        if (frames->lQuality >= 0 && frames->lQuality <= core::kMsvc1MaxQuality)
+        if (frames->lQuality >= 0 && frames->lQuality <= media::kMsvc1MaxQuality)
             inst->quality = static_cast<DWORD>(frames->lQuality);
         return ICERR_OK;
     }
@@ -210,7 +211,7 @@ LRESULT HandleMessage(DWORD_PTR id, HDRVR driver, UINT message, LPARAM lParam1, 
     case ICM_COMPRESS_GET_SIZE: {
         const auto* in = reinterpret_cast<const BITMAPINFOHEADER*>(lParam1);
         if (!InputAccepted(in)) return 0;
-        return static_cast<LRESULT>(core::Msvc1MaxFrameBytes(in->biWidth, in->biHeight));
+        return static_cast<LRESULT>(media::Msvc1MaxFrameBytes(in->biWidth, in->biHeight));
     }
     case ICM_COMPRESS_BEGIN: {
         const auto* in = reinterpret_cast<const BITMAPINFOHEADER*>(lParam1);
@@ -257,7 +258,7 @@ bool SystemMsvcAccepts(unsigned bitsPerPixel) {
     format.header.biBitCount = static_cast<WORD>(bitsPerPixel);
     format.header.biCompression = BI_RGB;
     format.header.biSizeImage =
-        static_cast<DWORD>(core::DibRowBytes(320, static_cast<int>(bitsPerPixel)) * 200);
+        static_cast<DWORD>(media::DibRowBytes(320, static_cast<int>(bitsPerPixel)) * 200);
     if (bitsPerPixel <= 8) {
         format.header.biClrUsed = 1u << bitsPerPixel;
         for (unsigned i = 0; i < format.header.biClrUsed; ++i)
@@ -283,7 +284,7 @@ bool InstallOwnMsvc1IfNeeded(unsigned screenBitsPerPixel) {
     std::lock_guard<std::mutex> lock(gInstallLock);
     if (gInstalled) return true;
     // Ours helps only at depths it encodes.
-    if (!core::Msvc1AcceptsFrame(4, 4, static_cast<int>(screenBitsPerPixel))) return false;
+    if (!media::Msvc1AcceptsFrame(4, 4, static_cast<int>(screenBitsPerPixel))) return false;
     if (SystemMsvcAccepts(screenBitsPerPixel)) return false;
     gInstalled = ICInstall(ICTYPE_VIDEO, kFccMsvc, reinterpret_cast<LPARAM>(&Msvc1DriverProc),
                            nullptr, ICINSTALL_FUNCTION) != FALSE;

@@ -53,7 +53,7 @@ void TRecordAVIThread::Execute() {
     while (engine_.RecordAVI(rect_, name, nextFileName_) == -1) {
         const std::vector<std::wstring> files = engine_.RecordingFiles();
         if (!files.empty()) name = files.back();
-        if (core::SameTextAscii(core::ExtensionOf(name), L".mp4"))
+        if (core::SameTextAscii(media::ExtensionOf(name), L".mp4"))
             name = name.substr(0, name.size() - 4) + L".avi";
     }
 }
@@ -117,7 +117,7 @@ void TScreenCam::StopRecording() {
     Recording = false;
 }
 
-void TScreenCam::AddClick(core::Point screen, core::MouseButton button) {
+void TScreenCam::AddClick(core::Point screen, media::MouseButton button) {
     // A full queue drops the press: the grabbing thread takes them every frame, so only a
     // stalled recording fills it, and then no ring is missed on screen.
     if (Recording && ShowClicks && !Paused) (void)presses_.Push({screen, button, Services.Clock()});
@@ -154,7 +154,7 @@ std::wstring TScreenCam::NewFileName(const std::wstring& previous, const TNameSo
     SYSTEMTIME t{};
     GetLocalTime(&t);
     const core::DateTime now{t.wYear, t.wMonth, t.wDay, t.wHour, t.wMinute, t.wSecond};
-    return core::NextRecordFileName(
+    return media::NextRecordFileName(
         previous, core::DateStampOf(now) + core::TimeStampOf(now), [](const std::wstring& n) {
             return GetFileAttributesW(n.c_str()) != INVALID_FILE_ATTRIBUTES;
         });

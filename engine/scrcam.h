@@ -3,8 +3,8 @@
 #pragma once
 
 #include "base/Thread.h"
-#include "core/CursorMarks.h"
-#include "core/FileSplit.h"
+#include "media/CursorMarks.h"
+#include "media/FileSplit.h"
 #include "core/Geometry.h"
 #include "core/SpscQueue.h"
 
@@ -45,7 +45,7 @@ class TRecording;
 // A mouse press as the user-interface thread saw it: screen pixels and the engine's clock.
 struct TPress {
     core::Point at;
-    core::MouseButton button = core::MouseButton::Left;
+    media::MouseButton button = media::MouseButton::Left;
     DWORD clock = 0;
 };
 
@@ -134,7 +134,7 @@ public:
 
     // A press of a mouse button at a screen point, from the user-interface thread's mouse hook:
     // kept for the recording's frames while a recording with ShowClicks runs and is not paused.
-    void AddClick(core::Point screen, core::MouseButton button);
+    void AddClick(core::Point screen, media::MouseButton button);
     // The oldest press not yet taken; only the recording's grabbing thread takes them.
     std::optional<TPress> TakeClick() { return presses_.Pop(); }
 
@@ -174,7 +174,7 @@ public:
     // The size a recording file may reach (closed, with its index) before the recording goes on
     // in a new file. 1 GiB unless lowered, which tests and the QUARNELBY_MAX_FILE_BYTES start-up
     // hook do to see the switch without writing a gigabyte.
-    std::atomic<std::uint64_t> MaxFileBytes{core::kDefaultMaxFileBytes};
+    std::atomic<std::uint64_t> MaxFileBytes{media::kDefaultMaxFileBytes};
     // Names the next file of a recording when it switches files; called on the worker thread.
     // When unset (or it gives an empty name) the next file goes beside the current one, named
     // by the local time of the switch with the "_2", "_3", ... rule, never sorting before it.

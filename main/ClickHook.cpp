@@ -32,8 +32,8 @@ LRESULT CALLBACK TClickHook::Proc(int code, WPARAM wp, LPARAM lp) noexcept {
     if (code == HC_ACTION && gHooked && (wp == WM_LBUTTONDOWN || wp == WM_RBUTTONDOWN)) {
         const auto* info = reinterpret_cast<const MSLLHOOKSTRUCT*>(lp);
         gHooked->AddClick({info->pt.x, info->pt.y}, wp == WM_LBUTTONDOWN
-                                                        ? core::MouseButton::Left
-                                                        : core::MouseButton::Right);
+                                                        ? media::MouseButton::Left
+                                                        : media::MouseButton::Right);
     }
     return CallNextHookEx(nullptr, code, wp, lp);
 }

@@ -1,8 +1,8 @@
 #include "main/Recovery.h"
 
 #include "base/Handles.h"
-#include "core/FileSplit.h"
-#include "core/Mp4Recovery.h"
+#include "media/FileSplit.h"
+#include "media/Mp4Recovery.h"
 #include "core/Text.h"
 
 #include <windows.h>
@@ -13,11 +13,11 @@ namespace mainwin {
 
 namespace {
 
-using core::kRecoveryNoteSuffix;
+using media::kRecoveryNoteSuffix;
 constexpr DWORD kMaxNoteBytes = 1 << 16;
 
 // The recording's file as the rebuilding reads and writes it.
-class TWin32RecoveryFile : public core::RecoveryFile {
+class TWin32RecoveryFile : public media::RecoveryFile {
 public:
     explicit TWin32RecoveryFile(HANDLE file) : file_(file) {}
 
@@ -75,7 +75,7 @@ bool RecoverOne(const std::wstring& folder, const std::wstring& noteName, TRecov
         notePath.substr(0, notePath.size() - std::size(kRecoveryNoteSuffix) + 1);
     out.name = noteName.substr(0, noteName.size() - std::size(kRecoveryNoteSuffix) + 1);
     // An MP4 file needs nothing from its note: its whole fragments play as they are.
-    const bool mp4 = core::SameTextAscii(core::ExtensionOf(out.name), L".mp4");
+    const bool mp4 = core::SameTextAscii(media::ExtensionOf(out.name), L".mp4");
     // Held without sharing while this program's file is open; taken the same way here, so that
     // two instances starting together do not rebuild one file twice.
     base::TKernelHandle note = base::FileHandle(CreateFileW(
@@ -84,8 +84,8 @@ bool RecoverOne(const std::wstring& folder, const std::wstring& noteName, TRecov
     bool readable = false;
     const std::string text = ReadNote(note.get(), readable);
     std::string why;
-    const std::optional<core::RecoveryNote> parsed =
-        readable && !mp4 ? core::ParseRecoveryNote(text, why) : std::nullopt;
+    const std::optional<media::RecoveryNote> parsed =
+        readable && !mp4 ? media::ParseRecoveryNote(text, why) : std::nullopt;
     if (!parsed && !mp4) {
         out.why = readable ? why : "the note cannot be read";
         return true;
@@ -107,13 +107,13 @@ bool RecoverOne(const std::wstring& folder, const std::wstring& noteName, TRecov
         return true;
     }
     TWin32RecoveryFile file(recording.get());
-    const core::RecoveryResult result =
-        mp4 ? core::CutMp4Tail(file) : core::RecoverAvi(file, *parsed);
+    const media::RecoveryResult result =
+        mp4 ? media::CutMp4Tail(file) : media::RecoverAvi(file, *parsed);
     out.outcome = result.outcome;
     out.frames = result.frames;
     out.why = result.why;
     recording.reset();
-    if (result.outcome != core::RecoveryOutcome::LeftAlone) dropNote();
+    if (result.outcome != media::RecoveryOutcome::LeftAlone) dropNote();
     return true;
 }
 
@@ -129,7 +129,7 @@ std::vector<TRecoveredFile> RecoverRecordings(const std::wstring& folder) {
         // The notes of the program's own recordings: AVI and MP4 files.
         const std::wstring name = found.cFileName;
         const std::wstring extension =
-            core::ExtensionOf(name.substr(0, name.size() - std::size(kRecoveryNoteSuffix) + 1));
+            media::ExtensionOf(name.substr(0, name.size() - std::size(kRecoveryNoteSuffix) + 1));
         if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
             (core::SameTextAscii(extension, L".avi") || core::SameTextAscii(extension, L".mp4")))
             notes.push_back(name);
@@ -146,10 +146,10 @@ std::vector<TRecoveredFile> RecoverRecordings(const std::wstring& folder) {
 std::wstring RecoveryReport(const std::vector<TRecoveredFile>& files) {
     std::wstring rebuilt, left;
     for (const TRecoveredFile& f : files) {
-        if (f.outcome == core::RecoveryOutcome::Rebuilt)
+        if (f.outcome == media::RecoveryOutcome::Rebuilt)
             rebuilt += L"\r\n" + f.name + L": " + std::to_wstring(f.frames) +
                        (f.frames == 1 ? L" frame" : L" frames");
-        else if (f.outcome == core::RecoveryOutcome::LeftAlone)
+        else if (f.outcome == media::RecoveryOutcome::LeftAlone)
             left += L"\r\n" + f.name + L": " + std::wstring(f.why.begin(), f.why.end());
     }
     std::wstring report;

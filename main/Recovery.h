@@ -2,7 +2,7 @@
 // rebuilt from their recovery notes; the user is told what was done.
 #pragma once
 
-#include "core/AviRecovery.h"
+#include "media/AviRecovery.h"
 
 #include <cstdint>
 #include <string>
@@ -13,7 +13,7 @@ namespace mainwin {
 // What became of one file with a recovery note.
 struct TRecoveredFile {
     std::wstring name; // the recording's file name, without the folder
-    core::RecoveryOutcome outcome = core::RecoveryOutcome::LeftAlone;
+    media::RecoveryOutcome outcome = media::RecoveryOutcome::LeftAlone;
     std::uint32_t frames = 0;
     std::string why;
 };

@@ -49,7 +49,7 @@ TBytes AccessUnit(int n, bool idr) {
 
 void WriteTestFile(TMemoryFile& file, const std::vector<std::uint64_t>& ticks, int keyEvery,
                    const std::vector<int>& flushAfter, bool finish, std::uint32_t lastDuration) {
-    core::TMp4Writer writer(file);
+    media::TMp4Writer writer(file);
     writer.Begin(64, 48, 10, TestSps(), TestPps());
     for (int i = 0; i < static_cast<int>(ticks.size()); ++i) {
         writer.AddSample(AccessUnit(i, i % keyEvery == 0), ticks[i], i % keyEvery == 0);

@@ -1,8 +1,8 @@
 // The MP4 tests' file in memory and synthetic H.264 access units for the writer.
 #pragma once
 
-#include "core/AviRecovery.h"
-#include "core/Mp4Writer.h"
+#include "media/AviRecovery.h"
+#include "media/Mp4Writer.h"
 
 #include <cstdint>
 #include <vector>
@@ -13,7 +13,7 @@ using TBytes = std::vector<std::uint8_t>;
 
 // A file in memory that the writer writes and the tail cut reads and writes. Writes past failAfter
 // bytes fail (the disk is full), reads fail when failReads is set.
-struct TMemoryFile : core::Mp4Sink, core::RecoveryFile {
+struct TMemoryFile : media::Mp4Sink, media::RecoveryFile {
     TMemoryFile() = default;
     explicit TMemoryFile(TBytes b) : bytes(std::move(b)) {}
     bool Write(const void* data, std::size_t size) override {

@@ -2,18 +2,18 @@
 // and stay as it is; a file it leaves alone or finds finished is not written.
 #include "FuzzInput.h"
 #include "Mp4Testing.h"
-#include "core/AviRecovery.h"
+#include "media/AviRecovery.h"
 #include "core/Text.h"
 
 namespace {
 
 // Notes as the recording writes them: 32-bit frames uncompressed, Video 1, and 8-bit with its
 // colour table.
-core::RecoveryNote Note(std::uint32_t pick) {
+media::RecoveryNote Note(std::uint32_t pick) {
     const std::uint32_t bits[] = {32, 16, 8};
     const std::uint32_t compression[] = {0, core::FourCC("CRAM"), 0};
     const std::uint32_t n = pick % 3;
-    core::RecoveryNote note{8, 4, bits[n], compression[n], core::FourCC("MSVC"), 10, 1, 0, {}};
+    media::RecoveryNote note{8, 4, bits[n], compression[n], core::FourCC("MSVC"), 10, 1, 0, {}};
     const std::uint32_t header[] = {40, 8, 4, 1 | bits[n] << 16, compression[n]};
     for (const std::uint32_t v : header)
         for (int i = 0; i < 4; ++i)
@@ -26,17 +26,17 @@ core::RecoveryNote Note(std::uint32_t pick) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     fuzzing::TInput in(data, size);
-    const core::RecoveryNote note = Note(in.Take(1));
+    const media::RecoveryNote note = Note(in.Take(1));
     const testing_mp4::TBytes bytes(in.Rest(), in.Rest() + in.RestSize());
     testing_mp4::TMemoryFile file(bytes);
-    const core::RecoveryResult result = core::RecoverAvi(file, note);
-    if (result.outcome != core::RecoveryOutcome::Rebuilt) {
+    const media::RecoveryResult result = media::RecoverAvi(file, note);
+    if (result.outcome != media::RecoveryOutcome::Rebuilt) {
         FUZZ_CHECK(file.bytes == bytes);
-        FUZZ_CHECK((result.outcome == core::RecoveryOutcome::LeftAlone) == !result.why.empty());
+        FUZZ_CHECK((result.outcome == media::RecoveryOutcome::LeftAlone) == !result.why.empty());
         return 0;
     }
     const testing_mp4::TBytes rebuilt = file.bytes;
-    FUZZ_CHECK(core::RecoverAvi(file, note).outcome == core::RecoveryOutcome::Finished);
+    FUZZ_CHECK(media::RecoverAvi(file, note).outcome == media::RecoveryOutcome::Finished);
     FUZZ_CHECK(file.bytes == rebuilt);
     return 0;
 }

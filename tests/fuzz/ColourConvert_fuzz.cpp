@@ -1,8 +1,8 @@
 // The colour conversion fed any size, depth and pixels: it refuses what it cannot take, reads no
 // byte outside the frame, writes every sample in range, and its two paths agree.
 #include "FuzzInput.h"
-#include "core/ColourConvert.h"
-#include "core/Msvc1Encoder.h"
+#include "media/ColourConvert.h"
+#include "media/Msvc1Encoder.h"
 
 #include <algorithm>
 #include <vector>
@@ -17,7 +17,7 @@ struct TPlanes {
     }
     int cw;
     std::vector<std::uint8_t> y, u, v;
-    core::TI420Planes planes;
+    media::TI420Planes planes;
 };
 
 } // namespace
@@ -31,16 +31,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const int bits = depths[in.Take(1) % 4];
     const bool accepted = width > 0 && height > 0 && bits != 8;
     const std::size_t frameBytes =
-        accepted ? core::DibRowBytes(width, bits) * static_cast<std::size_t>(height) : 0;
+        accepted ? media::DibRowBytes(width, bits) * static_cast<std::size_t>(height) : 0;
     // Exactly the frame's bytes, so that the sanitizer sees a read past its end.
     std::vector<std::uint8_t> dib(frameBytes);
     for (std::size_t i = 0; i < frameBytes; ++i)
         dib[i] = in.RestSize() ? in.Rest()[i % in.RestSize()] : 0;
-    TPlanes fast(std::max(width, 1), std::max(height, 1)), plain(std::max(width, 1), std::max(height, 1));
-    FUZZ_CHECK(core::DibToI420(dib.data(), width, height, bits, fast.planes) == accepted);
+    TPlanes fast(std::max(width, 1), std::max(height, 1)),
+        plain(std::max(width, 1), std::max(height, 1));
+    FUZZ_CHECK(media::DibToI420(dib.data(), width, height, bits, fast.planes) == accepted);
     if (!accepted) return 0;
-    FUZZ_CHECK(core::DibToI420(dib.data(), width, height, bits, plain.planes,
-                               core::TConvertPath::Plain));
+    FUZZ_CHECK(media::DibToI420(dib.data(), width, height, bits, plain.planes,
+                                media::TConvertPath::Plain));
     FUZZ_CHECK(fast.y == plain.y && fast.u == plain.u && fast.v == plain.v);
     for (const std::uint8_t s : fast.y)
         FUZZ_CHECK(s >= 16 && s <= 235);

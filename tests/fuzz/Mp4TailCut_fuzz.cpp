@@ -2,25 +2,25 @@
 // as finished, whole to its end, and stay as it is; what it leaves alone is not written.
 #include "FuzzInput.h"
 #include "Mp4Testing.h"
-#include "core/Mp4Recovery.h"
+#include "media/Mp4Recovery.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const testing_mp4::TBytes bytes(data, data + size);
     testing_mp4::TMemoryFile file(bytes);
-    const core::RecoveryResult result = core::CutMp4Tail(file);
-    if (result.outcome != core::RecoveryOutcome::Rebuilt) {
+    const media::RecoveryResult result = media::CutMp4Tail(file);
+    if (result.outcome != media::RecoveryOutcome::Rebuilt) {
         FUZZ_CHECK(file.bytes == bytes);
         return 0;
     }
     const testing_mp4::TBytes cut = file.bytes;
-    FUZZ_CHECK(core::CutMp4Tail(file).outcome == core::RecoveryOutcome::Finished);
+    FUZZ_CHECK(media::CutMp4Tail(file).outcome == media::RecoveryOutcome::Finished);
     FUZZ_CHECK(file.bytes == cut);
     std::string why;
-    std::vector<core::Mp4Sample> samples;
-    const auto info = core::ReadMp4(file, why, &samples);
+    std::vector<media::Mp4Sample> samples;
+    const auto info = media::ReadMp4(file, why, &samples);
     FUZZ_CHECK(info && info->tail.empty() && info->wholeEnd == file.bytes.size());
     FUZZ_CHECK(samples.size() == result.frames);
-    for (const core::Mp4Sample& s : samples)
+    for (const media::Mp4Sample& s : samples)
         FUZZ_CHECK(s.offset <= file.bytes.size() && s.size <= file.bytes.size() - s.offset);
     return 0;
 }

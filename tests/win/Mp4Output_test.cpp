@@ -3,7 +3,7 @@
 #include "engine/scrcam.h"
 
 #include "EngineFixture.h"
-#include "core/Mp4Recovery.h"
+#include "media/Mp4Recovery.h"
 #include "tests/common/Mp4Testing.h"
 
 #include <gtest/gtest.h>
@@ -18,8 +18,8 @@ using namespace enginetest;
 namespace {
 
 struct TMp4ReadBack {
-    std::optional<core::Mp4FileInfo> info;
-    std::vector<core::Mp4Sample> samples;
+    std::optional<media::Mp4FileInfo> info;
+    std::vector<media::Mp4Sample> samples;
     std::string why;
 };
 
@@ -28,7 +28,7 @@ TMp4ReadBack ReadMp4File(const std::wstring& path) {
     testing_mp4::TMemoryFile file(
         {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()});
     TMp4ReadBack back;
-    back.info = core::ReadMp4(file, back.why, &back.samples);
+    back.info = media::ReadMp4(file, back.why, &back.samples);
     return back;
 }
 
@@ -88,8 +88,7 @@ TEST_F(Mp4OutputTest, AnOddPanelRecordsAsH264AtEvenSidesInBt709WithEveryFrame) {
     EXPECT_TRUE(back.samples.front().sync);
     EXPECT_EQ(back.samples.front().time, 0u);
     // Nearly one picture per 100 ms slot, each lasting until the next.
-    EXPECT_LE(back.samples.back().time + back.samples.back().duration,
-              back.samples.size() + 3);
+    EXPECT_LE(back.samples.back().time + back.samples.back().duration, back.samples.size() + 3);
 }
 
 TEST_F(Mp4OutputTest, EachFileOfALongRecordingBeginsWithAnIdrAndNoSlotIsLost) {
@@ -102,7 +101,7 @@ TEST_F(Mp4OutputTest, EachFileOfALongRecordingBeginsWithAnIdrAndNoSlotIsLost) {
     ASSERT_GE(files.size(), 3u);
     std::uint64_t samples = 0, ticks = 0;
     for (const std::wstring& f : files) {
-        EXPECT_EQ(core::ExtensionOf(f), L".mp4");
+        EXPECT_EQ(media::ExtensionOf(f), L".mp4");
         EXPECT_LE(FileSize(f), cam->MaxFileBytes.load());
         const TMp4ReadBack back = ReadMp4File(f);
         ASSERT_TRUE(back.info) << back.why;
@@ -132,7 +131,7 @@ TEST_F(Mp4OutputTest, AnIdrComesAtLeastEveryTenSecondsOfTheFile) {
     ASSERT_GT(back.samples.back().time, 150u);
     std::uint64_t lastIdr = 0;
     int idrs = 0;
-    for (const core::Mp4Sample& s : back.samples)
+    for (const media::Mp4Sample& s : back.samples)
         if (s.sync) {
             EXPECT_LE(s.time - lastIdr, 100u);
             lastIdr = s.time;

@@ -20,7 +20,8 @@ std::string ReadBytes(const std::wstring& path) {
 }
 
 void WriteBytes(const std::wstring& path, const std::string& bytes) {
-    std::ofstream(UnixPath(path), std::ios::binary).write(bytes.data(), std::streamsize(bytes.size()));
+    std::ofstream(UnixPath(path), std::ios::binary)
+        .write(bytes.data(), std::streamsize(bytes.size()));
 }
 
 // What the recording's writer leaves when the program ends before the file is closed: the
@@ -37,11 +38,11 @@ std::string UnfinishedFile(int frames) {
 }
 
 std::string Note() {
-    core::RecoveryNote note;
+    media::RecoveryNote note;
     note.width = kW, note.height = kH, note.bitCount = 32, note.rate = 10;
     BITMAPINFOHEADER f{sizeof f, kW, kH, 1, 32, BI_RGB, kW * kH * 4, 0, 0, 0, 0};
     note.format.assign(reinterpret_cast<BYTE*>(&f), reinterpret_cast<BYTE*>(&f) + sizeof f);
-    return core::FormatRecoveryNote(note);
+    return media::FormatRecoveryNote(note);
 }
 
 class RecoveryTest : public TEngineFixture {};
@@ -73,7 +74,7 @@ TEST_F(RecoveryTest, AnInterruptedFileIsRebuiltAndABadNoteKeepsItsFileAsItIs) {
     const std::vector<TRecoveredFile> files = RecoverRecordings(dir.Path());
     ASSERT_EQ(files.size(), 2u);
     EXPECT_EQ(files[0].name, L"crashed.avi");
-    EXPECT_EQ(files[0].outcome, core::RecoveryOutcome::Rebuilt);
+    EXPECT_EQ(files[0].outcome, media::RecoveryOutcome::Rebuilt);
     EXPECT_EQ(files[0].frames, 3u);
     EXPECT_FALSE(FileExists(dir.File(L"crashed.avi.recovering")));
     const TAviReadBack back = ReadAvi(dir.File(L"crashed.avi"));
@@ -81,7 +82,7 @@ TEST_F(RecoveryTest, AnInterruptedFileIsRebuiltAndABadNoteKeepsItsFileAsItIs) {
     EXPECT_EQ(back.length, 3);
     EXPECT_EQ(back.rate, 10u);
 
-    EXPECT_EQ(files[1].outcome, core::RecoveryOutcome::LeftAlone);
+    EXPECT_EQ(files[1].outcome, media::RecoveryOutcome::LeftAlone);
     EXPECT_EQ(ReadBytes(dir.File(L"garbled.avi")), bad);
     EXPECT_TRUE(FileExists(dir.File(L"garbled.avi.recovering")));
     const std::wstring report = RecoveryReport(files);
@@ -99,7 +100,7 @@ TEST_F(RecoveryTest, AKilledMp4RecordingIsCutBackToItsWholeFragmentsAndReported)
 
     const std::vector<TRecoveredFile> files = RecoverRecordings(dir.Path());
     ASSERT_EQ(files.size(), 1u);
-    EXPECT_EQ(files[0].outcome, core::RecoveryOutcome::Rebuilt) << files[0].why;
+    EXPECT_EQ(files[0].outcome, media::RecoveryOutcome::Rebuilt) << files[0].why;
     EXPECT_EQ(files[0].frames, 8u);
     EXPECT_FALSE(FileExists(dir.File(L"killed.mp4.recovering")));
     EXPECT_EQ(ReadBytes(dir.File(L"killed.mp4")).size(), whole.size());

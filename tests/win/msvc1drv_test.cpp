@@ -1,6 +1,6 @@
 #include "engine/msvc1drv.h"
 
-#include "core/Msvc1Encoder.h"
+#include "media/Msvc1Encoder.h"
 #include "tests/common/Msvc1Decode.h"
 #include "tests/common/SyntheticScene.h"
 
@@ -49,7 +49,7 @@ BITMAPINFOHEADER RgbHeader(int width, int height, int bitsPerPixel) {
     h.biPlanes = 1;
     h.biBitCount = static_cast<WORD>(bitsPerPixel);
     h.biCompression = BI_RGB;
-    h.biSizeImage = static_cast<DWORD>(core::DibRowBytes(width, bitsPerPixel) * height);
+    h.biSizeImage = static_cast<DWORD>(media::DibRowBytes(width, bitsPerPixel) * height);
     return h;
 }
 
@@ -121,7 +121,7 @@ std::vector<std::uint32_t> DibToPixels(const BITMAPINFOHEADER* h) {
     DWORD masks[3] = {0x7C00, 0x03E0, 0x001F};
     if (h->biCompression == BI_BITFIELDS)
         std::memcpy(masks, reinterpret_cast<const std::uint8_t*>(h) + h->biSize, sizeof(masks));
-    const std::size_t stride = core::DibRowBytes(w, h->biBitCount);
+    const std::size_t stride = media::DibRowBytes(w, h->biBitCount);
     std::vector<std::uint32_t> px(static_cast<std::size_t>(w) * height);
     for (int y = 0; y < height; ++y) {
         const std::uint8_t* row = bits + stride * (h->biHeight > 0 ? height - 1 - y : y);

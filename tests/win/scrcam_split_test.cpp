@@ -9,7 +9,7 @@
 #include "TestCompressors.h"
 #include "core/CaptureRules.h"
 #include "core/Text.h"
-#include "core/FileSplit.h"
+#include "media/FileSplit.h"
 #include "core/RecordNaming.h"
 
 #include <gtest/gtest.h>
@@ -145,7 +145,7 @@ TEST_F(LongRecordingTest, CrossingTheLimitTwiceLeavesThreeCompleteFilesInOrder) 
     // The files on disk are exactly these, and sorting their names gives recording order.
     EXPECT_EQ(AviFilesIn(dir.Path()), files);
     for (std::size_t i = 1; i < files.size(); ++i) {
-        const std::wstring a = core::StampOf(files[i - 1]), b = core::StampOf(files[i]);
+        const std::wstring a = media::StampOf(files[i - 1]), b = media::StampOf(files[i]);
         ASSERT_EQ(b.size(), 14u);
         EXPECT_GE(b, a);
         EXPECT_LE(StampSeconds(b) - StampSeconds(a), 3) << "named by the time of the switch";
@@ -243,8 +243,8 @@ TEST_F(LongRecordingTest, AnOwnersNameIsUsedAndTheListIsFixedOnceStopped) {
     const std::vector<std::wstring> second = cam->RecordingFiles();
     ASSERT_EQ(second.size(), 2u);
     EXPECT_EQ(second[0], again);
-    EXPECT_EQ(core::FolderOf(second[1]), dir.Path());
-    EXPECT_EQ(core::StampOf(second[1]).size(), 14u);
+    EXPECT_EQ(media::FolderOf(second[1]), dir.Path());
+    EXPECT_EQ(media::StampOf(second[1]).size(), 14u);
     EXPECT_GT(ReadAvi(again).positions.size(), 2u) << "the first file was not replaced";
     // A new recording starts a new list.
     cam->StartRecording({0, 0, 32, 32}, dir.File(L"again.avi"));

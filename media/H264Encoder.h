@@ -8,7 +8,7 @@
 
 class ISVCEncoder; // OpenH264's encoder; its headers stay inside H264Encoder.cpp
 
-namespace core {
+namespace media {
 
 // The program's Quality scale (as for the other compressors): 0 smallest files, 10000 best.
 constexpr int kH264MaxQuality = 10000;
@@ -80,4 +80,4 @@ private:
     std::string lastError_; // OpenH264's first error message, for Open's reason
 };
 
-} // namespace core
+} // namespace media

@@ -1,4 +1,4 @@
-#include "core/H264Encoder.h"
+#include "media/H264Encoder.h"
 
 #include "tests/common/H264Tools.h"
 #include "tests/common/SyntheticScene.h"
@@ -10,7 +10,7 @@
 #include <cstdio>
 #include <vector>
 
-using namespace core;
+using namespace media;
 using namespace testing_h264;
 
 namespace {

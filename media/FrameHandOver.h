@@ -9,7 +9,7 @@
 #include <optional>
 #include <vector>
 
-namespace core {
+namespace media {
 
 // At most `capacity` items are in flight at once: a place is reserved before an item is made
 // (so memory stays flat however slow the consumer), holds the item while it is queued, and is
@@ -110,4 +110,4 @@ private:
     bool abandoned_ = false;
 };
 
-} // namespace core
+} // namespace media

@@ -9,10 +9,10 @@
 #include <cstddef>
 #include <cstdint>
 
-namespace core {
+namespace media {
 
 // The highlight: a half-transparent yellow disc, 40 px across at 96 dpi.
-inline constexpr Rgb kHighlightColour{255, 255, 0};
+inline constexpr core::Rgb kHighlightColour{255, 255, 0};
 inline constexpr int kHighlightAlpha = 120;
 int HighlightRadius(int dpi);
 
@@ -25,7 +25,7 @@ struct RingStage {
     int radius = 0;    // to the ring's outer edge, in pixels
     int thickness = 0; // in pixels
     int alpha = 0;     // 0 (gone) to 255
-    Rgb colour;
+    core::Rgb colour;
 };
 
 // The ring of a press of `button` `ageMs` after it, at `dpi`; alpha 0 once its life is over.
@@ -33,13 +33,13 @@ RingStage RingAt(MouseButton button, std::uint32_t ageMs, int dpi);
 
 // A press in the recording's time (ms since its start; negative for one before it).
 struct Click {
-    Point at; // in frame pixels
+    core::Point at; // in frame pixels
     MouseButton button = MouseButton::Left;
     std::int64_t time = 0;
 };
 
 struct Ring {
-    Point at;
+    core::Point at;
     RingStage stage;
 };
 
@@ -51,7 +51,7 @@ public:
 
     // A press outside the frame of this size leaves no ring; the oldest ring makes room when all
     // places are taken.
-    void Add(const Click& click, Size frame);
+    void Add(const Click& click, core::Size frame);
     // The rings of the frame at recording time `now`; rings past their life are dropped.
     std::size_t Frame(std::int64_t now, int dpi, std::array<Ring, kMaxRings>& rings);
     bool Empty() const { return count_ == 0; }
@@ -74,11 +74,11 @@ struct DibPixels {
 // Blends `colour` at up to `alpha` over the pixels between the circles of radius `inner` and
 // `outer` round `centre` (top-down frame coordinates; inner 0 makes a disc). Coverage falls
 // off over `feather` pixels at each edge. Only pixels inside the frame are touched.
-void BlendAnnulus(const DibPixels& dib, Point centre, double inner, double outer, double feather,
-                  Rgb colour, int alpha);
+void BlendAnnulus(const DibPixels& dib, core::Point centre, double inner, double outer,
+                  double feather, core::Rgb colour, int alpha);
 
 // The highlight under the hot spot and a ring at its place, as drawn into a frame.
-void BlendHighlight(const DibPixels& dib, Point hotSpot, int dpi);
+void BlendHighlight(const DibPixels& dib, core::Point hotSpot, int dpi);
 void BlendRing(const DibPixels& dib, const Ring& ring);
 
-} // namespace core
+} // namespace media

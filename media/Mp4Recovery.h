@@ -2,14 +2,14 @@
 // killed recording leaves so that the file ends after its last whole fragment.
 #pragma once
 
-#include "core/AviRecovery.h"
+#include "media/AviRecovery.h"
 
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
 
-namespace core {
+namespace media {
 
 struct Mp4Sample {
     std::uint64_t offset = 0; // of its data in the file
@@ -54,4 +54,4 @@ std::optional<Mp4FileInfo> ReadMp4(RecoveryFile& file, std::string& why,
 // nothing is written.
 RecoveryResult CutMp4Tail(RecoveryFile& file);
 
-} // namespace core
+} // namespace media

@@ -1,9 +1,9 @@
-#include "core/Mp4Recovery.h"
+#include "media/Mp4Recovery.h"
 
 #include <algorithm>
 #include <span>
 
-namespace core {
+namespace media {
 
 namespace {
 
@@ -378,4 +378,4 @@ RecoveryResult CutMp4Tail(RecoveryFile& file) {
     return {RecoveryOutcome::Rebuilt, Clamp32(info->samples), {}};
 }
 
-} // namespace core
+} // namespace media

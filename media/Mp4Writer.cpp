@@ -1,10 +1,10 @@
-#include "core/Mp4Writer.h"
+#include "media/Mp4Writer.h"
 
 #include <algorithm>
 #include <cstring>
 #include <optional>
 
-namespace core {
+namespace media {
 
 namespace {
 
@@ -406,4 +406,4 @@ std::uint64_t TMp4Writer::ClosedSizeWith(std::uint64_t sampleBytes) const {
     return written_ + FragmentBytes(pending_.size() + 1, pendingData_.size() + sampleBytes);
 }
 
-} // namespace core
+} // namespace media

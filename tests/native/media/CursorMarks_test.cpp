@@ -1,10 +1,11 @@
-#include "core/CursorMarks.h"
+#include "media/CursorMarks.h"
 
 #include <gtest/gtest.h>
 
 #include <vector>
 
 using namespace core;
+using namespace media;
 
 namespace {
 

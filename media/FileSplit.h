@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-namespace core {
+namespace media {
 
 // The size a recording file may reach before the recording goes on in a new file: 1 GiB, well
 // below the 2 GiB at which a RIFF file's 32-bit sizes break and the size some readers stop at.
@@ -93,4 +93,4 @@ std::wstring ExtensionOf(std::wstring_view path);
 std::wstring NextRecordFileName(std::wstring_view previousFile, std::wstring_view nowStamp,
                                 const std::function<bool(const std::wstring&)>& exists);
 
-} // namespace core
+} // namespace media

@@ -1,11 +1,11 @@
-#include "core/Mp4Writer.h"
+#include "media/Mp4Writer.h"
 
-#include "core/Mp4Recovery.h"
+#include "media/Mp4Recovery.h"
 #include "tests/common/Mp4Testing.h"
 
 #include <gtest/gtest.h>
 
-using namespace core;
+using namespace media;
 using namespace testing_mp4;
 
 namespace {

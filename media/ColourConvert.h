@@ -4,7 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 
-namespace core {
+namespace media {
 
 // Three planes, top-down: Y of width x height, U (Cb) and V (Cr) of ceil(width / 2) x
 // ceil(height / 2), each row `stride` bytes after the one above it.
@@ -31,4 +31,4 @@ bool DibToI420(const std::uint8_t* dib, int width, int height, int bitsPerPixel,
 // Whether TConvertPath::Fastest uses SSE2 in this build.
 bool ConvertUsesSse2();
 
-} // namespace core
+} // namespace media

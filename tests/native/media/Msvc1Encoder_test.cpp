@@ -1,4 +1,4 @@
-#include "core/Msvc1Encoder.h"
+#include "media/Msvc1Encoder.h"
 
 #include "tests/common/Msvc1Decode.h"
 #include "tests/common/SyntheticScene.h"
@@ -9,7 +9,7 @@
 #include <cstdlib>
 #include <vector>
 
-using namespace core;
+using namespace media;
 using namespace testing_msvc1;
 
 namespace {

@@ -1,4 +1,4 @@
-#include "core/ColourConvert.h"
+#include "media/ColourConvert.h"
 
 #include <gtest/gtest.h>
 
@@ -7,7 +7,7 @@
 #include <random>
 #include <vector>
 
-using namespace core;
+using namespace media;
 
 namespace {
 

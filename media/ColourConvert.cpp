@@ -1,10 +1,10 @@
-#include "core/ColourConvert.h"
+#include "media/ColourConvert.h"
 
 #ifdef __SSE2__
 #include <emmintrin.h>
 #endif
 
-namespace core {
+namespace media {
 
 namespace {
 
@@ -229,4 +229,4 @@ bool ConvertUsesSse2() {
 #endif
 }
 
-} // namespace core
+} // namespace media

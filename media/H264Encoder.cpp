@@ -1,11 +1,11 @@
-#include "core/H264Encoder.h"
+#include "media/H264Encoder.h"
 
 #include <wels/codec_api.h>
 
 #include <algorithm>
 #include <cmath>
 
-namespace core {
+namespace media {
 
 int QuantiserForQuality(int quality) {
     const int q = std::clamp(quality, 0, kH264MaxQuality);
@@ -185,4 +185,4 @@ bool TH264Encoder::Encode(const std::uint8_t* y, const std::uint8_t* u, const st
     return !annexB.empty();
 }
 
-} // namespace core
+} // namespace media

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <vector>
 
-namespace core {
+namespace media {
 
 // Highest and default quality on the compression manager's 0..10000 scale.
 constexpr int kMsvc1MaxQuality = 10000;
@@ -65,4 +65,4 @@ private:
     TBlockCounts counts_;
 };
 
-} // namespace core
+} // namespace media

@@ -1,4 +1,4 @@
-#include "core/AviRecovery.h"
+#include "media/AviRecovery.h"
 
 #include "core/Text.h"
 
@@ -8,7 +8,7 @@
 #include <string_view>
 #include <utility>
 
-namespace core {
+namespace media {
 
 namespace {
 
@@ -56,7 +56,7 @@ std::optional<std::vector<std::uint8_t>> ParseHex(std::string_view text) {
     std::vector<std::uint8_t> bytes;
     bytes.reserve(text.size() / 2);
     for (std::size_t i = 0; i < text.size(); i += 2) {
-        const int high = HexDigitValue(text[i]), low = HexDigitValue(text[i + 1]);
+        const int high = core::HexDigitValue(text[i]), low = core::HexDigitValue(text[i + 1]);
         if (high < 0 || low < 0) return std::nullopt;
         bytes.push_back(static_cast<std::uint8_t>(high * 16 + low));
     }
@@ -72,7 +72,7 @@ std::uint32_t Le32(const std::uint8_t* p) {
 }
 
 bool IsId(const std::uint8_t* p, const char (&id)[5]) {
-    return Le32(p) == FourCC(id);
+    return Le32(p) == core::FourCC(id);
 }
 
 void Store32(std::uint8_t* p, std::uint32_t v) {
@@ -90,7 +90,7 @@ public:
         return *this;
     }
     TWriter& U32(std::uint32_t v) { return U16(v & 0xFFFF).U16(v >> 16); }
-    TWriter& Id(const char (&id)[5]) { return U32(FourCC(id)); }
+    TWriter& Id(const char (&id)[5]) { return U32(core::FourCC(id)); }
 
 private:
     std::vector<std::uint8_t>& out_;
@@ -150,8 +150,8 @@ enum class TKeyFrames { Every, WithoutSkips, FirstOnly };
 
 TKeyFrames KeyFramesOf(const RecoveryNote& note) {
     if (note.compression == 0) return TKeyFrames::Every;
-    const bool msvc1 =
-        SameFourCC(note.compression, FourCC("CRAM")) || SameFourCC(note.compression, FourCC("MSVC"));
+    const bool msvc1 = core::SameFourCC(note.compression, core::FourCC("CRAM")) ||
+                       core::SameFourCC(note.compression, core::FourCC("MSVC"));
     // Only the 16-bit coding is walked: the 8-bit one has other block codes.
     return msvc1 && note.bitCount == 16 ? TKeyFrames::WithoutSkips : TKeyFrames::FirstOnly;
 }
@@ -396,4 +396,4 @@ RecoveryResult RecoverAvi(RecoveryFile& file, const RecoveryNote& note) {
     return {RecoveryOutcome::Rebuilt, static_cast<std::uint32_t>(movie.frames), {}};
 }
 
-} // namespace core
+} // namespace media

@@ -1,7 +1,7 @@
 // The writer's files read back by Debian's ffprobe and ffmpeg, with a real H.264 stream made by
 // ffmpeg's libx264. (The program's own files play in chromium in the end-to-end test.)
-#include "core/Mp4Recovery.h"
-#include "core/Mp4Writer.h"
+#include "media/Mp4Recovery.h"
+#include "media/Mp4Writer.h"
 #include "tests/common/Mp4Testing.h"
 
 #include <gtest/gtest.h>
@@ -13,7 +13,7 @@
 #include <iterator>
 #include <sstream>
 
-using namespace core;
+using namespace media;
 using namespace testing_mp4;
 namespace fs = std::filesystem;
 

@@ -1,4 +1,4 @@
-#include "core/Msvc1Encoder.h"
+#include "media/Msvc1Encoder.h"
 
 #include <algorithm>
 #include <array>
@@ -23,7 +23,7 @@
 // Since the mask word must stay below 0x8000, pixel 15 always shows the second colour of its
 // pair; the encoder orders every pair so.
 
-namespace core {
+namespace media {
 
 namespace {
 
@@ -678,4 +678,4 @@ std::vector<std::uint8_t> TMsvc1Encoder::Encode(const std::uint8_t* dib, int qua
     return out;
 }
 
-} // namespace core
+} // namespace media

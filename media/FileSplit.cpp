@@ -1,8 +1,8 @@
-#include "core/FileSplit.h"
+#include "media/FileSplit.h"
 
 #include "core/RecordNaming.h"
 
-namespace core {
+namespace media {
 
 namespace {
 
@@ -91,7 +91,7 @@ std::wstring NextRecordFileName(std::wstring_view previousFile, std::wstring_vie
     const std::wstring previous = StampOf(previousFile);
     const std::wstring_view stamp =
         previous.size() == nowStamp.size() && previous > nowStamp ? previous : nowStamp;
-    return RecordFileName(FolderOf(previousFile), stamp, exists, ExtensionOf(previousFile));
+    return core::RecordFileName(FolderOf(previousFile), stamp, exists, ExtensionOf(previousFile));
 }
 
-} // namespace core
+} // namespace media

@@ -6,7 +6,7 @@
 #include <span>
 #include <vector>
 
-namespace core {
+namespace media {
 
 using TBytesView = std::span<const std::uint8_t>;
 
@@ -96,4 +96,4 @@ private:
     std::vector<std::uint8_t> pendingData_; // the pending samples' stored bytes, back to back
 };
 
-} // namespace core
+} // namespace media

@@ -1,11 +1,11 @@
-#include "core/AviRecovery.h"
+#include "media/AviRecovery.h"
 
 #include <gtest/gtest.h>
 
 #include <array>
 #include <cstring>
 
-using namespace core;
+using namespace media;
 
 namespace {
 

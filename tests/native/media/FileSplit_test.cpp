@@ -1,10 +1,10 @@
-#include "core/FileSplit.h"
+#include "media/FileSplit.h"
 
 #include <gtest/gtest.h>
 
 #include <set>
 
-using namespace core;
+using namespace media;
 
 TEST(AviSizeTrackerTest, CountsTheWritersLayoutToTheByte) {
     // Ten 320 x 240 frames of 32 bits as the platform's writer stored them: 3074316 bytes.

@@ -8,13 +8,13 @@
 #include <string>
 #include <vector>
 
-namespace core {
+namespace media {
 
 // What the headers of a recording's file need. Kept as text beside the file while it is open.
 struct RecoveryNote {
     std::uint32_t width = 0, height = 0, bitCount = 0; // of the frames as the file holds them
-    std::uint32_t compression = 0; // the stream format's biCompression (0: uncompressed RGB)
-    std::uint32_t handler = 0;     // the stream header's fccHandler
+    std::uint32_t compression = 0;     // the stream format's biCompression (0: uncompressed RGB)
+    std::uint32_t handler = 0;         // the stream header's fccHandler
     std::uint32_t rate = 0, scale = 1; // frames per second = rate / scale
     std::uint32_t start = 0;           // the stream's first position
     std::vector<std::uint8_t> format;  // the stream format: BITMAPINFOHEADER and colour table
@@ -60,4 +60,4 @@ struct RecoveryResult {
 // follows them.
 RecoveryResult RecoverAvi(RecoveryFile& file, const RecoveryNote& note);
 
-} // namespace core
+} // namespace media

@@ -1,9 +1,9 @@
-#include "core/CursorMarks.h"
+#include "media/CursorMarks.h"
 
 #include <algorithm>
 #include <cmath>
 
-namespace core {
+namespace media {
 
 namespace {
 
@@ -13,7 +13,7 @@ int Scaled(int px96, int dpi) {
 
 // Rings start small and grow to 30 px at 96 dpi, 3 px thick, fading linearly to nothing.
 constexpr int kRingStartRadius = 6, kRingEndRadius = 30, kRingThickness = 3, kRingAlpha = 230;
-constexpr Rgb kLeftColour{255, 0, 0}, kRightColour{0, 64, 255};
+constexpr core::Rgb kLeftColour{255, 0, 0}, kRightColour{0, 64, 255};
 
 std::uint8_t Mix(int from, int to, int alpha) {
     return static_cast<std::uint8_t>(from + ((to - from) * alpha + (to > from ? 127 : -127)) / 255);
@@ -23,7 +23,7 @@ int Expand5(int v) {
     return (v << 3) | (v >> 2);
 }
 
-void BlendPixel(std::uint8_t* p, int bitsPerPixel, Rgb c, int alpha) {
+void BlendPixel(std::uint8_t* p, int bitsPerPixel, core::Rgb c, int alpha) {
     if (bitsPerPixel == 16) {
         const int word = p[0] | (p[1] << 8);
         const int r = Mix(Expand5((word >> 10) & 31), c.r, alpha) >> 3;
@@ -58,7 +58,7 @@ RingStage RingAt(MouseButton button, std::uint32_t ageMs, int dpi) {
     return s;
 }
 
-void ClickRings::Add(const Click& click, Size frame) {
+void ClickRings::Add(const Click& click, core::Size frame) {
     if (click.at.x < 0 || click.at.y < 0 || click.at.x >= frame.width || click.at.y >= frame.height)
         return;
     if (count_ == kMaxRings) {
@@ -82,8 +82,8 @@ std::size_t ClickRings::Frame(std::int64_t now, int dpi, std::array<Ring, kMaxRi
     return shown;
 }
 
-void BlendAnnulus(const DibPixels& dib, Point centre, double inner, double outer, double feather,
-                  Rgb colour, int alpha) {
+void BlendAnnulus(const DibPixels& dib, core::Point centre, double inner, double outer,
+                  double feather, core::Rgb colour, int alpha) {
     if (alpha <= 0 || outer <= 0 || !dib.bits) return;
     const int bytes = dib.bitsPerPixel / 8;
     const std::size_t stride =
@@ -107,7 +107,7 @@ void BlendAnnulus(const DibPixels& dib, Point centre, double inner, double outer
     }
 }
 
-void BlendHighlight(const DibPixels& dib, Point hotSpot, int dpi) {
+void BlendHighlight(const DibPixels& dib, core::Point hotSpot, int dpi) {
     const int r = HighlightRadius(dpi);
     // The outer third fades out, so the disc has a soft edge.
     BlendAnnulus(dib, hotSpot, 0, r, r / 3.0, kHighlightColour, kHighlightAlpha);
@@ -118,4 +118,4 @@ void BlendRing(const DibPixels& dib, const Ring& ring) {
     BlendAnnulus(dib, ring.at, s.radius - s.thickness, s.radius, 1.0, s.colour, s.alpha);
 }
 
-} // namespace core
+} // namespace media

@@ -1,11 +1,11 @@
-#include "core/FrameHandOver.h"
+#include "media/FrameHandOver.h"
 
 #include <gtest/gtest.h>
 
 #include <thread>
 #include <vector>
 
-using namespace core;
+using namespace media;
 using namespace std::chrono_literals;
 using TPlace = THandOver<int>::TPlace;
 

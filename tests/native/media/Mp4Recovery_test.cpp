@@ -1,4 +1,4 @@
-#include "core/Mp4Recovery.h"
+#include "media/Mp4Recovery.h"
 
 #include "tests/common/Mp4Testing.h"
 
@@ -7,7 +7,7 @@
 #include <functional>
 #include <random>
 
-using namespace core;
+using namespace media;
 using namespace testing_mp4;
 
 namespace {
