@@ -108,7 +108,7 @@ bool RecoverOne(const std::wstring& folder, const std::wstring& noteName, TRecov
     }
     TWin32RecoveryFile file(recording.get());
     const media::RecoveryResult result =
-        mp4 ? media::CutMp4Tail(file) : media::RecoverAvi(file, *parsed);
+        mp4 ? media::FinishMp4(file) : media::RecoverAvi(file, *parsed);
     out.outcome = result.outcome;
     out.frames = result.frames;
     out.why = result.why;

@@ -142,8 +142,13 @@ bool ReadMoov(TView moov, std::uint64_t moovPayloadAt, Mp4FileInfo& info) {
     if (!stblBoxes) return false;
     // The samples are all in the fragments.
     const auto stsz = Full(Only(*stblBoxes, Type("stsz")), 0, 8);
-    const auto stsd = Full(Only(*stblBoxes, Type("stsd")), 0, 4);
+    const auto stsdBox = Only(*stblBoxes, Type("stsd"));
+    const auto stsd = Full(stsdBox, 0, 4);
     if (!stsz || Be32(&(*stsz)[4]) != 0 || !stsd || Be32(stsd->data()) != 1) return false;
+    // The whole box, for the regular moov.
+    info.stsd = {0, 0, 0, 0, 's', 't', 's', 'd'};
+    Store32(info.stsd.data(), static_cast<std::uint32_t>(stsdBox->size() + 8));
+    info.stsd.insert(info.stsd.end(), stsdBox->begin(), stsdBox->end());
     const auto entry = OnlyChild(stsd->subspan(4), Type("avc1"));
     if (!entry || entry->size() < 78) return false;
     const auto entryBoxes = Children(entry->subspan(78));
@@ -201,7 +206,10 @@ TStep ReadFragment(RecoveryFile& file, std::uint64_t size, std::uint64_t pos, Mp
     if (!file.Read(pos, header, sizeof header)) return TStep::Unreadable;
     const std::uint64_t moofBytes = Be32(header);
     if (moofBytes == 0 && Be32(header + 4) == 0) return torn("zeros follow the fragments");
-    if (Be32(header + 4) != Type("moof")) return torn("a box that is not a fragment follows");
+    // A finished file's moof boxes have become free boxes.
+    const std::uint32_t type = Be32(header + 4);
+    if (type != Type("moof") && type != Type("free"))
+        return torn("a box that is not a fragment follows");
     if (moofBytes < 8 || moofBytes > kMaxMoofBytes) return torn("a fragment's size is wrong");
     if (moofBytes + 8 > size - pos) return torn("a fragment is cut short");
 
@@ -251,6 +259,7 @@ TStep ReadFragment(RecoveryFile& file, std::uint64_t size, std::uint64_t pos, Mp
         offset += Be32(e + 4);
         time += Be32(e);
     }
+    if (type == Type("moof")) info.moofsAt.push_back(pos);
     ++info.fragments;
     info.samples += count;
     info.duration += duration;
@@ -292,6 +301,22 @@ RecoveryResult LeftAlone(std::string why) {
     return {RecoveryOutcome::LeftAlone, 0, std::move(why)};
 }
 
+// Whether the file holds exactly `bytes` from `at` to its end; read a megabyte at a time.
+TStep EndsIn(RecoveryFile& file, std::uint64_t at, const std::vector<std::uint8_t>& bytes) {
+    if (file.Size() - at != bytes.size()) return TStep::Torn;
+    std::vector<std::uint8_t> part;
+    for (std::size_t done = 0; done < bytes.size();) {
+        const std::size_t n = std::min<std::size_t>(bytes.size() - done, 1 << 20);
+        part.resize(n);
+        if (!file.Read(at + done, part.data(), n)) return TStep::Unreadable;
+        if (!std::equal(part.begin(), part.end(),
+                        bytes.begin() + static_cast<std::ptrdiff_t>(done)))
+            return TStep::Torn;
+        done += n;
+    }
+    return TStep::Whole;
+}
+
 } // namespace
 
 std::optional<Mp4FileInfo> ReadMp4(RecoveryFile& file, std::string& why,
@@ -309,9 +334,12 @@ std::optional<Mp4FileInfo> ReadMp4(RecoveryFile& file, std::string& why,
     std::uint8_t moovHeader[8];
     if (!file.Read(ftypBytes, moovHeader, sizeof moovHeader)) return Refuse(why, kUnreadable);
     const std::uint64_t moovBytes = Be32(moovHeader);
-    if (Be32(moovHeader + 4) != Type("moov") || moovBytes < 8 || moovBytes > kMaxMoovBytes ||
-        moovBytes > size - ftypBytes)
+    const std::uint32_t moovType = Be32(moovHeader + 4);
+    if ((moovType != Type("moov") && moovType != Type("free")) || moovBytes < 8 ||
+        moovBytes > kMaxMoovBytes || moovBytes > size - ftypBytes)
         return Refuse(why, kNotOurs);
+    info.moovAt = ftypBytes;
+    info.moovFreed = moovType == Type("free");
     std::vector<std::uint8_t> moov(static_cast<std::size_t>(moovBytes - 8));
     if (!file.Read(ftypBytes + 8, moov.data(), moov.size())) return Refuse(why, kUnreadable);
     if (!ReadMoov(moov, ftypBytes + 8, info)) return Refuse(why, kNotOurs);
@@ -322,14 +350,16 @@ std::optional<Mp4FileInfo> ReadMp4(RecoveryFile& file, std::string& why,
         std::uint64_t pos, samples, duration;
     };
     std::vector<TStart> starts;
-    std::vector<Mp4Sample> fragment;
+    std::vector<Mp4Sample> fragment, own;
+    if (!samples) samples = &own; // the regular moov is compared with them
+    samples->clear();
     for (std::uint64_t pos = info.headerEnd; pos < size; pos = info.wholeEnd) {
         const TStart start{pos, info.samples, info.duration};
         const TStep step = ReadFragment(file, size, pos, info, fragment, info.wholeEnd);
         if (step == TStep::Unreadable) return Refuse(why, kUnreadable);
         if (step == TStep::Torn) break;
         starts.push_back(start);
-        if (samples) samples->insert(samples->end(), fragment.begin(), fragment.end());
+        samples->insert(samples->end(), fragment.begin(), fragment.end());
     }
     // The last fragments' data, from the end, until one is whole: those that are not go with the
     // tail. The earlier ones are taken as they are (reading the whole recording would take long).
@@ -351,30 +381,73 @@ std::optional<Mp4FileInfo> ReadMp4(RecoveryFile& file, std::string& why,
         info.duration = last.duration;
         info.wholeEnd = last.pos;
         info.tail = "a fragment's data is not whole";
-        if (samples) samples->resize(static_cast<std::size_t>(last.samples));
+        samples->resize(static_cast<std::size_t>(last.samples));
+        while (!info.moofsAt.empty() && info.moofsAt.back() >= last.pos)
+            info.moofsAt.pop_back();
+    }
+    // A finished file ends in exactly the regular moov of its samples.
+    if (info.wholeEnd < size) {
+        const std::vector<std::uint8_t> moov =
+            RegularMoov(info.timescale, info.width, info.height, info.stsd, *samples);
+        const TStep step = EndsIn(file, info.wholeEnd, moov);
+        if (step == TStep::Unreadable) return Refuse(why, kUnreadable);
+        if (step == TStep::Whole) {
+            info.regular = true;
+            info.tail.clear();
+        }
     }
     return info;
 }
 
-RecoveryResult CutMp4Tail(RecoveryFile& file) {
+RecoveryResult FinishMp4(RecoveryFile& file) {
     std::string why;
-    const auto info = ReadMp4(file, why);
+    std::vector<Mp4Sample> samples;
+    const auto info = ReadMp4(file, why, &samples);
     if (!info) return LeftAlone(why);
     const std::uint32_t duration = Clamp32(info->duration);
     const bool stated = info->mvhdDuration == duration && info->tkhdDuration == duration &&
                         info->mdhdDuration == duration && info->mehdDuration == duration;
-    if (info->tail.empty() && stated) return {RecoveryOutcome::Finished, 0, {}};
+    if (info->regular && stated && info->moovFreed && info->moofsAt.empty())
+        return {RecoveryOutcome::Finished, 0, {}};
 
-    // The cut first: a file cut short here is read the same way the next time.
-    if (info->wholeEnd < file.Size() && !file.Resize(info->wholeEnd)) return LeftAlone(kUnwritable);
-    std::uint8_t field[4];
-    Store32(field, duration);
-    std::uint8_t mehd[kMehdBytes] = {0, 0, 0, kMehdBytes, 'm', 'e', 'h', 'd'};
-    Store32(mehd + 12, duration);
-    for (const std::uint64_t at :
-         {info->mvhdDurationAt, info->tkhdDurationAt, info->mdhdDurationAt})
-        if (!file.Write(at, field, sizeof field)) return LeftAlone(kUnwritable);
-    if (!file.Write(info->mehdAt, mehd, sizeof mehd)) return LeftAlone(kUnwritable);
+    // The cut first: a file cut short here is read the same way the next time. Until the regular
+    // moov is whole, the file is a fragmented one that plays.
+    if (!info->regular && info->wholeEnd < file.Size() && !file.Resize(info->wholeEnd))
+        return LeftAlone(kUnwritable);
+    if (!stated) {
+        std::uint8_t field[4];
+        Store32(field, duration);
+        std::uint8_t mehd[kMehdBytes] = {0, 0, 0, kMehdBytes, 'm', 'e', 'h', 'd'};
+        Store32(mehd + 12, duration);
+        for (const std::uint64_t at :
+             {info->mvhdDurationAt, info->tkhdDurationAt, info->mdhdDurationAt})
+            if (!file.Write(at, field, sizeof field)) return LeftAlone(kUnwritable);
+        if (!file.Write(info->mehdAt, mehd, sizeof mehd)) return LeftAlone(kUnwritable);
+    }
+    if (!info->regular) {
+        const std::vector<std::uint8_t> moov =
+            RegularMoov(info->timescale, info->width, info->height, info->stsd, samples);
+        if (!file.Write(info->wholeEnd, moov.data(), moov.size())) return LeftAlone(kUnwritable);
+    }
+    // Then the moof boxes become free space, the last first, and the fragmented moov together with
+    // the first moof last of all, in one write of the bytes from one to the other: until then
+    // players that read fragments play the file from its start (a moof before any moov would stop
+    // them), and afterwards they read the regular moov.
+    const std::uint8_t free[4] = {'f', 'r', 'e', 'e'};
+    const bool firstIsMoof = !info->moofsAt.empty() && info->moofsAt.front() == info->headerEnd;
+    for (std::size_t i = info->moofsAt.size(); i-- > (firstIsMoof ? 1 : 0);)
+        if (!file.Write(info->moofsAt[i] + 4, free, sizeof free)) return LeftAlone(kUnwritable);
+    if (firstIsMoof) {
+        std::vector<std::uint8_t> bytes(
+            static_cast<std::size_t>(info->headerEnd - info->moovAt + 4));
+        if (!file.Read(info->moovAt + 4, bytes.data(), bytes.size())) return LeftAlone(kUnreadable);
+        std::copy_n(free, 4, bytes.begin());
+        std::copy_n(free, 4, bytes.end() - 4);
+        if (!file.Write(info->moovAt + 4, bytes.data(), bytes.size()))
+            return LeftAlone(kUnwritable);
+    } else if (!info->moovFreed && !file.Write(info->moovAt + 4, free, sizeof free)) {
+        return LeftAlone(kUnwritable);
+    }
     return {RecoveryOutcome::Rebuilt, Clamp32(info->samples), {}};
 }
 

@@ -1,8 +1,9 @@
-// Mp4Recovery: reads back the fragmented MP4 files of TMp4Writer, and cuts off the torn tail that a
-// killed recording leaves so that the file ends after its last whole fragment.
+// Mp4Recovery: reads back the MP4 files of TMp4Writer, and finishes them as regular MP4 files in
+// place: after a Stop, and at start for what a killed recording left (its torn tail cut off).
 #pragma once
 
 #include "media/AviRecovery.h"
+#include "media/Mp4Writer.h"
 
 #include <cstdint>
 #include <optional>
@@ -10,14 +11,6 @@
 #include <vector>
 
 namespace media {
-
-struct Mp4Sample {
-    std::uint64_t offset = 0; // of its data in the file
-    std::uint32_t size = 0;
-    std::uint64_t time = 0; // decoding time, in ticks from the file's start
-    std::uint32_t duration = 0;
-    bool sync = false;
-};
 
 // What a file holds, as far as it is whole.
 struct Mp4FileInfo {
@@ -32,26 +25,37 @@ struct Mp4FileInfo {
     // Where those are, to fill them in.
     std::uint64_t mvhdDurationAt = 0, tkhdDurationAt = 0, mdhdDurationAt = 0, mehdAt = 0;
 
-    std::uint64_t headerEnd = 0; // where the first fragment starts
+    std::vector<std::uint8_t> stsd; // the sample description box, whole
+    std::uint64_t headerEnd = 0;    // where the first fragment starts
     std::uint64_t fragments = 0, samples = 0;
     std::uint64_t duration = 0; // of the whole fragments' samples, in ticks
     std::uint64_t wholeEnd = 0; // after the last whole fragment (headerEnd when there is none)
     std::string tail;           // why the bytes after wholeEnd are no fragment; "" when none follow
+    // How far the finishing has come: the file ends, after wholeEnd, in the regular moov of its
+    // samples; the fragmented moov (at moovAt) has become a free box; the fragments whose moof is
+    // still one.
+    bool regular = false;
+    std::uint64_t moovAt = 0;
+    bool moovFreed = false;
+    std::vector<std::uint64_t> moofsAt;
 };
 
-// Reads a file as TMp4Writer writes it: ftyp, a moov of its shape, then moof + mdat fragments, each
-// following on the one before, up to the first that is not whole (then `tail` says why). samples,
-// when given, receives each sample of the whole fragments. None, with the reason in `why`, when the
-// file does not begin as the writer's files do or cannot be read. Reads at most a fragment's header
-// at a time, whatever the bytes.
+// Reads a file as TMp4Writer writes it and FinishMp4 finishes it: ftyp, a moov of its shape, then
+// moof + mdat fragments, each following on the one before, up to the first that is not whole (then
+// `tail` says why), and the regular moov of those samples when it ends the file. The moov and the
+// moof boxes may have become free boxes of the same contents. samples, when given, receives each
+// sample of the whole fragments. None, with the reason in `why`, when the file does not begin as
+// the writer's files do or cannot be read. Reads at most a fragment's header at a time, whatever
+// the bytes.
 std::optional<Mp4FileInfo> ReadMp4(RecoveryFile& file, std::string& why,
                                    std::vector<Mp4Sample>* samples = nullptr);
 
-// Makes a recording's MP4 file that a killed program left end after its last whole fragment, with
-// the durations filled in. Finished: the file ends after whole fragments and states its duration,
-// nothing is written. Rebuilt: a torn tail was cut off or the durations were not filled in (Finish
-// never ran); frames counts the samples that stay. LeftAlone: not such a file, or unreadable;
-// nothing is written.
-RecoveryResult CutMp4Tail(RecoveryFile& file);
+// Makes a recording's MP4 file a regular one, in place and without a copy: a torn tail (a killed
+// recording's) is cut off after the last whole fragment, the durations are filled in, the regular
+// moov of the samples is appended, then every moof and the fragmented moov become free boxes. A
+// file stopped at any of these steps is finished by calling this again. Finished: the file was
+// regular already, nothing is written. Rebuilt: frames counts the samples in the finished file.
+// LeftAlone: not such a file, unreadable (nothing is written) or unwritable (then it stops).
+RecoveryResult FinishMp4(RecoveryFile& file);
 
 } // namespace media

@@ -168,7 +168,135 @@ bool SameBytes(TBytesView a, const std::vector<std::uint8_t>& b) {
     return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin());
 }
 
+// The sample description box: one avc1 entry with its avcC, colours and pixel aspect.
+std::vector<std::uint8_t> SampleDescription(std::uint32_t width, std::uint32_t height,
+                                            TBytesView sps, TBytesView pps,
+                                            const std::optional<THighProfileFields>& high) {
+    TBoxWriter w;
+    w.OpenFull("stsd", 0, 0).U32(1);
+    w.Open("avc1").Zeros(6).U16(1).Zeros(16).U16(width).U16(height);
+    w.U32(0x00480000).U32(0x00480000).U32(0).U16(1); // 72 dpi, one frame per sample
+    w.U8(5).Bytes({reinterpret_cast<const std::uint8_t*>("H.264"), 5}).Zeros(26);
+    w.U16(0x18).U16(0xFFFF); // 24-bit colour
+    w.Open("avcC").U8(1).U8(sps[1]).U8(sps[2]).U8(sps[3]);
+    w.U8(0xFC | 3).U8(0xE0 | 1).U16(static_cast<std::uint32_t>(sps.size())).Bytes(sps);
+    w.U8(1).U16(static_cast<std::uint32_t>(pps.size())).Bytes(pps);
+    if (high) {
+        w.U8(0xFC | high->chromaFormat).U8(0xF8 | high->lumaDepthMinus8);
+        w.U8(0xF8 | high->chromaDepthMinus8).U8(0);
+    }
+    w.Close();
+    // BT.709 primaries, transfer and matrix, limited range: what ColourConvert produces.
+    w.Open("colr").Id("nclx").U16(1).U16(1).U16(1).U8(0).Close();
+    w.Open("pasp").U32(1).U32(1).Close();
+    w.Close().Close(); // avc1, stsd
+    return std::move(w.Out());
+}
+
+// Where a moov's three durations are, counted from the start of the writer's buffer.
+struct TDurationsAt {
+    std::uint64_t mvhd = 0, tkhd = 0, mdhd = 0;
+};
+
+// mvhd and the video track, inside a moov being written: the track's stbl holds stsd and then
+// what `tables` writes.
+template <class Tables>
+TDurationsAt MovieAndTrack(TBoxWriter& w, std::uint32_t timescale, std::uint32_t width,
+                           std::uint32_t height, std::uint32_t duration, TBytesView stsd,
+                           Tables tables) {
+    TDurationsAt at;
+    w.OpenFull("mvhd", 0, 0).U32(0).U32(0).U32(timescale);
+    at.mvhd = w.Size();
+    w.U32(duration).U32(0x00010000).U16(0x0100).Zeros(10).Matrix().Zeros(24).U32(kTrackId + 1);
+    w.Close();
+    w.Open("trak");
+    // Flags: the track is enabled and plays in the movie.
+    w.OpenFull("tkhd", 0, 3).U32(0).U32(0).U32(kTrackId).U32(0);
+    at.tkhd = w.Size();
+    w.U32(duration).Zeros(8).U16(0).U16(0).U16(0).U16(0).Matrix().U32(width << 16);
+    w.U32(height << 16).Close();
+    w.Open("mdia");
+    w.OpenFull("mdhd", 0, 0).U32(0).U32(0).U32(timescale);
+    at.mdhd = w.Size();
+    w.U32(duration).U16(0x55C4).U16(0).Close(); // language "und"
+    w.OpenFull("hdlr", 0, 0).U32(0).Id("vide").Zeros(12);
+    w.Bytes({reinterpret_cast<const std::uint8_t*>("Video"), 6}).Close();
+    w.Open("minf");
+    w.OpenFull("vmhd", 0, 1).Zeros(8).Close();
+    w.Open("dinf").OpenFull("dref", 0, 0).U32(1).OpenFull("url ", 0, 1).Close().Close().Close();
+    w.Open("stbl").Bytes(stsd);
+    tables(w);
+    w.Close().Close().Close().Close(); // stbl, minf, mdia, trak
+    return at;
+}
+
 } // namespace
+
+std::vector<std::uint8_t> RegularMoov(std::uint32_t timescale, std::uint32_t width,
+                                      std::uint32_t height, TBytesView stsd,
+                                      std::span<const Mp4Sample> samples) {
+    // Runs of equal durations; chunks of samples stored back to back, and runs of chunks of
+    // equal sample counts.
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> times; // count, duration
+    struct TChunk {
+        std::uint64_t offset, end;
+        std::uint32_t samples;
+    };
+    std::vector<TChunk> chunks;
+    std::uint64_t duration = 0;
+    for (const Mp4Sample& s : samples) {
+        if (!times.empty() && times.back().second == s.duration)
+            ++times.back().first;
+        else
+            times.emplace_back(1, s.duration);
+        if (!chunks.empty() && chunks.back().end == s.offset)
+            ++chunks.back().samples;
+        else
+            chunks.push_back({s.offset, s.offset, 1});
+        chunks.back().end = s.offset + s.size;
+        duration += s.duration;
+    }
+    const bool offsets64 = !chunks.empty() && chunks.back().offset > 0xFFFFFFFFu;
+
+    TBoxWriter w;
+    w.Open("moov");
+    MovieAndTrack(
+        w, timescale, width, height,
+        static_cast<std::uint32_t>(std::min<std::uint64_t>(duration, 0xFFFFFFFFu)), stsd,
+        [&](TBoxWriter& t) {
+            t.OpenFull("stts", 0, 0).U32(static_cast<std::uint32_t>(times.size()));
+            for (const auto& [count, delta] : times)
+                t.U32(count).U32(delta);
+            t.Close();
+            std::vector<std::uint32_t> syncs;
+            for (std::size_t i = 0; i < samples.size(); ++i)
+                if (samples[i].sync) syncs.push_back(static_cast<std::uint32_t>(i + 1));
+            t.OpenFull("stss", 0, 0).U32(static_cast<std::uint32_t>(syncs.size()));
+            for (const std::uint32_t i : syncs)
+                t.U32(i);
+            t.Close();
+            // First chunk (from 1), samples per chunk, sample description 1.
+            std::vector<std::uint32_t> runs;
+            for (std::size_t i = 0; i < chunks.size(); ++i)
+                if (i == 0 || chunks[i].samples != chunks[i - 1].samples)
+                    runs.push_back(static_cast<std::uint32_t>(i));
+            t.OpenFull("stsc", 0, 0).U32(static_cast<std::uint32_t>(runs.size()));
+            for (const std::uint32_t i : runs)
+                t.U32(i + 1).U32(chunks[i].samples).U32(1);
+            t.Close();
+            t.OpenFull("stsz", 0, 0).U32(0).U32(static_cast<std::uint32_t>(samples.size()));
+            for (const Mp4Sample& s : samples)
+                t.U32(s.size);
+            t.Close();
+            t.OpenFull(offsets64 ? "co64" : "stco", 0, 0);
+            t.U32(static_cast<std::uint32_t>(chunks.size()));
+            for (const TChunk& c : chunks)
+                offsets64 ? t.U64(c.offset) : t.U32(static_cast<std::uint32_t>(c.offset));
+            t.Close();
+        });
+    w.Close();
+    return std::move(w.Out());
+}
 
 std::vector<TBytesView> SplitAnnexB(TBytesView s) {
     const std::size_t n = s.size();
@@ -220,52 +348,22 @@ bool TMp4Writer::Begin(std::uint32_t width, std::uint32_t height, std::uint32_t 
         high = ReadHighProfileFields(sps);
         if (!high) return false;
     }
+    const std::vector<std::uint8_t> stsd = SampleDescription(width, height, sps, pps, high);
 
     TBoxWriter w;
     // Browsers and ffmpeg take isom for any MP4; iso6 and avc1 name the fragments and the codec.
     w.Open("ftyp").Id("isom").U32(0x200).Id("isom").Id("iso6").Id("avc1").Id("mp41").Close();
     w.Open("moov");
-    w.OpenFull("mvhd", 0, 0).U32(0).U32(0).U32(timescale);
-    mvhdDurationAt_ = w.Size();
-    w.U32(0).U32(0x00010000).U16(0x0100).Zeros(10).Matrix().Zeros(24).U32(kTrackId + 1).Close();
-    w.Open("trak");
-    // Flags: the track is enabled and plays in the movie.
-    w.OpenFull("tkhd", 0, 3).U32(0).U32(0).U32(kTrackId).U32(0);
-    tkhdDurationAt_ = w.Size();
-    w.U32(0).Zeros(8).U16(0).U16(0).U16(0).U16(0).Matrix().U32(width << 16).U32(height << 16);
-    w.Close();
-    w.Open("mdia");
-    w.OpenFull("mdhd", 0, 0).U32(0).U32(0).U32(timescale);
-    mdhdDurationAt_ = w.Size();
-    w.U32(0).U16(0x55C4).U16(0).Close(); // language "und"
-    w.OpenFull("hdlr", 0, 0).U32(0).Id("vide").Zeros(12);
-    w.Bytes({reinterpret_cast<const std::uint8_t*>("Video"), 6}).Close();
-    w.Open("minf");
-    w.OpenFull("vmhd", 0, 1).Zeros(8).Close();
-    w.Open("dinf").OpenFull("dref", 0, 0).U32(1).OpenFull("url ", 0, 1).Close().Close().Close();
-    w.Open("stbl");
-    w.OpenFull("stsd", 0, 0).U32(1);
-    w.Open("avc1").Zeros(6).U16(1).Zeros(16).U16(width).U16(height);
-    w.U32(0x00480000).U32(0x00480000).U32(0).U16(1); // 72 dpi, one frame per sample
-    w.U8(5).Bytes({reinterpret_cast<const std::uint8_t*>("H.264"), 5}).Zeros(26);
-    w.U16(0x18).U16(0xFFFF); // 24-bit colour
-    w.Open("avcC").U8(1).U8(sps[1]).U8(sps[2]).U8(sps[3]);
-    w.U8(0xFC | 3).U8(0xE0 | 1).U16(static_cast<std::uint32_t>(sps.size())).Bytes(sps);
-    w.U8(1).U16(static_cast<std::uint32_t>(pps.size())).Bytes(pps);
-    if (high) {
-        w.U8(0xFC | high->chromaFormat).U8(0xF8 | high->lumaDepthMinus8);
-        w.U8(0xF8 | high->chromaDepthMinus8).U8(0);
-    }
-    w.Close();
-    // BT.709 primaries, transfer and matrix, limited range: what ColourConvert produces.
-    w.Open("colr").Id("nclx").U16(1).U16(1).U16(1).U8(0).Close();
-    w.Open("pasp").U32(1).U32(1).Close();
-    w.Close().Close(); // avc1, stsd
-    w.OpenFull("stts", 0, 0).U32(0).Close();
-    w.OpenFull("stsc", 0, 0).U32(0).Close();
-    w.OpenFull("stsz", 0, 0).U32(0).U32(0).Close();
-    w.OpenFull("stco", 0, 0).U32(0).Close();
-    w.Close().Close().Close().Close(); // stbl, minf, mdia, trak
+    // The samples are all in the fragments.
+    const TDurationsAt at = MovieAndTrack(w, timescale, width, height, 0, stsd, [](TBoxWriter& t) {
+        t.OpenFull("stts", 0, 0).U32(0).Close();
+        t.OpenFull("stsc", 0, 0).U32(0).Close();
+        t.OpenFull("stsz", 0, 0).U32(0).U32(0).Close();
+        t.OpenFull("stco", 0, 0).U32(0).Close();
+    });
+    mvhdDurationAt_ = at.mvhd;
+    tkhdDurationAt_ = at.tkhd;
+    mdhdDurationAt_ = at.mdhd;
     w.Open("mvex");
     // Finish turns this into mehd: a file cut short has no fragment duration that could be taken
     // for the whole file's.
@@ -276,6 +374,7 @@ bool TMp4Writer::Begin(std::uint32_t width, std::uint32_t height, std::uint32_t 
 
     sps_.assign(sps.begin(), sps.end());
     pps_.assign(pps.begin(), pps.end());
+    emptyMoovBytes_ = RegularMoov(timescale, width, height, stsd, {}).size();
     begun_ = true;
     return Put(w.Out());
 }
@@ -306,13 +405,9 @@ bool TMp4Writer::AddSample(TBytesView annexB, std::uint64_t tick, bool isKey) {
 
 bool TMp4Writer::AddSample(std::span<const TBytesView> nals, std::uint64_t tick, bool isKey) {
     if (!begun_ || finished_ || failed_) return false;
-    if (!pending_.empty()) {
-        const std::uint64_t last = pending_.back().tick;
-        // A duration is a 32-bit field of the fragment.
-        if (tick <= last || tick - last > 0xFFFFFFFFu) return false;
-    } else if (samplesWritten_ == 0) {
-        firstTick_ = tick;
-    }
+    const std::uint64_t samples = Samples();
+    // A duration is a 32-bit field of the fragment.
+    if (samples > 0 && (tick <= lastTick_ || tick - lastTick_ > 0xFFFFFFFFu)) return false;
     const std::uint64_t bytes = SampleBytes(nals);
     if (bytes == 0 || pendingData_.size() + bytes > kMaxPendingBytes ||
         pending_.size() >= kMaxPendingSamples)
@@ -325,14 +420,41 @@ bool TMp4Writer::AddSample(std::span<const TBytesView> nals, std::uint64_t tick,
         pendingData_.insert(pendingData_.end(), nal.begin(), nal.end());
     }
     pending_.push_back({tick, static_cast<std::uint32_t>(bytes), isKey});
+    if (samples == 0) {
+        firstTick_ = tick;
+    } else {
+        // The sample before this one now has its duration.
+        const std::uint64_t delta = tick - lastTick_;
+        if (samples == 1 || delta != lastDelta_) ++timeRuns_;
+        lastDelta_ = delta;
+    }
+    lastTick_ = tick;
+    if (isKey) ++syncSamples_;
+    return true;
+}
+
+bool TMp4Writer::Fail() {
+    failed_ = true;
+    return false;
+}
+
+bool TMp4Writer::SettleProvisional(std::uint64_t duration) {
+    std::uint8_t field[4];
+    Store32(field, static_cast<std::uint32_t>(duration));
+    if (!sink_.WriteAt(provisionalAt_, field, sizeof field)) return Fail();
+    provisionalAt_ = 0;
     return true;
 }
 
 bool TMp4Writer::WriteFragment(std::size_t count, std::uint32_t lastDuration) {
+    // The fragment's time follows on the one before only once that one's last sample lasts
+    // until this one's first.
+    if (provisionalAt_ && !SettleProvisional(pending_[0].tick - provisionalTick_)) return false;
     std::uint64_t dataBytes = 0;
     for (std::size_t i = 0; i < count; ++i)
         dataBytes += pending_[i].bytes;
     const std::uint64_t moofBytes = kMoofFixedBytes + kTrunSampleBytes * count;
+    const std::uint64_t start = written_;
 
     TBoxWriter w;
     w.Open("moof");
@@ -352,11 +474,12 @@ bool TMp4Writer::WriteFragment(std::size_t count, std::uint32_t lastDuration) {
     w.U32(static_cast<std::uint32_t>(kMdatHeaderBytes + dataBytes)).Id("mdat");
 
     if (!Put(w.Out())) return false;
-    if (!sink_.Write(pendingData_.data(), static_cast<std::size_t>(dataBytes))) {
-        failed_ = true;
-        return false;
-    }
+    if (!sink_.Write(pendingData_.data(), static_cast<std::size_t>(dataBytes))) return Fail();
     written_ += dataBytes;
+    // The fragment's samples are one chunk of the regular file.
+    if (sequence_ == 0 || count != lastChunkSamples_) ++chunkRuns_;
+    lastChunkSamples_ = count;
+    lastChunkOffset_ = start + moofBytes + kMdatHeaderBytes;
     ++sequence_;
     samplesWritten_ += count;
     pendingData_.erase(pendingData_.begin(),
@@ -370,40 +493,86 @@ bool TMp4Writer::Flush() {
     return pending_.size() < 2 || WriteFragment(pending_.size() - 1, 0);
 }
 
+bool TMp4Writer::FlushAll() {
+    if (!begun_ || finished_ || failed_) return false;
+    if (pending_.empty()) return true;
+    const std::size_t count = pending_.size();
+    const std::uint64_t start = written_, tick = pending_.back().tick;
+    if (!WriteFragment(count, 1)) return false;
+    provisionalAt_ = start + kMoofFixedBytes + kTrunSampleBytes * (count - 1);
+    provisionalTick_ = tick;
+    return true;
+}
+
 bool TMp4Writer::Finish(std::uint32_t lastDuration) {
     if (!begun_ || finished_ || failed_) return false;
     lastDuration = std::max<std::uint32_t>(lastDuration, 1);
-    // Flush always leaves the newest sample pending, so it is the file's last.
-    std::uint64_t total = 0;
+    // Flush always leaves the newest sample pending, so it is the file's last; after FlushAll
+    // the newest is on disk, lasting one tick.
     if (!pending_.empty()) {
-        total = pending_.back().tick + lastDuration - firstTick_;
         if (!WriteFragment(pending_.size(), lastDuration)) return false;
+    } else if (provisionalAt_ && lastDuration != 1 && !SettleProvisional(lastDuration)) {
+        return false;
     }
     finished_ = true;
+    const std::uint64_t total = Samples() > 0 ? lastTick_ + lastDuration - firstTick_ : 0;
     const auto duration = static_cast<std::uint32_t>(std::min<std::uint64_t>(total, 0xFFFFFFFFu));
     std::uint8_t field[4];
     Store32(field, duration);
     std::uint8_t mehd[kMehdBytes] = {0, 0, 0, kMehdBytes, 'm', 'e', 'h', 'd'};
     Store32(mehd + 12, duration);
-    for (const std::uint64_t at : {mvhdDurationAt_, tkhdDurationAt_, mdhdDurationAt_}) {
-        if (!sink_.WriteAt(at, field, sizeof field)) {
-            failed_ = true;
-            return false;
-        }
-    }
-    if (!sink_.WriteAt(mehdAt_, mehd, sizeof mehd)) {
-        failed_ = true;
-        return false;
-    }
+    for (const std::uint64_t at : {mvhdDurationAt_, tkhdDurationAt_, mdhdDurationAt_})
+        if (!sink_.WriteAt(at, field, sizeof field)) return Fail();
+    if (!sink_.WriteAt(mehdAt_, mehd, sizeof mehd)) return Fail();
     return true;
 }
 
+TMp4Writer::TTableShape TMp4Writer::ShapeWith(std::uint64_t extra) const {
+    TTableShape shape;
+    const std::uint64_t samples = Samples();
+    shape.samples = samples + extra;
+    shape.syncSamples = syncSamples_ + extra;
+    // The known durations' runs, then the newest lasting one tick; each sample more may start a
+    // run with its duration and another with the newest's.
+    const std::uint64_t known = samples >= 2 ? timeRuns_ : 0;
+    if (extra > 0)
+        shape.timeRuns = known + extra + 1;
+    else if (samples > 0)
+        shape.timeRuns = samples == 1 ? 1 : known + (lastDelta_ != 1 ? 1 : 0);
+    // The pending samples make one chunk; each sample more may make one of its own.
+    shape.chunks = sequence_ + extra;
+    shape.chunkRuns = chunkRuns_ + extra;
+    shape.lastChunkOffset = lastChunkOffset_;
+    if (!pending_.empty()) {
+        ++shape.chunks;
+        if (sequence_ == 0 || pending_.size() != lastChunkSamples_) ++shape.chunkRuns;
+        shape.lastChunkOffset =
+            written_ + kMoofFixedBytes + kTrunSampleBytes * pending_.size() + kMdatHeaderBytes;
+    }
+    return shape;
+}
+
+std::uint64_t TMp4Writer::RegularMoovBytes(const TTableShape& shape) const {
+    const std::uint64_t offsetBytes = shape.lastChunkOffset > 0xFFFFFFFFu ? 8 : 4;
+    return emptyMoovBytes_ + 8 * shape.timeRuns + 4 * shape.syncSamples + 12 * shape.chunkRuns +
+           4 * shape.samples + offsetBytes * shape.chunks;
+}
+
 std::uint64_t TMp4Writer::ClosedSize() const {
-    return written_ + (pending_.empty() ? 0 : FragmentBytes(pending_.size(), pendingData_.size()));
+    if (Samples() == 0) return written_;
+    return written_ + (pending_.empty() ? 0 : FragmentBytes(pending_.size(), pendingData_.size())) +
+           RegularMoovBytes(ShapeWith(0));
 }
 
 std::uint64_t TMp4Writer::ClosedSizeWith(std::uint64_t sampleBytes) const {
-    return written_ + FragmentBytes(pending_.size() + 1, pendingData_.size() + sampleBytes);
+    // At most: the pending samples in a fragment, the new one in a fragment of its own (a flush
+    // may come between them), and its place in every table.
+    const std::uint64_t fragments =
+        (pending_.empty() ? 0 : FragmentBytes(pending_.size(), pendingData_.size())) +
+        FragmentBytes(1, sampleBytes);
+    TTableShape shape = ShapeWith(1);
+    shape.lastChunkOffset = written_ + fragments;
+    return written_ + fragments + RegularMoovBytes(shape);
 }
 
 } // namespace media

@@ -1,4 +1,5 @@
-// Mp4Writer: the recording's fragmented MP4 file of one H.264 video track, written front to back.
+// Mp4Writer: the recording's fragmented MP4 file of one H.264 video track, written front to back,
+// and the moov of a regular MP4 file that finishes it.
 #pragma once
 
 #include <cstddef>
@@ -20,6 +21,22 @@ inline int NalType(TBytesView nal) {
     return nal.empty() ? -1 : nal[0] & 0x1F;
 }
 
+// A sample as the file stores it.
+struct Mp4Sample {
+    std::uint64_t offset = 0; // of its data in the file
+    std::uint32_t size = 0;
+    std::uint64_t time = 0; // decoding time, in ticks from the file's start
+    std::uint32_t duration = 0;
+    bool sync = false;
+};
+
+// The moov of a regular MP4 file of one video track: the header of a file that the writer wrote,
+// with the complete sample tables of `samples` (stts, stss, stsz, stsc, and stco or co64) and no
+// mvex. Samples stored back to back form one chunk. stsd: the sample description box, whole.
+std::vector<std::uint8_t> RegularMoov(std::uint32_t timescale, std::uint32_t width,
+                                      std::uint32_t height, TBytesView stsd,
+                                      std::span<const Mp4Sample> samples);
+
 // Where the writer's bytes go. Write appends; WriteAt overwrites bytes already written (used only
 // by Finish, to fill in the durations). False when the bytes did not reach the file.
 class Mp4Sink {
@@ -32,7 +49,8 @@ public:
 // Writes ftyp and moov at Begin, then one moof + mdat fragment per Flush. Each fragment is complete
 // on its own, so the fragments that reached the disk play even when Finish never runs. Times count
 // in ticks of the caller's time scale from the first sample's tick; a sample lasts until the next
-// one's tick.
+// one's tick. FinishMp4 (Mp4Finish) then turns the finished file into a regular MP4; the sizes the
+// writer foresees are those of that file.
 //
 // Once a write has failed every call returns false and writes nothing more: the caller stops.
 class TMp4Writer {
@@ -55,20 +73,26 @@ public:
 
     // Writes a fragment of every pending sample but the newest, whose duration is not known yet.
     bool Flush();
+    // Writes a fragment of every pending sample. The newest lasts one tick until the next sample's
+    // tick is known; its duration is written over before the next fragment (or by Finish).
+    bool FlushAll();
 
     // Writes the pending samples, the newest lasting lastDuration ticks, and fills the durations
     // into the header. Nothing can be added afterwards.
     bool Finish(std::uint32_t lastDuration = 1);
 
-    // Bytes the file will have once finished with the samples added so far.
+    // Bytes the file will have once finished (the newest sample lasting one tick) and made regular,
+    // with the samples added so far.
     std::uint64_t ClosedSize() const;
-    // Bytes the file will have once finished if one more sample storing sampleBytes were added.
+    // At least the bytes the file will have once finished and made regular if one more sample
+    // storing sampleBytes were added, at any tick and flushed in any way.
     std::uint64_t ClosedSizeWith(std::uint64_t sampleBytes) const;
     // Bytes an access unit takes in the file once stored (as AddSample would store it).
     std::uint64_t StoredSampleBytes(TBytesView annexB) const;
     std::uint64_t BytesWritten() const { return written_; }
 
     std::uint64_t Samples() const { return samplesWritten_ + pending_.size(); }
+    std::size_t PendingSamples() const { return pending_.size(); }
     bool Failed() const { return failed_; }
 
 private:
@@ -78,8 +102,21 @@ private:
         bool key;
     };
 
+    // The shape of the regular moov's sample tables, counted as samples come.
+    struct TTableShape {
+        std::uint64_t samples = 0, syncSamples = 0, timeRuns = 0, chunks = 0, chunkRuns = 0;
+        std::uint64_t lastChunkOffset = 0;
+    };
+
     bool Put(const std::vector<std::uint8_t>& bytes);
     bool WriteFragment(std::size_t count, std::uint32_t lastDuration);
+    bool Fail();
+    // Writes the true duration over the one-tick duration a FlushAll gave the newest sample.
+    bool SettleProvisional(std::uint64_t duration);
+    // The shape once the pending samples (and `extra` more, each possibly a chunk of its own, with
+    // durations unknown) are written and the newest lasts one tick.
+    TTableShape ShapeWith(std::uint64_t extra) const;
+    std::uint64_t RegularMoovBytes(const TTableShape& shape) const;
     std::uint64_t SampleBytes(std::span<const TBytesView> nals) const;
     bool Kept(TBytesView nal) const;
 
@@ -92,6 +129,14 @@ private:
     std::uint64_t firstTick_ = 0;
     std::uint64_t samplesWritten_ = 0;
     std::uint32_t sequence_ = 0; // of the last fragment written
+    // The regular moov without samples, and the counts that size its tables: runs of equal
+    // durations among the known ones (each sample's but the newest), chunks written and their runs
+    // of equal sample counts.
+    std::uint64_t emptyMoovBytes_ = 0;
+    std::uint64_t syncSamples_ = 0, timeRuns_ = 0, lastDelta_ = 0, lastTick_ = 0;
+    std::uint64_t chunkRuns_ = 0, lastChunkSamples_ = 0, lastChunkOffset_ = 0;
+    // The duration field of the sample a FlushAll wrote last, while it lasts one tick: 0 if none.
+    std::uint64_t provisionalAt_ = 0, provisionalTick_ = 0;
     std::vector<TPending> pending_;
     std::vector<std::uint8_t> pendingData_; // the pending samples' stored bytes, back to back
 };

@@ -12,6 +12,8 @@ bool TMemoryFile::Read(std::uint64_t at, void* data, std::size_t size) {
 }
 
 bool TMemoryFile::Write(std::uint64_t at, const void* data, std::size_t size) {
+    if (writesLeft <= 0) return false;
+    --writesLeft;
     if (at + size > failAfter) return false;
     bytes.resize(std::max<std::uint64_t>(bytes.size(), at + size));
     if (size > 0) std::memcpy(bytes.data() + at, data, size);
@@ -20,6 +22,8 @@ bool TMemoryFile::Write(std::uint64_t at, const void* data, std::size_t size) {
 }
 
 bool TMemoryFile::Resize(std::uint64_t size) {
+    if (writesLeft <= 0) return false;
+    --writesLeft;
     if (size > failAfter) return false;
     bytes.resize(size, 0xEE);
     ++writes;

@@ -4,6 +4,7 @@
 #include "media/AviRecovery.h"
 #include "media/Mp4Writer.h"
 
+#include <climits>
 #include <cstdint>
 #include <vector>
 
@@ -11,8 +12,9 @@ namespace testing_mp4 {
 
 using TBytes = std::vector<std::uint8_t>;
 
-// A file in memory that the writer writes and the tail cut reads and writes. Writes past failAfter
-// bytes fail (the disk is full), reads fail when failReads is set.
+// A file in memory that the writer writes and the finishing reads and writes. Writes past failAfter
+// bytes fail (the disk is full), and every write once writesLeft calls have been made (the program
+// ended); reads fail when failReads is set.
 struct TMemoryFile : media::Mp4Sink, media::RecoveryFile {
     TMemoryFile() = default;
     explicit TMemoryFile(TBytes b) : bytes(std::move(b)) {}
@@ -29,6 +31,7 @@ struct TMemoryFile : media::Mp4Sink, media::RecoveryFile {
 
     TBytes bytes;
     std::uint64_t failAfter = UINT64_MAX;
+    int writesLeft = INT_MAX;
     bool failReads = false;
     int writes = 0; // calls that changed the file
 };

@@ -1,5 +1,6 @@
-// The tail cut of an MP4 file a killed recording left: any bytes in. What it cuts must then read
-// as finished, whole to its end, and stay as it is; what it leaves alone is not written.
+// The finishing of an MP4 file a killed recording left: any bytes in. What it finishes must then
+// read as a regular file whose moov holds whole fragments' samples, and stay as it is; what it
+// leaves alone is not written.
 #include "FuzzInput.h"
 #include "Mp4Testing.h"
 #include "media/Mp4Recovery.h"
@@ -7,18 +8,19 @@
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const testing_mp4::TBytes bytes(data, data + size);
     testing_mp4::TMemoryFile file(bytes);
-    const media::RecoveryResult result = media::CutMp4Tail(file);
+    const media::RecoveryResult result = media::FinishMp4(file);
     if (result.outcome != media::RecoveryOutcome::Rebuilt) {
         FUZZ_CHECK(file.bytes == bytes);
         return 0;
     }
     const testing_mp4::TBytes cut = file.bytes;
-    FUZZ_CHECK(media::CutMp4Tail(file).outcome == media::RecoveryOutcome::Finished);
+    FUZZ_CHECK(media::FinishMp4(file).outcome == media::RecoveryOutcome::Finished);
     FUZZ_CHECK(file.bytes == cut);
     std::string why;
     std::vector<media::Mp4Sample> samples;
     const auto info = media::ReadMp4(file, why, &samples);
-    FUZZ_CHECK(info && info->tail.empty() && info->wholeEnd == file.bytes.size());
+    FUZZ_CHECK(info && info->tail.empty() && info->regular && info->moovFreed &&
+               info->moofsAt.empty());
     FUZZ_CHECK(samples.size() == result.frames);
     for (const media::Mp4Sample& s : samples)
         FUZZ_CHECK(s.offset <= file.bytes.size() && s.size <= file.bytes.size() - s.offset);

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -122,8 +123,10 @@ protected:
         return hashes;
     }
 
-    // Writes the stream and finishes the file, flushing once a sample starts a new second.
-    static TMemoryFile Record() {
+    // Writes the stream and finishes the file as the program does, flushing once a sample starts
+    // a new second; `regular`: made a regular file too. A finished file that only the writer
+    // finished is a fragmented one.
+    static TMemoryFile Record(bool regular = true) {
         const auto units = AccessUnits(stream_);
         EXPECT_EQ(units.size(), static_cast<std::size_t>(kFrames));
         TBytesView sps, pps;
@@ -144,6 +147,9 @@ protected:
             }
         }
         EXPECT_TRUE(writer.Finish());
+        if (regular) {
+            EXPECT_EQ(FinishMp4(file).outcome, RecoveryOutcome::Rebuilt);
+        }
         return file;
     }
 
@@ -164,9 +170,25 @@ TRun Probe(const fs::path& file, const fs::path& dir) {
                  dir);
 }
 
+// The types of the boxes at the top of a file, in their order.
+std::string TopLevelBoxes(const TBytes& b) {
+    std::string types;
+    for (std::uint64_t at = 0; at + 8 <= b.size();) {
+        const std::uint64_t size =
+            std::uint64_t{b[at]} << 24 | b[at + 1] << 16 | b[at + 2] << 8 | b[at + 3];
+        types += (types.empty() ? "" : " ") + std::string(b.begin() + at + 4, b.begin() + at + 8);
+        if (size < 8) break;
+        at += size;
+    }
+    return types;
+}
+
 TEST_F(Mp4PlaybackTest, FfmpegPlaysAFinishedFileAtItsRateDurationAndColours) {
     const fs::path file = dir_ / "finished.mp4";
-    Save(file, Record().bytes);
+    const TBytes bytes = Record().bytes;
+    Save(file, bytes);
+    // A regular file: its fragments' boxes are free space, the moov with the tables comes last.
+    EXPECT_EQ(TopLevelBoxes(bytes), "ftyp free free mdat free mdat free mdat free mdat moov");
     const TRun probe = Probe(file, dir_);
     EXPECT_EQ(probe.err, "");
     // 30 frames; the last, at position 34, lasts one: 3.5 s at 10 a second, for the stream and
@@ -187,4 +209,74 @@ TEST_F(Mp4PlaybackTest, FfmpegPlaysAFinishedFileAtItsRateDurationAndColours) {
     EXPECT_EQ(decode.err, "");
     ASSERT_EQ(sourceHashes_.size(), static_cast<std::size_t>(kFrames));
     EXPECT_EQ(Hashes(file), sourceHashes_);
+}
+
+// Whatever write of the finishing the program ended at, the file plays from its start: wholly
+// until the fragments' boxes are turned into free space, then up to the first fragment turned.
+TEST_F(Mp4PlaybackTest, FfmpegPlaysAFileWhoseFinishingStoppedAnywhere) {
+    const TMemoryFile fragmented = Record(false);
+    TMemoryFile whole(fragmented.bytes);
+    ASSERT_EQ(FinishMp4(whole).outcome, RecoveryOutcome::Rebuilt);
+    std::size_t shortest = sourceHashes_.size();
+    for (int n = 0; n < whole.writes; ++n) {
+        SCOPED_TRACE(n);
+        TMemoryFile file(fragmented.bytes);
+        file.writesLeft = n;
+        FinishMp4(file);
+        const fs::path path = dir_ / "stopped.mp4";
+        Save(path, file.bytes);
+        const TRun decode = Shell("ffmpeg -v error -i '" + path.string() + "' -f null -", dir_);
+        EXPECT_EQ(decode.err, "");
+        const std::vector<std::string> hashes = Hashes(path);
+        ASSERT_FALSE(hashes.empty());
+        ASSERT_LE(hashes.size(), sourceHashes_.size());
+        EXPECT_TRUE(std::equal(hashes.begin(), hashes.end(), sourceHashes_.begin()));
+        shortest = std::min(shortest, hashes.size());
+    }
+    EXPECT_LT(shortest, sourceHashes_.size()); // the steps were taken
+}
+
+// The tables of a long regular file, as ffprobe reads them packet by packet: every sample's size,
+// time and key flag, through skipped positions and a change of pace.
+TEST_F(Mp4PlaybackTest, FfprobeReadsEverySampleOfALongFileFromTheTables) {
+    const auto units = AccessUnits(stream_);
+    TBytesView sps, pps;
+    for (const TBytesView nal : units.at(0)) {
+        if (NalType(nal) == 7) sps = nal;
+        if (NalType(nal) == 8) pps = nal;
+    }
+    TMemoryFile file;
+    TMp4Writer writer(file);
+    ASSERT_TRUE(writer.Begin(kWidth, kHeight, kRate, sps, pps));
+    std::string expected;
+    std::uint64_t tick = 0;
+    for (int i = 0; i < 3000; ++i) {
+        const auto& unit = units[static_cast<std::size_t>(i) % units.size()];
+        // Stored with 4-byte lengths, without the parameter sets that avcC holds.
+        bool key = false;
+        std::size_t size = 0;
+        for (const TBytesView nal : unit) {
+            key = key || NalType(nal) == 5;
+            if (NalType(nal) < 7) size += 4 + nal.size();
+        }
+        ASSERT_TRUE(writer.AddSample(unit, tick, key));
+        expected += "pts=" + std::to_string(tick) + "\nsize=" + std::to_string(size) +
+                    "\nflags=" + (key ? "K_" : "__") + "\n";
+        if (i % 10 == 9) {
+            ASSERT_TRUE(i % 30 == 29 ? writer.FlushAll() : writer.Flush());
+        }
+        // Runs of one position, a pause's skip, then two positions a frame for a while.
+        tick += i % 500 == 250 ? 40 : (i >= 1000 && i < 2000 ? 2 : 1);
+    }
+    ASSERT_TRUE(writer.Finish());
+    ASSERT_EQ(FinishMp4(file).outcome, RecoveryOutcome::Rebuilt);
+    const fs::path path = dir_ / "long.mp4";
+    Save(path, file.bytes);
+    const TRun probe =
+        Shell("ffprobe -v error -select_streams v -show_entries packet=pts,size,flags "
+              "-of default=nw=1 '" +
+                  path.string() + "'",
+              dir_);
+    EXPECT_EQ(probe.err, "");
+    EXPECT_TRUE(probe.out == expected) << "ffprobe read other packets than were written";
 }

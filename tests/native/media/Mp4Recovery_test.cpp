@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <climits>
 #include <functional>
 #include <random>
 
@@ -28,10 +29,11 @@ struct TUnfinished {
     std::size_t thirdStart = 0, thirdData = 0;
 };
 
-// The cut's result, and that the file it leaves reads as finished: whole fragments up to its end,
-// their duration stated everywhere, and nothing written when it is cut again.
-RecoveryResult CutAndCheck(TMemoryFile& file) {
-    const RecoveryResult result = CutMp4Tail(file);
+// The finishing's result, and that the file it leaves reads as finished: whole fragments, their
+// duration stated everywhere, the regular moov of their samples at the end and no moof left, and
+// nothing written when it is finished again. fragmentsEnd: where the fragments end.
+RecoveryResult FinishAndCheck(TMemoryFile& file, std::uint64_t* fragmentsEnd = nullptr) {
+    const RecoveryResult result = FinishMp4(file);
     if (result.outcome == RecoveryOutcome::LeftAlone) return result;
     std::string why;
     const auto info = ReadMp4(file, why);
@@ -39,12 +41,14 @@ RecoveryResult CutAndCheck(TMemoryFile& file) {
     if (!info) return result;
     const std::uint32_t d = static_cast<std::uint32_t>(info->duration);
     EXPECT_EQ(info->tail, "");
+    EXPECT_TRUE(info->regular && info->moovFreed && info->moofsAt.empty());
     EXPECT_EQ(info->samples, result.frames);
     EXPECT_EQ(std::tuple(info->mvhdDuration, info->tkhdDuration, info->mdhdDuration),
               std::tuple(d, d, d));
     EXPECT_EQ(info->mehdDuration, d);
+    if (fragmentsEnd) *fragmentsEnd = info->wholeEnd;
     const int writes = file.writes;
-    EXPECT_EQ(CutMp4Tail(file).outcome, RecoveryOutcome::Finished);
+    EXPECT_EQ(FinishMp4(file).outcome, RecoveryOutcome::Finished);
     EXPECT_EQ(file.writes, writes);
     return result;
 }
@@ -56,40 +60,73 @@ void Put32(TBytes& b, std::size_t at, std::uint32_t v) {
 
 } // namespace
 
-TEST(CutMp4TailTest, CutsATornLastFragmentWhereverTheFileEnds) {
+TEST(FinishMp4Test, CutsATornLastFragmentWhereverTheFileEnds) {
     const TUnfinished whole;
     for (std::size_t cut = whole.thirdStart + 1; cut < whole.file.bytes.size(); ++cut) {
         SCOPED_TRACE(cut);
         TMemoryFile file(TBytes(whole.file.bytes.begin(),
                                 whole.file.bytes.begin() + static_cast<std::ptrdiff_t>(cut)));
-        const RecoveryResult result = CutAndCheck(file);
+        std::uint64_t end = 0;
+        const RecoveryResult result = FinishAndCheck(file, &end);
         EXPECT_EQ(result.outcome, RecoveryOutcome::Rebuilt);
         EXPECT_EQ(result.frames, 6u);
-        EXPECT_EQ(file.bytes.size(), whole.thirdStart);
+        EXPECT_EQ(end, whole.thirdStart);
     }
 }
 
-TEST(CutMp4TailTest, FillsInTheDurationsOfWholeFragmentsAndLeavesAFinishedFile) {
+TEST(FinishMp4Test, FillsInTheDurationsOfWholeFragmentsAndLeavesAFinishedFile) {
     TUnfinished whole;
     EXPECT_EQ(whole.info.mdhdDuration, 0u);
     EXPECT_FALSE(whole.info.mehdDuration);
     const std::size_t size = whole.file.bytes.size();
-    EXPECT_EQ(CutAndCheck(whole.file).frames, 9u);
-    EXPECT_EQ(whole.file.bytes.size(), size);
+    std::uint64_t end = 0;
+    EXPECT_EQ(FinishAndCheck(whole.file, &end).frames, 9u);
+    EXPECT_EQ(end, size);
     // The header alone: no frame reached the disk.
     TMemoryFile header(
         TBytes(whole.file.bytes.begin(),
                whole.file.bytes.begin() + static_cast<std::ptrdiff_t>(whole.info.headerEnd)));
-    EXPECT_EQ(CutAndCheck(header).outcome, RecoveryOutcome::Rebuilt);
+    EXPECT_EQ(FinishAndCheck(header).outcome, RecoveryOutcome::Rebuilt);
 
+    // What the writer finished: whole, its durations stated, still fragmented.
     TMemoryFile finished;
     WriteTestFile(finished, {0, 1, 2, 3, 4}, 4, {2}, true);
-    finished.writes = 0;
-    EXPECT_EQ(CutMp4Tail(finished).outcome, RecoveryOutcome::Finished);
-    EXPECT_EQ(finished.writes, 0);
+    const TBytes fragmented = finished.bytes;
+    EXPECT_EQ(FinishAndCheck(finished, &end).frames, 5u);
+    EXPECT_EQ(end, fragmented.size());
+    // Only four bytes of each fragmented box changed, to "free": the data stays where it was.
+    std::size_t changed = 0;
+    for (std::size_t i = 0; i < fragmented.size(); ++i)
+        changed += fragmented[i] != finished.bytes[i];
+    EXPECT_LE(changed, 3u * 4);
+    EXPECT_EQ(std::string(finished.bytes.begin() + 36, finished.bytes.begin() + 40), "free");
 }
 
-TEST(CutMp4TailTest, CutsZerosGarbageAndAFragmentWhoseBoxesLie) {
+TEST(FinishMp4Test, AFinishingStoppedAtAnyWriteIsCompletedByTheNext) {
+    // Two whole fragments of three samples each, as a killed recording leaves them.
+    TMemoryFile whole;
+    WriteTestFile(whole, {0, 1, 2, 3, 5, 6, 7, 8}, 4, {3, 6}, false);
+    TMemoryFile reference(whole.bytes);
+    ASSERT_EQ(FinishMp4(reference).outcome, RecoveryOutcome::Rebuilt);
+    const int steps = reference.writes;
+    // The durations, the moov, the second moof, the old moov with the first moof.
+    EXPECT_EQ(steps, 4 + 1 + 1 + 1);
+    for (int n = 0; n < steps; ++n) {
+        SCOPED_TRACE(n);
+        TMemoryFile file(whole.bytes);
+        file.writesLeft = n; // the program ends at the n-th write
+        EXPECT_EQ(FinishMp4(file).why, "the file cannot be written");
+        std::string why;
+        const auto left = ReadMp4(file, why);
+        ASSERT_TRUE(left) << why;
+        EXPECT_EQ(left->samples, 6u);
+        file.writesLeft = INT_MAX;
+        EXPECT_EQ(FinishAndCheck(file).frames, 6u);
+        EXPECT_EQ(file.bytes, reference.bytes);
+    }
+}
+
+TEST(FinishMp4Test, CutsZerosGarbageAndAFragmentWhoseBoxesLie) {
     const TUnfinished whole;
     const std::size_t trun = whole.thirdStart + 8 + 16 + 8 + 16 + 20; // moof mfhd traf tfhd tfdt
     using TChange = std::function<void(TBytes&)>;
@@ -134,19 +171,20 @@ TEST(CutMp4TailTest, CutsZerosGarbageAndAFragmentWhoseBoxesLie) {
         SCOPED_TRACE(c.what);
         TMemoryFile file(whole.file.bytes);
         c.change(file.bytes);
-        const RecoveryResult result = CutAndCheck(file);
+        std::uint64_t end = 0;
+        const RecoveryResult result = FinishAndCheck(file, &end);
         EXPECT_EQ(result.outcome, RecoveryOutcome::Rebuilt);
         EXPECT_EQ(result.frames, c.inThird ? 6u : 9u);
-        EXPECT_EQ(file.bytes.size(), c.inThird ? whole.thirdStart : whole.file.bytes.size());
+        EXPECT_EQ(end, c.inThird ? whole.thirdStart : whole.file.bytes.size());
     }
 }
 
-TEST(CutMp4TailTest, LeavesAloneWhatIsNotARecordingOrCannotBeRead) {
+TEST(FinishMp4Test, LeavesAloneWhatIsNotARecordingOrCannotBeRead) {
     const TUnfinished whole;
     auto why = [](TBytes bytes, bool failReads = false) {
         TMemoryFile file(bytes);
         file.failReads = failReads;
-        const RecoveryResult result = CutMp4Tail(file);
+        const RecoveryResult result = FinishMp4(file);
         EXPECT_EQ(result.outcome, RecoveryOutcome::LeftAlone);
         EXPECT_EQ(file.writes, 0);
         return result.why;
@@ -166,7 +204,7 @@ TEST(CutMp4TailTest, LeavesAloneWhatIsNotARecordingOrCannotBeRead) {
 }
 
 // Bytes changed anywhere never crash or hang the cut, and what it keeps reads as finished.
-TEST(CutMp4TailTest, SurvivesChangedBytesAnywhere) {
+TEST(FinishMp4Test, SurvivesChangedBytesAnywhere) {
     const TUnfinished whole;
     std::mt19937 random(11);
     for (int round = 0; round < 2000; ++round) {
@@ -175,6 +213,6 @@ TEST(CutMp4TailTest, SurvivesChangedBytesAnywhere) {
         for (int i = 0, n = 1 + static_cast<int>(random() % 4); i < n; ++i)
             file.bytes[random() % file.bytes.size()] = static_cast<std::uint8_t>(random());
         if (random() % 4 == 0) file.bytes.resize(random() % file.bytes.size());
-        CutAndCheck(file);
+        FinishAndCheck(file);
     }
 }

@@ -94,23 +94,62 @@ TEST(Mp4WriterTest, KeepsAParameterSetThatDiffersFromTheHeadersInItsSample) {
     EXPECT_EQ(DataOf(file, samples.at(0)), LengthPrefixed({otherPps, slice}));
 }
 
-TEST(Mp4WriterTest, ClosedSizeForeseesTheFinishedFile) {
+// The size foreseen before a sample is never passed once it is added, however the fragments fall
+// (a flush right after it puts it in a fragment of its own), and the file the writer and the
+// finishing make has exactly the size foreseen when it is closed.
+TEST(Mp4WriterTest, ClosedSizeForeseesTheFinishedRegularFile) {
+    for (const int stop : {1, 2, 7, 23, 40}) {
+        SCOPED_TRACE(stop);
+        TMemoryFile file;
+        TMp4Writer writer(file);
+        ASSERT_TRUE(writer.Begin(64, 48, 10, TestSps(), TestPps()));
+        std::uint64_t tick = 0;
+        for (int i = 0; i < stop; ++i) {
+            const TBytes au = AccessUnit(i, i % 10 == 0);
+            const std::uint64_t foreseen = writer.ClosedSizeWith(writer.StoredSampleBytes(au));
+            tick += 1 + (i % 9 == 4 ? 5 : 0) + (i > 20 ? 1 : 0); // skips, and a slower run
+            ASSERT_TRUE(writer.AddSample(au, tick, i % 10 == 0));
+            if (i % 7 == 6) {
+                EXPECT_TRUE(writer.Flush());
+            }
+            if (i % 11 == 3) {
+                EXPECT_TRUE(writer.FlushAll());
+            }
+            EXPECT_LE(writer.ClosedSize(), foreseen) << i;
+            EXPECT_EQ(writer.BytesWritten(), file.bytes.size());
+        }
+        const std::uint64_t closed = writer.ClosedSize();
+        ASSERT_TRUE(writer.Finish());
+        ASSERT_EQ(FinishMp4(file).outcome, RecoveryOutcome::Rebuilt);
+        EXPECT_EQ(file.bytes.size(), closed);
+    }
+}
+
+// A sample flushed before its successor came is on disk at once, lasting one position, and gets
+// its whole duration once the next one comes: the fragments always follow on each other.
+TEST(Mp4WriterTest, FlushAllPutsTheNewestSampleOnDiskAndSettlesItsDurationLater) {
     TMemoryFile file;
     TMp4Writer writer(file);
     ASSERT_TRUE(writer.Begin(64, 48, 10, TestSps(), TestPps()));
-    for (int i = 0; i < 40; ++i) {
-        const TBytes au = AccessUnit(i, i % 10 == 0);
-        const std::uint64_t foreseen = writer.ClosedSizeWith(writer.StoredSampleBytes(au));
-        ASSERT_TRUE(writer.AddSample(au, static_cast<std::uint64_t>(i * 2), i % 10 == 0));
-        EXPECT_EQ(writer.ClosedSize(), foreseen) << i;
-        if (i % 7 == 6) {
-            EXPECT_TRUE(writer.Flush());
-        }
-        EXPECT_EQ(writer.BytesWritten(), file.bytes.size());
-    }
-    const std::uint64_t closed = writer.ClosedSize();
-    ASSERT_TRUE(writer.Finish());
-    EXPECT_EQ(file.bytes.size(), closed);
+    ASSERT_TRUE(writer.AddSample(AccessUnit(0, true), 5, true));
+    ASSERT_TRUE(writer.FlushAll());
+    std::string why;
+    std::vector<Mp4Sample> samples;
+    ASSERT_TRUE(ReadMp4(file, why, &samples));
+    ASSERT_EQ(samples.size(), 1u);
+    EXPECT_EQ(samples[0].duration, 1u);
+
+    ASSERT_TRUE(writer.AddSample(AccessUnit(1, false), 605, false)); // a minute later
+    ASSERT_TRUE(writer.FlushAll());
+    ASSERT_TRUE(writer.AddSample(AccessUnit(2, false), 606, false));
+    ASSERT_TRUE(writer.Finish(3));
+    const auto info = ReadMp4(file, why, &samples);
+    ASSERT_TRUE(info) << why;
+    EXPECT_EQ(info->tail, "");
+    ASSERT_EQ(samples.size(), 3u);
+    EXPECT_EQ(std::tuple(samples[0].duration, samples[1].duration, samples[2].duration),
+              std::tuple(600u, 1u, 3u));
+    EXPECT_EQ(info->mvhdDuration, 604u);
 }
 
 TEST(Mp4WriterTest, StopsAtTheFirstWriteThatFails) {
