@@ -130,7 +130,7 @@ std::uint64_t TAviOutput::Prepare(const BITMAPINFOHEADER& frame, std::int32_t) {
     return std::max<std::uint64_t>(frame.biSizeImage, largest_);
 }
 
-void TAviOutput::Close() {
+bool TAviOutput::Close() {
     std::lock_guard<std::mutex> manager(CompressorManagerLock());
     // Release the file and the streams in this order; then the file on disk is complete and its
     // recovery note goes.
@@ -143,6 +143,8 @@ void TAviOutput::Close() {
         note_.reset();
         DeleteFileW(noteName_.c_str());
     }
+    // AVIFile reports nothing of the headers it writes at the release.
+    return true;
 }
 
 // The recovery note beside the file: what its headers need, should the program end before it

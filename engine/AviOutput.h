@@ -26,7 +26,7 @@ public:
 
     HRESULT Open(const std::wstring& name) override;
     HRESULT Write(const BITMAPINFOHEADER& frame, std::int32_t position, bool& fileSystem) override;
-    void Close() override;
+    bool Close() override;
     const media::TFileSize& Size() const override { return size_; }
     std::uint64_t Prepare(const BITMAPINFOHEADER& frame, std::int32_t position) override;
 

@@ -3,6 +3,7 @@
 #include "engine/FrameGrabber.h"
 #include "media/AviRecovery.h"
 #include "media/ColourConvert.h"
+#include "media/Mp4Recovery.h"
 
 #include <vfw.h>
 
@@ -70,8 +71,9 @@ std::uint64_t TMp4Output::TSize::Frames() const {
 }
 
 std::uint64_t TMp4Output::TSize::NewFileSizeWith(std::uint64_t bytes) const {
-    // A new file begins with an IDR picture, about as large as the last one.
-    return (out_.headerBytes_ ? out_.headerBytes_ : kHeaderBound) + kFragmentBound +
+    // A new file begins with an IDR picture, about as large as the last one, and ends in a moov
+    // that repeats the header with the tables.
+    return 2 * (out_.headerBytes_ ? out_.headerBytes_ : kHeaderBound) + 2 * kFragmentBound +
            std::max(bytes, out_.idrBytes_);
 }
 
@@ -96,9 +98,10 @@ HRESULT TMp4Output::Open(const std::wstring& name) {
         std::string why;
         if (!encoder_.Open(settings, why)) return AVIERR_BADFORMAT;
     }
-    // Players may read the file while it is written.
-    sink_.file = base::FileHandle(CreateFileW(name.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                                              CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    // Players may read the file while it is written; the finishing reads it back.
+    sink_.file =
+        base::FileHandle(CreateFileW(name.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ,
+                                     nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!sink_.file) return AVIERR_FILEOPEN;
     sink_.diskFull = false;
     writer_ = std::make_unique<media::TMp4Writer>(sink_);
@@ -179,18 +182,36 @@ HRESULT TMp4Output::Write(const BITMAPINFOHEADER&, std::int32_t position, bool& 
     return 0;
 }
 
-void TMp4Output::Close() {
-    if (!writer_) return;
+HRESULT TMp4Output::Idle(bool& fileSystem) {
+    // A crash loses at most a second, whatever the pace: during a pause or between frames a
+    // minute apart the newest frame goes to disk too.
+    if (!writer_ || writer_->PendingSamples() == 0 || clock_() - fragmentStart_ < 1000) return 0;
+    if (!writer_->FlushAll()) return Failure(fileSystem);
+    fragmentStart_ = clock_();
+    return 0;
+}
+
+bool TMp4Output::Close() {
+    if (!writer_) return true;
     const bool empty = writer_->Samples() == 0;
-    if (!empty) (void)writer_->Finish();
+    bool finished = true;
+    if (!empty) {
+        // The writer's last fragment; then the file becomes a regular MP4. When the writer could
+        // not write it, the fragments on disk still make a whole file.
+        (void)writer_->Finish();
+        TWin32RecoveryFile file(sink_.file.get());
+        finished = media::FinishMp4(file).outcome != media::RecoveryOutcome::LeftAlone;
+    }
     writer_.reset();
     sink_.file.reset();
     // A file that never got a frame has no header either: it would play nowhere.
     if (empty) DeleteFileW(name_.c_str());
     if (note_) {
         note_.reset();
-        DeleteFileW(noteName_.c_str());
+        // A file left unfinished keeps its note: the next start finishes it.
+        if (finished) DeleteFileW(noteName_.c_str());
     }
+    return finished;
 }
 
 } // namespace engine

@@ -28,7 +28,9 @@ public:
 
     HRESULT Open(const std::wstring& name) override;
     HRESULT Write(const BITMAPINFOHEADER& frame, std::int32_t position, bool& fileSystem) override;
-    void Close() override;
+    bool Close() override;
+    // Puts what waits in memory on disk once it has waited a second.
+    HRESULT Idle(bool& fileSystem) override;
     const media::TFileSize& Size() const override { return size_; }
     // Codes the frame, so that the size checks before it know its exact size.
     std::uint64_t Prepare(const BITMAPINFOHEADER& frame, std::int32_t position) override;

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "base/Handles.h"
+#include "media/AviRecovery.h"
 #include "media/FileSplit.h"
 
 #include <windows.h>
@@ -24,14 +25,36 @@ public:
     // with `fileSystem` set when it was the file system's (a full disk, a refused write).
     virtual HRESULT Write(const BITMAPINFOHEADER& frame, std::int32_t position,
                           bool& fileSystem) = 0;
-    // Completes and closes the open file; then it is whole on disk and its note is gone.
-    // Nothing when no file is open.
-    virtual void Close() = 0;
+    // Completes and closes the open file; then it is whole on disk and its note is gone. False
+    // when it could not be completed: then the note stays, for the next start to finish it.
+    // True when no file is open.
+    virtual bool Close() = 0;
+    // No frame came for a while (a pause, a long capture interval): 0, or the failure of writing
+    // what waits in memory, as for Write.
+    virtual HRESULT Idle(bool& fileSystem) {
+        (void)fileSystem;
+        return 0;
+    }
     // The open file's size as written so far.
     virtual const media::TFileSize& Size() const = 0;
     // Readies the next frame, to be stored at `position` of the open file, and gives at least the
     // bytes it will take there; the loop then decides whether it goes to a new file instead.
     virtual std::uint64_t Prepare(const BITMAPINFOHEADER& frame, std::int32_t position) = 0;
+};
+
+// A recording's file, open for reading and writing, as the recovery and the finishing read and
+// write it. Does not own the handle.
+class TWin32RecoveryFile : public media::RecoveryFile {
+public:
+    explicit TWin32RecoveryFile(HANDLE file) : file_(file) {}
+    std::uint64_t Size() override;
+    bool Read(std::uint64_t offset, void* data, std::size_t size) override;
+    bool Write(std::uint64_t offset, const void* data, std::size_t size) override;
+    bool Resize(std::uint64_t size) override;
+
+private:
+    bool Seek(std::uint64_t offset);
+    HANDLE file_;
 };
 
 // Writes the recovery note `text` beside a recording's file under `noteName` and keeps it open

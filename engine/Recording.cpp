@@ -144,11 +144,17 @@ bool TRecording::Open() {
 void TRecording::Record() {
     TGrabThread grabber(*this);
     grabber.Start();
-    while (const std::optional<TGrabbed> grabbed = handOver_.Take()) {
-        const bool written = Write(*grabbed);
-        BITMAPINFOHEADER* frame = grabbed->frame;
-        TScreenCam::FreeFrame(frame);
-        handOver_.Done();
+    for (bool closed = false; !closed;) {
+        const std::optional<TGrabbed> grabbed = handOver_.Take(std::chrono::seconds(1), closed);
+        bool written = true;
+        if (grabbed) {
+            written = Write(*grabbed);
+            BITMAPINFOHEADER* frame = grabbed->frame;
+            TScreenCam::FreeFrame(frame);
+            handOver_.Done();
+        } else if (!closed) {
+            written = Idle();
+        }
         if (!written) {
             for (TGrabbed& left : handOver_.Abandon())
                 TScreenCam::FreeFrame(left.frame);
@@ -156,6 +162,22 @@ void TRecording::Record() {
         }
     }
     // ~TGrabThread waits for the grabbing thread to end.
+}
+
+bool TRecording::Idle() {
+    bool fileSystem = false;
+    lastResult_ = out_->Idle(fileSystem);
+    if (lastResult_ != 0) fileSystemFailure_ = fileSystem;
+    return lastResult_ == 0;
+}
+
+bool TRecording::CloseFile() {
+    if (out_->Close()) return true;
+    // The file stays with its recovery note, for the next start to finish; the recording ends
+    // with the message of a write the file system refused.
+    if (lastResult_ == 0) lastResult_ = AVIERR_FILEWRITE;
+    fileSystemFailure_ = true;
+    return false;
 }
 
 void TRecording::GrabPasses() {
@@ -266,8 +288,7 @@ bool TRecording::RoomFor(std::uint64_t bound, std::uint32_t empty, bool newFile)
 bool TRecording::SwitchFiles() {
     const std::wstring next = cam_.NewFileName(currentFile_, nextFileName_);
     // A recording being stopped opens no new file; its frame is dropped.
-    if (!cam_.AddRecordingFile(next, true)) return false;
-    out_->Close();
+    if (!cam_.AddRecordingFile(next, true) || !CloseFile()) return false;
     currentFile_ = next;
     lastResult_ = out_->Open(currentFile_);
     if (lastResult_ != 0) fileSystemFailure_ = true;
@@ -307,6 +328,7 @@ bool TRecording::Write(const TGrabbed& grabbed) {
 
 void TRecording::Close() {
     // The output closes its file and releases what it holds; only then is the file complete.
+    if (out_) CloseFile();
     out_.reset();
 }
 

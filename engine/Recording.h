@@ -60,6 +60,11 @@ private:
     // Stores one frame at its slot, switching files first when it would take the file past the
     // size limit; false when the recording must end.
     bool Write(const TGrabbed& grabbed);
+    // No frame came for a second: lets the output put what waits in memory on disk; false when
+    // the recording must end.
+    bool Idle();
+    // Closes the open file; a file that could not be completed fails the recording.
+    bool CloseFile();
     bool SwitchFiles();
     bool RoomFor(std::uint64_t bound, std::uint32_t empty, bool newFile);
 

@@ -1,6 +1,7 @@
 #include "main/Recovery.h"
 
 #include "base/Handles.h"
+#include "engine/RecordOutput.h"
 #include "media/FileSplit.h"
 #include "media/Mp4Recovery.h"
 #include "core/Text.h"
@@ -15,50 +16,6 @@ namespace {
 
 using media::kRecoveryNoteSuffix;
 constexpr DWORD kMaxNoteBytes = 1 << 16;
-
-// The recording's file as the rebuilding reads and writes it.
-class TWin32RecoveryFile : public media::RecoveryFile {
-public:
-    explicit TWin32RecoveryFile(HANDLE file) : file_(file) {}
-
-    std::uint64_t Size() override {
-        LARGE_INTEGER size{};
-        return GetFileSizeEx(file_, &size) ? static_cast<std::uint64_t>(size.QuadPart) : 0;
-    }
-    bool Read(std::uint64_t offset, void* data, std::size_t size) override {
-        return Transfer(offset, static_cast<BYTE*>(data), size,
-                        [this](BYTE* p, DWORD n, DWORD& done) {
-                            return ReadFile(file_, p, n, &done, nullptr);
-                        });
-    }
-    bool Write(std::uint64_t offset, const void* data, std::size_t size) override {
-        return Transfer(offset, static_cast<const BYTE*>(data), size,
-                        [this](const BYTE* p, DWORD n, DWORD& done) {
-                            return WriteFile(file_, p, n, &done, nullptr);
-                        });
-    }
-    bool Resize(std::uint64_t size) override { return Seek(size) && SetEndOfFile(file_); }
-
-private:
-    // Reads or writes size bytes at offset in parts the system calls take, until all are done or
-    // a call fails or moves nothing.
-    template <class Bytes, class Call>
-    bool Transfer(std::uint64_t offset, Bytes* p, std::size_t size, Call call) {
-        while (size > 0) {
-            DWORD done = 0;
-            const DWORD part = static_cast<DWORD>(std::min<std::size_t>(size, 1u << 20));
-            if (!Seek(offset) || !call(p, part, done) || done == 0) return false;
-            p += done, offset += done, size -= done;
-        }
-        return true;
-    }
-    bool Seek(std::uint64_t offset) {
-        LARGE_INTEGER at{};
-        at.QuadPart = static_cast<LONGLONG>(offset);
-        return SetFilePointerEx(file_, at, nullptr, FILE_BEGIN);
-    }
-    HANDLE file_;
-};
 
 std::string ReadNote(HANDLE note, bool& ok) {
     std::string text(kMaxNoteBytes, '\0');
@@ -106,7 +63,7 @@ bool RecoverOne(const std::wstring& folder, const std::wstring& noteName, TRecov
         out.why = "the file cannot be opened";
         return true;
     }
-    TWin32RecoveryFile file(recording.get());
+    engine::TWin32RecoveryFile file(recording.get());
     const media::RecoveryResult result =
         mp4 ? media::FinishMp4(file) : media::RecoverAvi(file, *parsed);
     out.outcome = result.outcome;

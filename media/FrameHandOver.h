@@ -61,11 +61,15 @@ public:
     std::optional<T> Take() {
         std::unique_lock<std::mutex> lock(m_);
         changed_.wait(lock, [this] { return closed_ || queued_ > 0; });
-        if (queued_ == 0) return std::nullopt;
-        T item = std::move(ring_[head_]);
-        head_ = (head_ + 1) % capacity_;
-        --queued_;
-        return item;
+        return Pop();
+    }
+    // Consumer: the next item, waiting at most `wait` for one; nothing when none came in time,
+    // and then `closed` says whether none ever will.
+    std::optional<T> Take(std::chrono::milliseconds wait, bool& closed) {
+        std::unique_lock<std::mutex> lock(m_);
+        changed_.wait_for(lock, wait, [this] { return closed_ || queued_ > 0; });
+        closed = closed_ && queued_ == 0;
+        return Pop();
     }
     // Consumer: finished with a taken item; its place is free.
     void Done() { Release(); }
@@ -90,6 +94,13 @@ public:
     }
 
 private:
+    std::optional<T> Pop() {
+        if (queued_ == 0) return std::nullopt;
+        T item = std::move(ring_[head_]);
+        head_ = (head_ + 1) % capacity_;
+        --queued_;
+        return item;
+    }
     void Release() {
         {
             std::lock_guard<std::mutex> lock(m_);

@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -41,6 +42,47 @@ std::string Describe(const std::wstring& path) {
                      UnixPath(path) + "'",
                  out);
     return out;
+}
+
+// A finished file is a regular MP4: ftyp, then only mdat and free boxes (what the fragments were),
+// the moov with the sample tables last; its stsz counts what ffmpeg decodes, and ffmpeg seeks
+// into its middle without a word.
+void ExpectRegular(const std::wstring& path) {
+    std::ifstream in(UnixPath(path), std::ios::binary);
+    const std::vector<std::uint8_t> b{std::istreambuf_iterator<char>(in),
+                                      std::istreambuf_iterator<char>()};
+    std::string boxes;
+    std::uint64_t at = 0, moovAt = 0;
+    for (; at + 8 <= b.size();) {
+        const std::uint64_t size =
+            std::uint64_t{b[at]} << 24 | b[at + 1] << 16 | b[at + 2] << 8 | b[at + 3];
+        const std::string type(b.begin() + at + 4, b.begin() + at + 8);
+        if (type == "moov") moovAt = at;
+        boxes += boxes.empty() ? type : type == boxes.substr(boxes.size() - 4) ? "" : " " + type;
+        if (size < 8) break;
+        at += size;
+    }
+    EXPECT_EQ(at, b.size()) << boxes;
+    EXPECT_TRUE(boxes.rfind("ftyp free", 0) == 0 && boxes.find("moof") == std::string::npos &&
+                boxes.size() >= 9 && boxes.substr(boxes.size() - 9) == "mdat moov")
+        << boxes;
+    // stsz: version and flags, a sample size of 0, the count.
+    const char stsz[] = "stsz";
+    const auto found =
+        std::search(b.begin() + static_cast<std::ptrdiff_t>(moovAt), b.end(), stsz, stsz + 4);
+    ASSERT_NE(found, b.end());
+    const std::uint8_t* count = &*found + 12;
+    const int samples = count[0] << 24 | count[1] << 16 | count[2] << 8 | count[3];
+    const TProbe probe = ProbeWithFfmpeg(path);
+    EXPECT_EQ(samples, probe.decodedFrames) << probe.raw;
+    EXPECT_EQ(probe.ffmpegErrors, "");
+    std::string seek;
+    RunUnixShell("d=$(ffprobe -v error -show_entries format=duration -of csv=p=0 '" +
+                     UnixPath(path) +
+                     "'); ffmpeg -v error -ss \"$(awk \"BEGIN { print $d / 2 }\")\" -i '" +
+                     UnixPath(path) + "' -frames:v 3 -f null - 2>&1",
+                 seek);
+    EXPECT_EQ(seek, "");
 }
 
 class Mp4OutputTest : public TEngineFixture {
@@ -79,6 +121,7 @@ TEST_F(Mp4OutputTest, AnOddPanelRecordsAsH264AtEvenSidesInBt709WithEveryFrame) {
     const TProbe probe = ProbeWithFfmpeg(file);
     EXPECT_EQ(probe.decodedFrames, cam->FramesWritten) << probe.raw;
     EXPECT_EQ(probe.ffmpegErrors, "");
+    ExpectRegular(file);
 
     const TMp4ReadBack back = ReadMp4File(file);
     ASSERT_TRUE(back.info) << back.why;
@@ -109,7 +152,7 @@ TEST_F(Mp4OutputTest, EachFileOfALongRecordingBeginsWithAnIdrAndNoSlotIsLost) {
         EXPECT_TRUE(back.samples.front().sync) << "a file that begins without an IDR";
         samples += back.samples.size();
         ticks += back.info->duration;
-        EXPECT_EQ(ProbeWithFfmpeg(f).ffmpegErrors, "");
+        ExpectRegular(f);
     }
     EXPECT_EQ(samples, static_cast<std::uint64_t>(cam->FramesWritten));
     // The files' durations add up to the recording's slots: each file's last sample lasts one.
@@ -139,4 +182,23 @@ TEST_F(Mp4OutputTest, AnIdrComesAtLeastEveryTenSecondsOfTheFile) {
         }
     EXPECT_GE(idrs, 2);
     EXPECT_LE(back.samples.back().time - lastIdr, 100u);
+}
+
+// Frames wait in memory at most a second, however slow the pace: at one frame a minute the
+// first is on disk long before the second is grabbed.
+TEST_F(Mp4OutputTest, AtOneFrameAMinuteTheNewestFrameIsOnDiskWithinASecond) {
+    TPatternWindow window(0, 0, 64, 48, PaintMoving);
+    cam->CaptureInterval = 60000;
+    const std::wstring file = dir.File(L"minute.mp4");
+    cam->StartRecording({0, 0, 64, 48}, file);
+    ASSERT_TRUE(cam->Recording);
+    PumpMessages(2500);
+    const TMp4ReadBack back = ReadMp4File(file);
+    ASSERT_TRUE(back.info) << back.why;
+    EXPECT_EQ(back.samples.size(), 1u);
+    EXPECT_EQ(cam->FramesWritten, 1);
+    cam->StopRecording();
+    ASSERT_TRUE(WaitForWorker(*cam));
+    EXPECT_TRUE(messages.Shown().empty());
+    ExpectRegular(file);
 }

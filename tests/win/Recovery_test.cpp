@@ -1,6 +1,7 @@
 #include "main/Recovery.h"
 
 #include "EngineFixture.h"
+#include "media/Mp4Recovery.h"
 #include "tests/common/Mp4Testing.h"
 
 #include <gtest/gtest.h>
@@ -90,7 +91,7 @@ TEST_F(RecoveryTest, AnInterruptedFileIsRebuiltAndABadNoteKeepsItsFileAsItIs) {
     EXPECT_NE(report.find(L"garbled.avi: the note"), std::wstring::npos) << report.c_str();
 }
 
-TEST_F(RecoveryTest, AKilledMp4RecordingIsCutBackToItsWholeFragmentsAndReported) {
+TEST_F(RecoveryTest, AKilledMp4RecordingIsCutBackToItsWholeFragmentsFinishedAndReported) {
     // Two fragments of four pictures reached the disk, then the start of a third.
     testing_mp4::TMemoryFile mp4;
     testing_mp4::WriteTestFile(mp4, {0, 1, 2, 3, 4, 5, 6, 7, 8}, 4, {4, 8}, false);
@@ -103,7 +104,14 @@ TEST_F(RecoveryTest, AKilledMp4RecordingIsCutBackToItsWholeFragmentsAndReported)
     EXPECT_EQ(files[0].outcome, media::RecoveryOutcome::Rebuilt) << files[0].why;
     EXPECT_EQ(files[0].frames, 8u);
     EXPECT_FALSE(FileExists(dir.File(L"killed.mp4.recovering")));
-    EXPECT_EQ(ReadBytes(dir.File(L"killed.mp4")).size(), whole.size());
+    // The whole fragments stay where they were, and the regular moov of their samples follows.
+    const std::string finished = ReadBytes(dir.File(L"killed.mp4"));
+    testing_mp4::TMemoryFile back(testing_mp4::TBytes(finished.begin(), finished.end()));
+    std::string why;
+    const auto info = media::ReadMp4(back, why);
+    ASSERT_TRUE(info) << why;
+    EXPECT_EQ(info->wholeEnd, whole.size());
+    EXPECT_TRUE(info->regular && info->moovFreed && info->moofsAt.empty());
     const std::wstring report = RecoveryReport(files);
     EXPECT_NE(report.find(L"killed.mp4: 8 frames"), std::wstring::npos) << report.c_str();
 }

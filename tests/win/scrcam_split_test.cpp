@@ -2,6 +2,7 @@
 // read back through the AVIFile API and ffprobe/ffmpeg.
 #include "engine/scrcam.h"
 
+#include "engine/RecordOutput.h"
 #include "engine/msvc1drv.h"
 
 #include "EngineFixture.h"
@@ -10,6 +11,7 @@
 #include "core/CaptureRules.h"
 #include "core/Text.h"
 #include "media/FileSplit.h"
+#include "media/Mp4Recovery.h"
 #include "core/RecordNaming.h"
 
 #include <gtest/gtest.h>
@@ -391,4 +393,58 @@ TEST_F(SmallDiskTest, AWriteTheFileSystemRefusesEndsTheRecordingWithOneMessage) 
     EXPECT_EQ(shown[0].text, L"Error Creating AVI file");
     std::printf("frames counted before the refused write: %d; file %llu bytes\n",
                 cam->FramesWritten.load(), static_cast<unsigned long long>(FileSize(file)));
+}
+
+// An MP4 file that cannot be finished is not taken for a good one: the recording ends with the
+// message, the file keeps its note and plays as it is, and the next start's finishing completes
+// it once there is room. (Its regular moov needs more than a page: the recording has over a
+// thousand frames.)
+TEST_F(SmallDiskTest, AnMp4FileThatCannotBeFinishedKeepsItsNoteForTheNextStart) {
+    if (!realDisk) GTEST_SKIP() << "needs the mounted file system";
+    cam->Services.FreeDiskBytes = [](const std::wstring&) {
+        return std::numeric_limits<std::uint64_t>::max();
+    };
+    cam->EnumCompressors();
+    cam->CompressorIndex = cam->CompressorCount - 1;
+    ASSERT_TRUE(cam->RecordsMp4());
+    cam->CaptureInterval = 1;
+    const std::wstring file = folder + L"\\unfinished.mp4", filler = folder + L"\\filler";
+    cam->StartRecording({0, 0, 64, 48}, file);
+    base::TThread::ServeUntil([&] { return cam->FramesWritten > 2500; }, 20000);
+    {
+        // The rest of the disk, to the last byte, goes to another file.
+        const base::TKernelHandle f = base::FileHandle(
+            CreateFileW(filler.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+        ASSERT_TRUE(f);
+        const std::vector<char> block(65536);
+        for (DWORD size = 65536; size > 0; size /= 2) {
+            DWORD done = 0;
+            while (WriteFile(f.get(), block.data(), size, &done, nullptr) && done == size) {
+            }
+        }
+    }
+    const bool ended = base::TThread::ServeUntil([&] { return !cam->Recording; }, 10000);
+    if (!ended) cam->StopRecording();
+    ASSERT_TRUE(WaitForWorker(*cam));
+    const auto shown = messages.Shown();
+    ASSERT_EQ(shown.size(), 1u);
+    EXPECT_EQ(shown[0].text, L"Error Creating AVI file");
+    EXPECT_TRUE(FileExists(file + L".recovering"));
+    EXPECT_EQ(ProbeWithFfmpeg(file).ffmpegErrors, "");
+
+    DeleteFileW(filler.c_str());
+    {
+        const base::TKernelHandle again = base::FileHandle(CreateFileW(
+            file.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+        ASSERT_TRUE(again);
+        engine::TWin32RecoveryFile recovered(again.get());
+        const media::RecoveryResult result = media::FinishMp4(recovered);
+        EXPECT_EQ(result.outcome, media::RecoveryOutcome::Rebuilt);
+        EXPECT_GT(result.frames, 1000u);
+    }
+    const TProbe probe = ProbeWithFfmpeg(file);
+    EXPECT_EQ(probe.ffmpegErrors, "");
+    EXPECT_GT(probe.decodedFrames, 1000);
+    DeleteFileW(file.c_str());
+    DeleteFileW((file + L".recovering").c_str());
 }
