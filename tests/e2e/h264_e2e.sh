@@ -2,7 +2,8 @@
 # A person chooses H.264 in the options dialog and records: the MP4 file is h264 at the playback
 # rate that ffmpeg decodes without a word, its pictures match the screen, and it plays in a real
 # browser. Then a recording is killed as a crash would: at the next start the file is cut back
-# to its whole fragments, reported, and plays with all but about its last second.
+# to its whole fragments, finished as a regular MP4, reported, and plays with all but about its
+# last second.
 source "$(dirname "$0")/lib.sh" "$@"
 e2e_start_display
 # 4:2:0 gives two rows one colour: the pattern's hard edge between white and its saturated bars
@@ -11,9 +12,9 @@ e2e_start_display
 e2e_app_over_pattern 250 101 400 330
 e2e_choose_compressor h
 
-# Checks a recording ($1): plays silently in ffprobe and ffmpeg, h264 yuv420p at 10 fps, frame
-# 5 and the browser's first picture match the screen under the panel at 35 dB or more. Sets
-# FRAMES and DURATION (the browser's).
+# Checks a recording ($1): a regular MP4 that plays silently in ffprobe and ffmpeg, h264 yuv420p
+# at 10 fps, frame 5 and the browser's first picture match the screen under the panel at 35 dB or
+# more. Sets FRAMES and DURATION (the browser's).
 check_mp4() {
     local probe psnr shown
     [ -z "$(ffprobe -v error "$1" 2>&1)" ] || fail "ffprobe reports: $(ffprobe -v error "$1" 2>&1 | head -3)"
@@ -23,6 +24,7 @@ check_mp4() {
     [ "$(ffprobe -v error -show_entries stream=codec_name,pix_fmt -of csv=p=0 "$1")" = "h264,yuv420p" ] ||
         fail "the stream is not h264 yuv420p"
     FRAMES=$(sed -n 's/^nb_read_frames=//p' <<<"$probe")
+    e2e_check_regular_mp4 "$1" "$FRAMES"
     ffmpeg -v error -i "$1" -f null - 2>"$E2E_WORK/decode.log"
     [ ! -s "$E2E_WORK/decode.log" ] || fail "ffmpeg reports: $(head -3 "$E2E_WORK/decode.log")"
     e2e_pixels frame "$1" 5 "$E2E_WORK/frame5.png"

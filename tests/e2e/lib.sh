@@ -151,6 +151,21 @@ e2e_probe() {
         -of default=nw=1 "$1"
 }
 
+# A finished MP4 file ($1, of $2 frames as ffprobe counts them) is a regular one: ftyp, then only
+# free and mdat boxes, the moov with the sample tables last, one sample a frame; and ffmpeg seeks
+# into its middle without a word.
+e2e_check_regular_mp4() {
+    local boxes layout samples middle
+    boxes=$(python3 "$E2E_DIR/mp4_boxes.py" "$1") || fail "cannot read $1"
+    layout=${boxes% *} samples=${boxes##* }
+    echo "boxes: $layout; samples in stsz: $samples"
+    [[ "$layout" =~ ^ftyp\ free\ mdat(\ free\ mdat)*\ moov$ ]] || fail "not a regular MP4: $layout"
+    [ "$samples" = "$2" ] || fail "stsz holds $samples samples, ffprobe decodes $2 frames"
+    middle=$(ffprobe -v error -show_entries format=duration -of csv=p=0 "$1" | awk '{ print $1 / 2 }')
+    ffmpeg -v error -ss "$middle" -i "$1" -frames:v 3 -f null - 2>"$E2E_WORK/seek.log"
+    [ ! -s "$E2E_WORK/seek.log" ] || fail "ffmpeg seeking to $middle s reports: $(head -3 "$E2E_WORK/seek.log")"
+}
+
 # The main window's tool bar and camera panel on a screenshot taken after one taken without
 # the window ($1 before, $2 after). Sets MENU_X0 MENU_X1 MENU_TOP MENU_BOTTOM and CAM_TOP.
 e2e_find_camera() {
