@@ -4,6 +4,7 @@
 //   quarnelby_bench --region WxH+X+Y --json FILE --dir DIR [--grab-frames N] [--record-ms MS]
 //                   [--pacing-ms MS] [--codec-frames N] [--scene NAME]
 //   quarnelby_bench --region WxH+X+Y --dir DIR --record-only MS   (records at the defaults)
+//   quarnelby_bench --finish-mb MB --json FILE --dir DIR    (finishes an MP4 file of MB megabytes)
 //
 // Figures: GrabFrame cost beside a bare BitBlt + GetDIBits loop (taken in turns) and a memcpy of a
 // frame-sized block; recording throughput at a 1 ms capture interval for "No Compression" and every
@@ -21,8 +22,10 @@
 #include "media/FileSplit.h"
 #include "core/Text.h"
 #include "engine/Catalogue.h"
+#include "engine/RecordOutput.h"
 #include "engine/msvc1drv.h"
 #include "engine/scrcam.h"
+#include "base/Handles.h"
 #include "base/ScopeGuard.h"
 #include "base/Thread.h"
 #include "tests/common/Msvc1Decode.h"
@@ -117,6 +120,8 @@ struct TOptions {
     // Only record at the defaults (100 ms, Microsoft Video 1) for this long, for the cost of a
     // recorded second measured from outside; no figures.
     int recordOnlyMs = 0;
+    // Only time the finishing of an MP4 file of this many megabytes into a regular one.
+    int finishMb = 0;
 };
 
 FILE* jsonFile = nullptr;
@@ -128,9 +133,11 @@ volatile unsigned copySink = 0;
 void Emit(TFigure& figure) {
     char region[32];
     std::snprintf(region, sizeof(region), "%dx%d", options.rect.width, options.rect.height);
-    figure.Add("region", std::string(region))
-        .Add("bpp", screenBitsPerPixel)
-        .Add("scene", options.scene);
+    // The finishing's figure belongs to no region.
+    if (options.finishMb == 0)
+        figure.Add("region", std::string(region))
+            .Add("bpp", screenBitsPerPixel)
+            .Add("scene", options.scene);
     const std::string line = figure.Text();
     std::fprintf(jsonFile, "%s\n", line.c_str());
     std::fflush(jsonFile);
@@ -758,6 +765,58 @@ void MeasureCodec() {
     MeasureH264(source, w, h, bpp);
 }
 
+// The finishing of an MP4 file of about options.finishMb megabytes as a recording of 30 KB pictures
+// at 10 a second writes it, a fragment a second (1 GiB: an hour): the time to make it a regular
+// MP4 in place, right after it was written as at a Stop.
+int MeasureFinish() {
+    TFigure f("finish");
+    const std::wstring path = options.dir + L"\\finish.mp4";
+    constexpr std::size_t kSampleBytes = 30000;
+    constexpr std::uint64_t kRate = 10;
+    const std::vector<std::uint8_t> sps{0x67, 66, 0xC0, 30, 0xDA, 0x02, 0x80, 0xBF, 0xE5, 0x84};
+    const std::vector<std::uint8_t> pps{0x68, 0xCE, 0x3C, 0x80};
+    std::vector<std::uint8_t> slice(kSampleBytes - 4, 0x5A);
+    std::uint64_t samples = 0;
+    bool ok = false;
+    {
+        TMp4FileSink sink(path);
+        media::TMp4Writer writer(sink);
+        ok = writer.Begin(1920, 1080, kRate, sps, pps);
+        const std::uint64_t target = static_cast<std::uint64_t>(options.finishMb) << 20;
+        while (ok && writer.ClosedSize() + kSampleBytes < target) {
+            const bool key = samples % 100 == 0;
+            slice[0] = key ? 0x65 : 0x41;
+            const media::TBytesView nal(slice);
+            ok = writer.AddSample(std::span(&nal, 1), samples, key) &&
+                 (samples % kRate != kRate - 1 || writer.Flush());
+            ++samples;
+        }
+        ok = writer.Finish() && sink.Close() && ok;
+    }
+    base::TKernelHandle handle = base::FileHandle(CreateFileW(
+        path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+    if (!ok || !handle) {
+        f.Add("error", std::string("the file could not be written"));
+        Emit(f);
+        return 1;
+    }
+    engine::TWin32RecoveryFile file(handle.get());
+    const double t0 = NowMs();
+    const media::RecoveryResult result = media::FinishMp4(file);
+    const double ms = NowMs() - t0;
+    f.Add("file_bytes", static_cast<long long>(file.Size()))
+        .Add("samples", static_cast<long long>(samples))
+        .Add("fragments", static_cast<long long>((samples + kRate - 1) / kRate))
+        .Add("finish_ms", ms);
+    handle.reset();
+    DeleteFileW(path.c_str());
+    const bool finished =
+        result.outcome == media::RecoveryOutcome::Rebuilt && result.frames == samples;
+    if (!finished) f.Add("error", "not finished: " + result.why);
+    Emit(f);
+    return finished ? 0 : 1;
+}
+
 bool ParseArgs(int argc, wchar_t** argv) {
     for (int i = 1; i + 1 < argc; i += 2) {
         const std::wstring key = argv[i], value = argv[i + 1];
@@ -781,10 +840,13 @@ bool ParseArgs(int argc, wchar_t** argv) {
             options.scene.assign(value.begin(), value.end());
         } else if (key == L"--record-only") {
             options.recordOnlyMs = _wtoi(value.c_str());
+        } else if (key == L"--finish-mb") {
+            options.finishMb = _wtoi(value.c_str());
         } else {
             return false;
         }
     }
+    if (options.finishMb > 0) return !options.json.empty() && !options.dir.empty();
     if (options.recordOnlyMs > 0)
         return options.rect.width > 0 && options.rect.height > 0 && !options.dir.empty();
     return options.rect.width > 0 && options.rect.height > 0 && !options.json.empty() &&
@@ -805,6 +867,11 @@ int Run(int argc, wchar_t** argv) {
         return 1;
     }
     CreateDirectoryW(options.dir.c_str(), nullptr);
+    if (options.finishMb > 0) {
+        const int rc = MeasureFinish();
+        std::fclose(jsonFile);
+        return rc;
+    }
 
     engine::TScreenCam cam;
     // Nobody answers message boxes here: every message is logged and answered "No".
