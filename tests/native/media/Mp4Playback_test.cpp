@@ -71,6 +71,16 @@ std::vector<std::vector<TBytesView>> AccessUnits(TBytesView stream) {
     return units;
 }
 
+// Begins a file of the stream with the parameter sets of its first access unit.
+bool Begin(TMp4Writer& writer, const std::vector<std::vector<TBytesView>>& units) {
+    TBytesView sps, pps;
+    for (const TBytesView nal : units.at(0)) {
+        if (NalType(nal) == 7) sps = nal;
+        if (NalType(nal) == 8) pps = nal;
+    }
+    return writer.Begin(kWidth, kHeight, kRate, sps, pps);
+}
+
 // Positions skip twice, as a paused or slow grab leaves them: 0..6, 10..20, 23..
 std::uint64_t TickOf(int frame) {
     return static_cast<std::uint64_t>(frame + (frame >= 7 ? 3 : 0) + (frame >= 18 ? 2 : 0));
@@ -129,14 +139,9 @@ protected:
     static TMemoryFile Record(bool regular = true) {
         const auto units = AccessUnits(stream_);
         EXPECT_EQ(units.size(), static_cast<std::size_t>(kFrames));
-        TBytesView sps, pps;
-        for (const TBytesView nal : units.at(0)) {
-            if (NalType(nal) == 7) sps = nal;
-            if (NalType(nal) == 8) pps = nal;
-        }
         TMemoryFile file;
         TMp4Writer writer(file);
-        EXPECT_TRUE(writer.Begin(kWidth, kHeight, kRate, sps, pps));
+        EXPECT_TRUE(Begin(writer, units));
         for (int i = 0; i < kFrames && i < static_cast<int>(units.size()); ++i) {
             bool key = false;
             for (const TBytesView nal : units[i])
@@ -240,14 +245,9 @@ TEST_F(Mp4PlaybackTest, FfmpegPlaysAFileWhoseFinishingStoppedAnywhere) {
 // time and key flag, through skipped positions and a change of pace.
 TEST_F(Mp4PlaybackTest, FfprobeReadsEverySampleOfALongFileFromTheTables) {
     const auto units = AccessUnits(stream_);
-    TBytesView sps, pps;
-    for (const TBytesView nal : units.at(0)) {
-        if (NalType(nal) == 7) sps = nal;
-        if (NalType(nal) == 8) pps = nal;
-    }
     TMemoryFile file;
     TMp4Writer writer(file);
-    ASSERT_TRUE(writer.Begin(kWidth, kHeight, kRate, sps, pps));
+    ASSERT_TRUE(Begin(writer, units));
     std::string expected;
     std::uint64_t tick = 0;
     for (int i = 0; i < 3000; ++i) {
