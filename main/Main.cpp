@@ -123,8 +123,9 @@ void TfrmMain::FormCreate(TObject*) {
     IniBaseName = settings::GetAppDir() + L"\\Quarnelby";
     // The default size is the declared one, as the display's scaling made it.
     const core::Rect declared = BoundsRect();
-    SetBounds(settings::LoadFormSize(IniBaseName, L"FORM", L"Main", declared.Extent(),
-                                     settings::LoadFormPos(IniBaseName, L"FORM", L"Main", declared)));
+    SetBounds(
+        settings::LoadFormSize(IniBaseName, L"FORM", L"Main", declared.Extent(),
+                               settings::LoadFormPos(IniBaseName, L"FORM", L"Main", declared)));
     ui::AssignImeName(*this);
     ui::ReplaceCursor(*this, crHandPoint, 1);
     // A window stored on a monitor that is gone could never be reached: it comes back onto the
@@ -226,8 +227,7 @@ void TfrmMain::btnRecClick(TObject*) {
     btnPause->SetDown(false);
     POINT p{pnlCam->Left(), pnlCam->Top()};
     ClientToScreen(pnlCam->Handle(), &p);
-    const core::Rect rect =
-        core::CaptureRectangle({p.x, p.y}, pnlCam->BoundsRect().Extent());
+    const core::Rect rect = core::CaptureRectangle({p.x, p.y}, pnlCam->BoundsRect().Extent());
     const std::wstring folder = RecordFolder(IniBaseName, Handle());
     // A long recording goes on in further files of the same folder, named like the first.
     const std::wstring extension = ScreenCam->RecordsMp4() ? L".mp4" : L".avi";

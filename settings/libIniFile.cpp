@@ -47,9 +47,8 @@ template <class Read> std::wstring ReadWhole(std::size_t size, DWORD slack, Read
 } // namespace
 
 std::wstring GetAppDir() {
-    return core::AppDirFromModulePath(ReadWhole(MAX_PATH, 0, [](wchar_t* b, DWORD size) {
-        return GetModuleFileNameW(nullptr, b, size);
-    }));
+    return core::AppDirFromModulePath(ReadWhole(
+        MAX_PATH, 0, [](wchar_t* b, DWORD size) { return GetModuleFileNameW(nullptr, b, size); }));
 }
 
 std::wstring ReadIniString(const std::wstring& base, const std::wstring& section,

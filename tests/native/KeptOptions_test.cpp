@@ -17,16 +17,16 @@ TEST(KeptOptions, EachUnreadableValueFallsBackAloneAndTheOthersStand) {
                                .playbackRate = 10,
                                .drawCursor = true};
     std::map<std::wstring, std::wstring> file{
-        {L"Compressor", L"TOOLONG"}, {L"CompressorName", L"X"}, {L"Quality", L"10001"},
+        {L"Compressor", L"TOOLONG"}, {L"CompressorName", L"X"},  {L"Quality", L"10001"},
         {L"KeyFrameRate", L"-3"},    {L"CaptureInterval", L"0"}, {L"PlaybackRate", L"50"},
         {L"DrawCursor", L"yes"},     {L"ShowClicks", L"1"}};
     KeptOptions expected = defaults;
     expected.keyFrameRate = -3;
     expected.playbackRate = 50;
     expected.showClicks = true;
-    EXPECT_EQ(KeptOptionTexts(ReadKeptOptions([&](const std::wstring& k) { return file[k]; },
-                                              defaults)),
-              KeptOptionTexts(expected));
+    EXPECT_EQ(
+        KeptOptionTexts(ReadKeptOptions([&](const std::wstring& k) { return file[k]; }, defaults)),
+        KeptOptionTexts(expected));
 }
 
 TEST(KeptOptions, ACompressorIsFoundByItsCodeAndAmongEntriesOfOneCodeByItsName) {
