@@ -10,6 +10,7 @@
 #include "settings/libIniFile.h"
 #include "ui/IMECtrl.h"
 
+#include <optional>
 #include <vector>
 
 namespace options {
@@ -53,7 +54,8 @@ void LoadKeptOptions(const std::wstring& iniBase, engine::TScreenCam& cam) {
     // the dialog opens.
     cam.EnumCompressors();
     const core::KeptOptions o = core::ReadKeptOptions(
-        [&](const std::wstring& key) {
+        [&](const std::wstring& key) -> std::optional<std::wstring> {
+            if (!settings::IniKeyExists(iniBase, kOptionsSection, key)) return std::nullopt;
             return settings::ReadIniString(iniBase, kOptionsSection, key, L"");
         },
         EngineOptions(cam));

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <map>
+#include <optional>
 
 using namespace core;
 
@@ -27,6 +28,26 @@ TEST(KeptOptions, EachUnreadableValueFallsBackAloneAndTheOthersStand) {
     EXPECT_EQ(
         KeptOptionTexts(ReadKeptOptions([&](const std::wstring& k) { return file[k]; }, defaults)),
         KeptOptionTexts(expected));
+}
+
+TEST(KeptOptions, AMissingCompressorKeyKeepsTheDefaultAndAnEmptyOneIsNoCompression) {
+    const KeptOptions defaults{
+        .compressor = L"MSVC", .compressorName = L"Microsoft Video 1", .quality = 6550};
+    std::map<std::wstring, std::wstring> file{{L"Quality", L"5000"}}; // written by hand
+    auto read = [&] {
+        return ReadKeptOptions(
+            [&](const std::wstring& k) -> std::optional<std::wstring> {
+                const auto it = file.find(k);
+                if (it == file.end()) return std::nullopt;
+                return it->second;
+            },
+            defaults);
+    };
+    EXPECT_EQ(read().compressor, L"MSVC");
+    EXPECT_EQ(read().compressorName, L"Microsoft Video 1");
+    EXPECT_EQ(read().quality, 5000);
+    file[L"Compressor"] = L"";
+    EXPECT_EQ(read().compressor, L"");
 }
 
 TEST(KeptOptions, ACompressorIsFoundByItsCodeAndAmongEntriesOfOneCodeByItsName) {
