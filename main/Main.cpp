@@ -8,6 +8,7 @@
 #include "main/Hotkeys.h"
 #include "main/RecordFolder.h"
 #include "main/Recovery.h"
+#include "media/FileSplit.h"
 #include "options/optdlg.h"
 #include "resources/Resources.h"
 #include "settings/libIniFile.h"
@@ -137,7 +138,8 @@ void TfrmMain::FormCreate(TObject*) {
     clickHook_ = std::make_unique<TClickHook>(*ScreenCam);
     ScreenCam->OnProgress = [this](engine::TScreenCam& cam) { ShowProgress(cam); };
     // Test hook: QUARNELBY_MAX_FILE_BYTES lowers the size at which a recording goes on in a new
-    // file, so that tests of the program see the switch without writing a gigabyte.
+    // file, so that tests of the program see the switch without writing a gigabyte; it never
+    // raises it.
     if (const std::uint64_t limit = MaxFileBytesOverride()) ScreenCam->MaxFileBytes = limit;
     options::LoadKeptOptions(IniBaseName, *ScreenCam);
     BrowseDirectoryDlg1->SetParentWindow(Handle());
@@ -391,12 +393,7 @@ std::uint64_t MaxFileBytesOverride() {
     wchar_t text[32] = {};
     const DWORD n = GetEnvironmentVariableW(L"QUARNELBY_MAX_FILE_BYTES", text, 32);
     if (n == 0 || n >= 32) return 0;
-    std::uint64_t value = 0;
-    for (const wchar_t* p = text; *p; ++p) {
-        if (*p < L'0' || *p > L'9' || value > (std::uint64_t{1} << 40)) return 0;
-        value = value * 10 + static_cast<std::uint64_t>(*p - L'0');
-    }
-    return value;
+    return media::LoweredMaxFileBytes(text);
 }
 
 void GetWorkArea(int& right, int& bottom) {

@@ -95,7 +95,8 @@ private:
 // Right and bottom edge of the desktop work area; both left unchanged when it cannot be read.
 void GetWorkArea(int& right, int& bottom);
 // Test hook: the value of the environment variable QUARNELBY_MAX_FILE_BYTES (decimal bytes), or 0
-// when it is unset or not a number; a non-zero value replaces the engine's file size limit.
+// when it is unset, not a number or above the 1 GiB limit; a non-zero value replaces the engine's
+// file size limit, which it can only lower.
 std::uint64_t MaxFileBytesOverride();
 // Waits ms milliseconds while the window goes on handling messages.
 void Delay(DWORD ms);
