@@ -137,6 +137,7 @@ void TfrmMain::FormCreate(TObject*) {
     ScreenCam = new engine::TScreenCam(Handle());
     clickHook_ = std::make_unique<TClickHook>(*ScreenCam);
     ScreenCam->OnProgress = [this](engine::TScreenCam& cam) { ShowProgress(cam); };
+    ScreenCam->OnStopped = [this](engine::TScreenCam& cam) { RecordingEnded(cam); };
     // Test hook: QUARNELBY_MAX_FILE_BYTES lowers the size at which a recording goes on in a new
     // file, so that tests of the program see the switch without writing a gigabyte; it never
     // raises it.
@@ -265,6 +266,11 @@ void TfrmMain::ShowProgress(engine::TScreenCam& sender) {
     if (const HWND window = progressWindow_)
         PostMessageW(window, kProgressMessage, sender.ElapsedTime.load(),
                      static_cast<LPARAM>(sender.FramesWritten.load()));
+}
+
+void TfrmMain::RecordingEnded(engine::TScreenCam&) {
+    // Deleting the engine in FormDestroy still delivers a running worker's end, after the hook.
+    if (clickHook_) clickHook_->Update();
 }
 
 void TfrmMain::ShowRecordFolder() {
