@@ -1,5 +1,6 @@
 #include "core/CaptureRules.h"
 
+#include <algorithm>
 #include <cfenv>
 #include <cmath>
 #include <limits>
@@ -41,6 +42,31 @@ std::int32_t FrameSlot(std::uint32_t elapsedMs, std::int32_t captureInterval) {
     return static_cast<std::int32_t>(slot);
 }
 
+namespace {
+
+std::int64_t AtLeastOne(std::int32_t interval) {
+    return interval < 1 ? 1 : interval;
+}
+
+} // namespace
+
+std::int32_t SlotClock::Slot(std::uint32_t elapsedMs) const {
+    const std::uint32_t since = elapsedMs > originMs ? elapsedMs - originMs : 0;
+    const std::int64_t slot = std::int64_t{originSlot} + FrameSlot(since, interval);
+    return static_cast<std::int32_t>(
+        std::min<std::int64_t>(slot, std::numeric_limits<std::int32_t>::max()));
+}
+
+std::int64_t SlotClock::SlotTime(std::int32_t slot) const {
+    return std::int64_t{originMs} + (std::int64_t{slot} - originSlot) * AtLeastOne(interval);
+}
+
+void SlotClock::Rebase(std::uint32_t nowMs, std::int32_t nextSlot, std::int32_t newInterval) {
+    originSlot = nextSlot;
+    originMs = nowMs;
+    interval = newInterval;
+}
+
 std::int32_t PacingSlice(std::int32_t captureInterval) {
     const std::int32_t slice = captureInterval / 10;
     return slice < 1 ? 1 : slice;
@@ -57,11 +83,8 @@ PacingPlan PlanPacing(std::int32_t captureInterval, std::uint32_t spentMs) {
     return p;
 }
 
-std::uint32_t SpentInSlot(std::uint32_t passMs, std::uint32_t nowMs, std::int32_t captureInterval) {
-    const std::int64_t interval = captureInterval < 1 ? 1 : captureInterval;
-    const std::int64_t slotTime =
-        static_cast<std::int64_t>(FrameSlot(passMs, captureInterval)) * interval;
-    const std::int64_t spent = static_cast<std::int64_t>(nowMs) - slotTime;
+std::uint32_t SpentInSlot(std::uint32_t passMs, std::uint32_t nowMs, const SlotClock& clock) {
+    const std::int64_t spent = std::int64_t{nowMs} - clock.SlotTime(clock.Slot(passMs));
     if (spent <= 0) return 0;
     return spent > UINT32_MAX ? UINT32_MAX : static_cast<std::uint32_t>(spent);
 }

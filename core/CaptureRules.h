@@ -32,9 +32,26 @@ FrameLayout ComputeFrameLayout(std::int32_t width, std::int32_t height, std::uin
 // 1 so a bad setting cannot divide by zero; the result saturates at the int32 range.
 std::int32_t FrameSlot(std::uint32_t elapsedMs, std::int32_t captureInterval);
 
+// The frame slots of a recording: a pass at recording time t goes to slot originSlot +
+// FrameSlot(t - originMs, interval). A change of the capture interval re-bases the clock, so the
+// slots go on from the last one at the new length; counted from the recording's start at the new
+// length, they would leave a hole as long as the recording so far, or write one picture as long.
+struct SlotClock {
+    std::int32_t originSlot = 0;
+    std::uint32_t originMs = 0; // recording time
+    std::int32_t interval = 100;
+
+    // The slot of a pass at elapsedMs; a time before the origin counts as the origin.
+    std::int32_t Slot(std::uint32_t elapsedMs) const;
+    // The recording time a slot stands for: originMs + (slot - originSlot) x interval.
+    std::int64_t SlotTime(std::int32_t slot) const;
+    // Slots of newInterval from nowMs on, the pass at nowMs going to nextSlot.
+    void Rebase(std::uint32_t nowMs, std::int32_t nextSlot, std::int32_t newInterval);
+};
+
 // Whether a frame of this slot is written: the recording's first frame, or one later than the
-// last slot written. (A second frame in slot 0, from a pass within half a slot of the start or
-// after the interval was made longer, would go to a stream position already written.)
+// last slot written. (A second frame in a slot, from a pass within half a slot of the one
+// before, would go to a stream position already written.)
 inline bool SlotIsWritten(std::int32_t slot, std::int32_t lastSlot, bool firstFrame) {
     return firstFrame || slot > lastSlot;
 }
@@ -56,10 +73,10 @@ struct PacingPlan {
 PacingPlan PlanPacing(std::int32_t captureInterval, std::uint32_t spentMs);
 
 // How much of its slot a pass has used by recording time nowMs, for a pass that began at
-// passMs: counted from the slot's own time (slot x interval), not from the pass's start, so a
-// pass that began late or overslept is made up by the next one and the passes never drift off
-// their slots (a drift that would otherwise drop a slot every few seconds).
-std::uint32_t SpentInSlot(std::uint32_t passMs, std::uint32_t nowMs, std::int32_t captureInterval);
+// passMs: counted from the slot's own time on the clock, not from the pass's start, so a pass
+// that began late or overslept is made up by the next one and the passes never drift off their
+// slots (a drift that would otherwise drop a slot every few seconds).
+std::uint32_t SpentInSlot(std::uint32_t passMs, std::uint32_t nowMs, const SlotClock& clock);
 
 // One step of sleeping out a pass: at nowMs of recording time, with the next pass due at
 // dueMs, how long to sleep now: a slice at most, less when the due time is nearer, 0 when it has

@@ -46,23 +46,29 @@ std::vector<std::pair<std::wstring, std::wstring>> KeptOptionTexts(const KeptOpt
             {L"ShowClicks", flag(o.showClicks)}};
 }
 
-KeptOptions ReadKeptOptions(const std::function<std::wstring(const std::wstring& key)>& text,
-                            const KeptOptions& defaults) {
+KeptOptions
+ReadKeptOptions(const std::function<std::optional<std::wstring>(const std::wstring& key)>& text,
+                const KeptOptions& defaults) {
+    // A missing value reads like an unreadable one.
+    auto value = [&](const wchar_t* key) { return text(key).value_or(L""); };
     KeptOptions o = defaults;
-    const std::wstring code = text(L"Compressor");
-    if (code.empty() || FourCCFromText(code)) {
-        o.compressor = code;
-        o.compressorName = text(L"CompressorName");
+    // Only a present key can say "No Compression": a section written by hand without it keeps
+    // the default compressor.
+    if (const std::optional<std::wstring> code = text(L"Compressor");
+        code && (code->empty() || FourCCFromText(*code))) {
+        o.compressor = *code;
+        o.compressorName = value(L"CompressorName");
     }
-    o.quality = InRange(text(L"Quality"), 0, kHighestQuality, defaults.quality);
+    o.quality = InRange(value(L"Quality"), 0, kHighestQuality, defaults.quality);
     // The dialog takes any integer for the key-frame rate.
-    o.keyFrameRate = ParseIniInteger(text(L"KeyFrameRate")).value_or(defaults.keyFrameRate);
+    o.keyFrameRate = ParseIniInteger(value(L"KeyFrameRate")).value_or(defaults.keyFrameRate);
     o.captureInterval =
-        InRange(text(L"CaptureInterval"), 1, kLongestCaptureIntervalMs, defaults.captureInterval);
-    o.playbackRate = InRange(text(L"PlaybackRate"), 1, kFastestPlaybackRate, defaults.playbackRate);
-    o.drawCursor = Switch(text(L"DrawCursor"), defaults.drawCursor);
-    o.highlightCursor = Switch(text(L"HighlightCursor"), defaults.highlightCursor);
-    o.showClicks = Switch(text(L"ShowClicks"), defaults.showClicks);
+        InRange(value(L"CaptureInterval"), 1, kLongestCaptureIntervalMs, defaults.captureInterval);
+    o.playbackRate =
+        InRange(value(L"PlaybackRate"), 1, kFastestPlaybackRate, defaults.playbackRate);
+    o.drawCursor = Switch(value(L"DrawCursor"), defaults.drawCursor);
+    o.highlightCursor = Switch(value(L"HighlightCursor"), defaults.highlightCursor);
+    o.showClicks = Switch(value(L"ShowClicks"), defaults.showClicks);
     return o;
 }
 

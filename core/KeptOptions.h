@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -28,11 +29,13 @@ struct KeptOptions {
 // The key and text of every value, in the order the file lists them.
 std::vector<std::pair<std::wstring, std::wstring>> KeptOptionTexts(const KeptOptions& options);
 
-// Reads every value through `text` (the stored text of a key, empty when the key is missing).
-// A value that cannot be read or lies outside what the dialog can set keeps its default; the
-// others stand. A compressor code that cannot be one keeps the default compressor.
-KeptOptions ReadKeptOptions(const std::function<std::wstring(const std::wstring& key)>& text,
-                            const KeptOptions& defaults);
+// Reads every value through `text` (the stored text of a key, nothing when the key is missing).
+// A value that is missing, cannot be read or lies outside what the dialog can set keeps its
+// default; the others stand. A compressor code that cannot be one keeps the default compressor;
+// an empty one is "No Compression".
+KeptOptions
+ReadKeptOptions(const std::function<std::optional<std::wstring>(const std::wstring& key)>& text,
+                const KeptOptions& defaults);
 
 // The four-character code as the file keeps it: its letters without the blanks that pad it
 // ("DIB " -> "DIB"), since the settings file drops trailing blanks anyway.

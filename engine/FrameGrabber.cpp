@@ -184,12 +184,8 @@ void TFrameGrabber::DrawMarks(TScreenCam& cam, std::int32_t left, std::int32_t t
         rings_.Add({at, press->button, time}, {width_, height_});
     }
     if (clicks && !rings_.Empty()) {
-        // The time of the frame's stream position, as a player shows it.
-        const std::int32_t interval = std::max(1, cam.CaptureInterval.load());
-        const std::int64_t now =
-            std::int64_t{core::FrameSlot(cam.ElapsedTime, interval)} * interval;
         std::array<media::Ring, media::ClickRings::kMaxRings> rings;
-        const std::size_t count = rings_.Frame(now, dpi_, rings);
+        const std::size_t count = rings_.Frame(frameTime_, dpi_, rings);
         for (std::size_t i = 0; i < count; ++i)
             media::BlendRing(dib, rings[i]);
     }

@@ -55,6 +55,9 @@ public:
     // The frame, or nullptr when this path cannot grab it (palette depths, no DIB section).
     BITMAPINFOHEADER* Grab(TScreenCam& cam, std::int32_t left, std::int32_t top, std::int32_t width,
                            std::int32_t height);
+    // The recording time of the slot the next frame goes to: the click rings are drawn as they
+    // stand then.
+    void SetFrameTime(std::int64_t recordingMs) { frameTime_ = recordingMs; }
 
 private:
     bool Prepare(std::int32_t width, std::int32_t height, std::uint32_t bits);
@@ -72,6 +75,7 @@ private:
     POINT hotSpot_{0, 0};
     bool forRecording_;
     media::ClickRings rings_;
+    std::int64_t frameTime_ = 0;
     int dpi_ = 0;
 };
 

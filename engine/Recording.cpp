@@ -189,12 +189,13 @@ void TRecording::GrabPasses() {
     cam_.FramesWritten = 0;
     cam_.StartTime = cam_.Services.Clock();
     cam_.ElapsedTime = 0;
-    while (GrabPass()) {
+    clock_ = core::SlotClock{.interval = cam_.CaptureInterval};
+    while (GrabPass(grabber)) {
     }
     handOver_.Close();
 }
 
-bool TRecording::GrabPass() {
+bool TRecording::GrabPass(TFrameGrabber& grabber) {
     if (!Going()) return false;
     if (cam_.Paused) {
         const DWORD pauseStart = cam_.Services.Clock();
@@ -220,9 +221,16 @@ bool TRecording::GrabPass() {
     const std::uint32_t elapsed = now - cam_.StartTime;
     cam_.ElapsedTime = elapsed;
 
+    // A changed capture interval takes effect from this pass on: it takes the slot after the last
+    // one handed over, and the later ones follow at the new length from its time.
+    if (const std::int32_t interval = cam_.CaptureInterval; interval != clock_.interval)
+        clock_.Rebase(elapsed, handedOver_ ? lastSlot_ + 1 : 0, interval);
+    const std::int32_t slot = clock_.Slot(elapsed);
+
+    // The click rings in the frame are those of its slot's time.
+    grabber.SetFrameTime(clock_.SlotTime(slot));
     BITMAPINFOHEADER* frame = cam_.GrabFrame(rect_.left, rect_.top, rect_.width, rect_.height);
     // A pass whose grab failed writes nothing; its message has been shown.
-    const std::int32_t slot = core::FrameSlot(elapsed, cam_.CaptureInterval);
     if (frame && core::SlotIsWritten(slot, lastSlot_, !handedOver_)) {
         if (handOver_.Push({frame, slot})) {
             lastSlot_ = slot;
@@ -250,10 +258,11 @@ bool TRecording::GrabPass() {
 }
 
 void TRecording::Pace(std::uint32_t elapsed) {
-    const std::int32_t interval = cam_.CaptureInterval;
+    // The pass's own interval and slot: a change meanwhile is taken up by the next pass.
+    const std::int32_t interval = clock_.interval;
     const std::uint32_t now = cam_.Services.Clock() - cam_.StartTime;
     const core::PacingPlan plan =
-        core::PlanPacing(interval, core::SpentInSlot(elapsed, now, interval));
+        core::PlanPacing(interval, core::SpentInSlot(elapsed, now, clock_));
     if (!plan.sleep) return;
     // Aim at the next slot's own time: oversleeping a slice is made up by the next slices.
     const std::uint32_t due = now + plan.rest;

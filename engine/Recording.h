@@ -7,6 +7,7 @@
 #include "engine/RecordOutput.h"
 #include "engine/scrcam.h"
 #include "media/FrameHandOver.h"
+#include "core/CaptureRules.h"
 #include "core/Geometry.h"
 
 #include <windows.h>
@@ -54,7 +55,7 @@ private:
     // 4 or 8 until one is accepted; the default compressor when none is.
     void ProbeCompressor(const core::Rect& rect, std::int32_t index);
     // One pass of the grabbing thread; false when the recording ends.
-    bool GrabPass();
+    bool GrabPass(TFrameGrabber& grabber);
     void Pace(std::uint32_t elapsed);
     bool Going() const;
     // Stores one frame at its slot, switching files first when it would take the file past the
@@ -83,7 +84,9 @@ private:
 
     media::THandOver<TGrabbed> handOver_;
 
-    // Grabbing thread: the last slot handed over, the last progress notification.
+    // Grabbing thread: the slots of the passes, the last slot handed over, the last progress
+    // notification.
+    core::SlotClock clock_;
     std::int32_t lastSlot_ = 0;
     bool handedOver_ = false;
     bool started_ = false;

@@ -163,6 +163,7 @@ std::wstring TScreenCam::NewFileName(const std::wstring& previous, const TNameSo
 void TScreenCam::ThreadTerminated(base::TThread&) {
     Recording = false;
     RecordThread = nullptr;
+    if (OnStopped) OnStopped(*this);
 }
 
 } // namespace engine

@@ -116,7 +116,7 @@ public:
     // the compressor and the file; at most three frames are on their way at once.
     int RecordAVI(const core::Rect& rect, const std::wstring& fileName,
                   const TNameSource& nextFileName);
-    // The worker's termination handler, run on the user-interface thread.
+    // The worker's termination handler, run on the user-interface thread; raises OnStopped.
     void ThreadTerminated(base::TThread& sender);
 
     // Rebuilds the catalogue from the installed compressors that accept a 320 x 200 screen frame,
@@ -153,6 +153,10 @@ public:
     // Raised on the worker thread about every 500 ms of recording time; the receiver must hand
     // what it shows to the user-interface thread.
     std::function<void(TScreenCam&)> OnProgress;
+    // Raised on the user-interface thread when a recording's worker has ended, after Recording
+    // was cleared: after Stop, and for a recording that ended on its own (a full disk, a failing
+    // compressor), which nothing else tells the owner of.
+    std::function<void(TScreenCam&)> OnStopped;
     TRecordAVIThread* RecordThread = nullptr;
     std::atomic<std::int32_t> PlaybackRate{10};
     std::atomic<std::int32_t> CaptureInterval{100};

@@ -20,6 +20,7 @@ public:
     // Installs the hook while a recording with click rings runs and removes it otherwise: every
     // mouse event in the system passes through a low-level hook, so it is held no longer.
     void Update();
+    bool Installed() const { return hook_ != nullptr; }
 
 private:
     static LRESULT CALLBACK Proc(int code, WPARAM wp, LPARAM lp) noexcept;

@@ -8,6 +8,7 @@
 #include "main/Hotkeys.h"
 #include "main/RecordFolder.h"
 #include "main/Recovery.h"
+#include "media/FileSplit.h"
 #include "options/optdlg.h"
 #include "resources/Resources.h"
 #include "settings/libIniFile.h"
@@ -123,8 +124,9 @@ void TfrmMain::FormCreate(TObject*) {
     IniBaseName = settings::GetAppDir() + L"\\Quarnelby";
     // The default size is the declared one, as the display's scaling made it.
     const core::Rect declared = BoundsRect();
-    SetBounds(settings::LoadFormSize(IniBaseName, L"FORM", L"Main", declared.Extent(),
-                                     settings::LoadFormPos(IniBaseName, L"FORM", L"Main", declared)));
+    SetBounds(
+        settings::LoadFormSize(IniBaseName, L"FORM", L"Main", declared.Extent(),
+                               settings::LoadFormPos(IniBaseName, L"FORM", L"Main", declared)));
     ui::AssignImeName(*this);
     ui::ReplaceCursor(*this, crHandPoint, 1);
     // A window stored on a monitor that is gone could never be reached: it comes back onto the
@@ -135,8 +137,10 @@ void TfrmMain::FormCreate(TObject*) {
     ScreenCam = new engine::TScreenCam(Handle());
     clickHook_ = std::make_unique<TClickHook>(*ScreenCam);
     ScreenCam->OnProgress = [this](engine::TScreenCam& cam) { ShowProgress(cam); };
+    ScreenCam->OnStopped = [this](engine::TScreenCam& cam) { RecordingEnded(cam); };
     // Test hook: QUARNELBY_MAX_FILE_BYTES lowers the size at which a recording goes on in a new
-    // file, so that tests of the program see the switch without writing a gigabyte.
+    // file, so that tests of the program see the switch without writing a gigabyte; it never
+    // raises it.
     if (const std::uint64_t limit = MaxFileBytesOverride()) ScreenCam->MaxFileBytes = limit;
     options::LoadKeptOptions(IniBaseName, *ScreenCam);
     BrowseDirectoryDlg1->SetParentWindow(Handle());
@@ -226,8 +230,7 @@ void TfrmMain::btnRecClick(TObject*) {
     btnPause->SetDown(false);
     POINT p{pnlCam->Left(), pnlCam->Top()};
     ClientToScreen(pnlCam->Handle(), &p);
-    const core::Rect rect =
-        core::CaptureRectangle({p.x, p.y}, pnlCam->BoundsRect().Extent());
+    const core::Rect rect = core::CaptureRectangle({p.x, p.y}, pnlCam->BoundsRect().Extent());
     const std::wstring folder = RecordFolder(IniBaseName, Handle());
     // A long recording goes on in further files of the same folder, named like the first.
     const std::wstring extension = ScreenCam->RecordsMp4() ? L".mp4" : L".avi";
@@ -263,6 +266,11 @@ void TfrmMain::ShowProgress(engine::TScreenCam& sender) {
     if (const HWND window = progressWindow_)
         PostMessageW(window, kProgressMessage, sender.ElapsedTime.load(),
                      static_cast<LPARAM>(sender.FramesWritten.load()));
+}
+
+void TfrmMain::RecordingEnded(engine::TScreenCam&) {
+    // Deleting the engine in FormDestroy still delivers a running worker's end, after the hook.
+    if (clickHook_) clickHook_->Update();
 }
 
 void TfrmMain::ShowRecordFolder() {
@@ -391,12 +399,7 @@ std::uint64_t MaxFileBytesOverride() {
     wchar_t text[32] = {};
     const DWORD n = GetEnvironmentVariableW(L"QUARNELBY_MAX_FILE_BYTES", text, 32);
     if (n == 0 || n >= 32) return 0;
-    std::uint64_t value = 0;
-    for (const wchar_t* p = text; *p; ++p) {
-        if (*p < L'0' || *p > L'9' || value > (std::uint64_t{1} << 40)) return 0;
-        value = value * 10 + static_cast<std::uint64_t>(*p - L'0');
-    }
-    return value;
+    return media::LoweredMaxFileBytes(text);
 }
 
 void GetWorkArea(int& right, int& bottom) {

@@ -58,6 +58,10 @@ public:
     // The engine's progress notification: raised on the grabbing thread, it posts the two values
     // to the window taken when the recording started, whose thread shows the progress text.
     void ShowProgress(engine::TScreenCam& sender);
+    // The engine's notification that a recording's worker has ended, also for a recording that
+    // ended on its own: the click hook goes with it. The buttons and the status line stay as they
+    // were.
+    void RecordingEnded(engine::TScreenCam& sender);
     // The recording folder in the status line, shortened to fit.
     void ShowRecordFolder();
     // Rebuilds what a crash left unfinished in the recording folder and tells the user.
@@ -76,6 +80,7 @@ public:
     // The main window's outer position and size as the platform last reported them.
     core::Rect LastWindowPos() const { return lastWindowPos_; }
     bool FormReady() const { return formReady_; }
+    const TClickHook* ClickHook() const { return clickHook_.get(); }
 
 protected:
     LRESULT WndProc(UINT msg, WPARAM wp, LPARAM lp) override;
@@ -95,7 +100,8 @@ private:
 // Right and bottom edge of the desktop work area; both left unchanged when it cannot be read.
 void GetWorkArea(int& right, int& bottom);
 // Test hook: the value of the environment variable QUARNELBY_MAX_FILE_BYTES (decimal bytes), or 0
-// when it is unset or not a number; a non-zero value replaces the engine's file size limit.
+// when it is unset, not a number or above the 1 GiB limit; a non-zero value replaces the engine's
+// file size limit, which it can only lower.
 std::uint64_t MaxFileBytesOverride();
 // Waits ms milliseconds while the window goes on handling messages.
 void Delay(DWORD ms);

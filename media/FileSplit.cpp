@@ -65,6 +65,19 @@ bool DiskHasRoom(const TFileSize& file, std::uint64_t boundBytes, std::uint32_t 
     return freeBytes >= needed + kDiskSlackBytes;
 }
 
+std::uint64_t LoweredMaxFileBytes(std::wstring_view text) {
+    if (text.empty()) return 0;
+    std::uint64_t value = 0;
+    for (const wchar_t c : text) {
+        if (c < L'0' || c > L'9') return 0;
+        value = value * 10 + static_cast<std::uint64_t>(c - L'0');
+        // Past the default already: no later digit can bring it back, and the product stays far
+        // from overflowing.
+        if (value > kDefaultMaxFileBytes) return 0;
+    }
+    return value;
+}
+
 std::wstring FolderOf(std::wstring_view path) {
     const auto slash = path.find_last_of(L"\\/");
     return slash == std::wstring_view::npos ? std::wstring{} : std::wstring(path.substr(0, slash));

@@ -14,6 +14,11 @@ namespace media {
 // below the 2 GiB at which a RIFF file's 32-bit sizes break and the size some readers stop at.
 constexpr std::uint64_t kDefaultMaxFileBytes = std::uint64_t{1} << 30;
 
+// The limit a decimal text of bytes (the QUARNELBY_MAX_FILE_BYTES test hook) asks for: 1 up to
+// kDefaultMaxFileBytes; 0 (keep the default) for anything else. The text may only lower the
+// limit: above it, an AVI file's 32-bit sizes could wrap.
+std::uint64_t LoweredMaxFileBytes(std::wstring_view text);
+
 // Room kept free on the volume beyond what closing the file needs: the writer's buffered bytes,
 // the headers written at close, block rounding of the file system.
 constexpr std::uint64_t kDiskSlackBytes = 256 * 1024;

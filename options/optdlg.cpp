@@ -10,6 +10,7 @@
 #include "settings/libIniFile.h"
 #include "ui/IMECtrl.h"
 
+#include <optional>
 #include <vector>
 
 namespace options {
@@ -53,7 +54,8 @@ void LoadKeptOptions(const std::wstring& iniBase, engine::TScreenCam& cam) {
     // the dialog opens.
     cam.EnumCompressors();
     const core::KeptOptions o = core::ReadKeptOptions(
-        [&](const std::wstring& key) {
+        [&](const std::wstring& key) -> std::optional<std::wstring> {
+            if (!settings::IniKeyExists(iniBase, kOptionsSection, key)) return std::nullopt;
             return settings::ReadIniString(iniBase, kOptionsSection, key, L"");
         },
         EngineOptions(cam));
@@ -86,11 +88,12 @@ TOptionDlg::TOptionDlg()
     Compressor = Add<TGroupBox>(this, {.bounds = {8, 8, 425, 99}, .caption = L"Compressor"});
     ComboBoxCompressor = Add<TComboBox>(
         Compressor, {.bounds = {16, 24, 281, 21}, .cursor = crHandPoint, .tabOrder = 0});
-    ButtonAbout = Add<ui::TdxButton>(Compressor, {.bounds = {342, 12, 75, 25},
-                                                  .caption = L"About",
-                                                  .tabOrder = 1,
-                                                  .visible = false,
-                                                  .onClick = handler(&TOptionDlg::ButtonAboutClick)});
+    ButtonAbout =
+        Add<ui::TdxButton>(Compressor, {.bounds = {342, 12, 75, 25},
+                                        .caption = L"About",
+                                        .tabOrder = 1,
+                                        .visible = false,
+                                        .onClick = handler(&TOptionDlg::ButtonAboutClick)});
     ButtonConfig =
         Add<ui::TdxButton>(Compressor, {.bounds = {342, 39, 75, 25},
                                         .caption = L"Configure",
@@ -98,49 +101,46 @@ TOptionDlg::TOptionDlg()
                                         .visible = false,
                                         .onClick = handler(&TOptionDlg::ButtonConfigClick)});
     Label1 = Add<TLabel>(Compressor, {.bounds = {16, 70, 0, 0}, .caption = L"Quality:"});
-    LabelQuality = Add<TLabel>(Compressor, {.bounds = {166, 53, 100, 13},
-                                            .autoSize = false,
-                                            .alignment = taCenter});
-    TrackBarQuality = Add<TTrackBar>(Compressor, {.bounds = {53, 67, 366, 25},
-                                                  .max = 100,
-                                                  .position = 50,
-                                                  .cursor = crHandPoint,
-                                                  .tabOrder = 2,
-                                                  .onChange =
-                                                      handler(&TOptionDlg::TrackBarQualityChange)});
+    LabelQuality = Add<TLabel>(
+        Compressor, {.bounds = {166, 53, 100, 13}, .autoSize = false, .alignment = taCenter});
+    TrackBarQuality =
+        Add<TTrackBar>(Compressor, {.bounds = {53, 67, 366, 25},
+                                    .max = 100,
+                                    .position = 50,
+                                    .cursor = crHandPoint,
+                                    .tabOrder = 2,
+                                    .onChange = handler(&TOptionDlg::TrackBarQualityChange)});
     GroupBox1 = Add<TGroupBox>(
         this, {.bounds = {8, 114, 425, 113}, .caption = L"Recording parameters", .tabOrder = 1});
     Label6 = Add<TLabel>(GroupBox1, {.bounds = {24, 24, 0, 0}, .caption = L"1 ms / Frame"});
     Label4 = Add<TLabel>(GroupBox1, {.bounds = {344, 24, 0, 0}, .caption = L"1 min. / Frame"});
-    labelmspFrecord = Add<TLabel>(GroupBox1, {.bounds = {166, 25, 100, 13},
-                                              .autoSize = false,
-                                              .alignment = taCenter});
-    TrackBarRecord = Add<TTrackBar>(GroupBox1, {.bounds = {16, 40, 401, 22},
-                                                .min = 1,
-                                                .max = 1000,
-                                                .position = 50,
-                                                .cursor = crHandPoint,
-                                                .tabOrder = 1,
-                                                .onChange =
-                                                    handler(&TOptionDlg::TrackBarPlaybackChange)});
+    labelmspFrecord = Add<TLabel>(
+        GroupBox1, {.bounds = {166, 25, 100, 13}, .autoSize = false, .alignment = taCenter});
+    TrackBarRecord =
+        Add<TTrackBar>(GroupBox1, {.bounds = {16, 40, 401, 22},
+                                   .min = 1,
+                                   .max = 1000,
+                                   .position = 50,
+                                   .cursor = crHandPoint,
+                                   .tabOrder = 1,
+                                   .onChange = handler(&TOptionDlg::TrackBarPlaybackChange)});
     Label2 = Add<TLabel>(GroupBox1, {.bounds = {16, 81, 0, 0}, .caption = L"Set key frame rate"});
-    EditKeyFrames = Add<TEdit>(
-        GroupBox1, {.bounds = {115, 76, 65, 21}, .imeMode = imClose, .tabOrder = 0});
+    EditKeyFrames =
+        Add<TEdit>(GroupBox1, {.bounds = {115, 76, 65, 21}, .imeMode = imClose, .tabOrder = 0});
     Label3 = Add<TLabel>(GroupBox1, {.bounds = {195, 81, 0, 0}, .caption = L"frames"});
     GroupBox2 = Add<TGroupBox>(
         this, {.bounds = {8, 234, 425, 73}, .caption = L"Playback framerate", .tabOrder = 4});
     Label5 = Add<TLabel>(GroupBox2, {.bounds = {24, 16, 0, 0}, .caption = L"1 fps"});
     Label7 = Add<TLabel>(GroupBox2, {.bounds = {384, 16, 0, 0}, .caption = L"50 fps"});
-    labelFPSPlayback = Add<TLabel>(GroupBox2, {.bounds = {166, 17, 100, 13},
-                                               .autoSize = false,
-                                               .alignment = taCenter});
-    TrackBarPlayback = Add<TTrackBar>(GroupBox2, {.bounds = {16, 32, 401, 22},
-                                                  .min = 1,
-                                                  .max = 1000,
-                                                  .position = 50,
-                                                  .cursor = crHandPoint,
-                                                  .onChange =
-                                                      handler(&TOptionDlg::TrackBarPlaybackChange)});
+    labelFPSPlayback = Add<TLabel>(
+        GroupBox2, {.bounds = {166, 17, 100, 13}, .autoSize = false, .alignment = taCenter});
+    TrackBarPlayback =
+        Add<TTrackBar>(GroupBox2, {.bounds = {16, 32, 401, 22},
+                                   .min = 1,
+                                   .max = 1000,
+                                   .position = 50,
+                                   .cursor = crHandPoint,
+                                   .onChange = handler(&TOptionDlg::TrackBarPlaybackChange)});
     btnOK = Add<ui::TdxButton>(this, {.bounds = {271, 373, 75, 25},
                                       .caption = L"OK",
                                       .cursor = crHandPoint,
@@ -154,13 +154,13 @@ TOptionDlg::TOptionDlg()
                                        .cancel = true,
                                        .modalResult = mrCancel});
     // Below the existing groups, after them in the tab order.
-    CursorGroup = Add<TGroupBox>(
-        this, {.bounds = {8, 314, 425, 49}, .caption = L"Cursor", .tabOrder = 5});
+    CursorGroup =
+        Add<TGroupBox>(this, {.bounds = {8, 314, 425, 49}, .caption = L"Cursor", .tabOrder = 5});
     CheckBoxDrawCursor = Add<TCheckBox>(
         CursorGroup, {.bounds = {16, 21, 120, 17}, .caption = L"Draw the cursor", .tabOrder = 0});
-    CheckBoxHighlight = Add<TCheckBox>(CursorGroup, {.bounds = {148, 21, 140, 17},
-                                                     .caption = L"Highlight the cursor",
-                                                     .tabOrder = 1});
+    CheckBoxHighlight = Add<TCheckBox>(
+        CursorGroup,
+        {.bounds = {148, 21, 140, 17}, .caption = L"Highlight the cursor", .tabOrder = 1});
     CheckBoxClicks = Add<TCheckBox>(
         CursorGroup, {.bounds = {300, 21, 110, 17}, .caption = L"Show clicks", .tabOrder = 2});
     CheckBoxKeep = Add<TCheckBox>(

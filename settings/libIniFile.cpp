@@ -44,12 +44,19 @@ template <class Read> std::wstring ReadWhole(std::size_t size, DWORD slack, Read
     }
 }
 
+// Whether a list of names, each ended by a NUL, holds the name (case aside).
+bool ListHolds(const std::wstring& names, const std::wstring& name) {
+    for (const wchar_t* n = names.c_str(); n < names.c_str() + names.size() && *n;
+         n += wcslen(n) + 1)
+        if (core::SameTextAscii(n, name)) return true;
+    return false;
+}
+
 } // namespace
 
 std::wstring GetAppDir() {
-    return core::AppDirFromModulePath(ReadWhole(MAX_PATH, 0, [](wchar_t* b, DWORD size) {
-        return GetModuleFileNameW(nullptr, b, size);
-    }));
+    return core::AppDirFromModulePath(ReadWhole(
+        MAX_PATH, 0, [](wchar_t* b, DWORD size) { return GetModuleFileNameW(nullptr, b, size); }));
 }
 
 std::wstring ReadIniString(const std::wstring& base, const std::wstring& section,
@@ -78,10 +85,17 @@ bool IniSectionExists(const std::wstring& base, const std::wstring& section) {
     const std::wstring names = ReadWhole(1024, 2, [&](wchar_t* b, DWORD size) {
         return GetPrivateProfileSectionNamesW(b, size, path.c_str());
     });
-    for (const wchar_t* name = names.c_str(); name < names.c_str() + names.size() && *name;
-         name += wcslen(name) + 1)
-        if (core::SameTextAscii(name, section)) return true;
-    return false;
+    return ListHolds(names, section);
+}
+
+bool IniKeyExists(const std::wstring& base, const std::wstring& section, const std::wstring& key) {
+    // Without a key name the profile function lists the section's keys, like the section names
+    // above; asking for the value cannot tell a missing key from an empty value.
+    const std::wstring path = IniPath(base);
+    const std::wstring keys = ReadWhole(1024, 2, [&](wchar_t* b, DWORD size) {
+        return GetPrivateProfileStringW(section.c_str(), nullptr, L"", b, size, path.c_str());
+    });
+    return ListHolds(keys, key);
 }
 
 void EraseIniSection(const std::wstring& base, const std::wstring& section) {

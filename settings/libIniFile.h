@@ -22,6 +22,8 @@ void WriteIniString(const std::wstring& base, const std::wstring& section, const
 
 // Whether the file has the section (with or without keys); case aside, as the platform reads it.
 bool IniSectionExists(const std::wstring& base, const std::wstring& section);
+// Whether the section has the key (with any value, an empty one too); case aside, as above.
+bool IniKeyExists(const std::wstring& base, const std::wstring& section, const std::wstring& key);
 // Removes the section and its keys; a file without it is left as it is. Raises as WriteIniString.
 void EraseIniSection(const std::wstring& base, const std::wstring& section);
 

@@ -120,16 +120,17 @@ TEST(PacingTest, NothingIsSleptWhenThePassTookTheInterval) {
 }
 
 TEST(PacingTest, PassesAimAtTheirSlotsAndNeverDrift) {
+    const SlotClock at100{.interval = 100};
     // A pass that began on time uses what it took.
-    EXPECT_EQ(SpentInSlot(300, 313, 100), 13u);
+    EXPECT_EQ(SpentInSlot(300, 313, at100), 13u);
     // One that began late (overslept) is charged from its slot's time and so sleeps less.
-    EXPECT_EQ(SpentInSlot(304, 313, 100), 13u);
+    EXPECT_EQ(SpentInSlot(304, 313, at100), 13u);
     // One that began early (rounded up into its slot) sleeps the whole interval and more.
-    EXPECT_EQ(SpentInSlot(296, 299, 100), 0u);
-    EXPECT_EQ(SpentInSlot(0, 0, 100), 0u);
+    EXPECT_EQ(SpentInSlot(296, 299, at100), 0u);
+    EXPECT_EQ(SpentInSlot(0, 0, at100), 0u);
     // A pass past its slot's whole interval sleeps nothing.
-    EXPECT_FALSE(PlanPacing(100, SpentInSlot(340, 460, 100)).sleep);
-    EXPECT_EQ(SpentInSlot(5, 7, 0), 2u); // an interval below 1 counts as 1
+    EXPECT_FALSE(PlanPacing(100, SpentInSlot(340, 460, at100)).sleep);
+    EXPECT_EQ(SpentInSlot(5, 7, {.interval = 0}), 2u); // an interval below 1 counts as 1
 
     // Simulated: every pass takes 13 ms and every sleep oversleeps by 1 ms. Charged from the
     // pass's start, the passes drift by a millisecond each and skip a slot within 50 passes;
@@ -143,7 +144,7 @@ TEST(PacingTest, PassesAimAtTheirSlotsAndNeverDrift) {
             if (slot > last + 1) skipped += slot - last - 1;
             last = slot;
             const std::uint32_t now = t + 13;
-            const PacingPlan p = PlanPacing(100, fromSlot ? SpentInSlot(t, now, 100) : now - t);
+            const PacingPlan p = PlanPacing(100, fromSlot ? SpentInSlot(t, now, at100) : now - t);
             t = now + (p.sleep ? p.rest + 1 : 0);
         }
         if (fromSlot)
@@ -151,6 +152,18 @@ TEST(PacingTest, PassesAimAtTheirSlotsAndNeverDrift) {
         else
             EXPECT_GT(skipped, 0);
     }
+}
+
+TEST(SlotClockTest, AnIntervalChangeGoesOnFromTheLastSlotAtTheNewLength) {
+    // 10 minutes at 100 ms, then 1 s from a pass at 600040 ms: that pass takes the next slot,
+    // later ones count from its time. From the start at 1 s, it would be slot 600.
+    SlotClock clock{.interval = 100};
+    EXPECT_EQ(clock.Slot(600000), 6000);
+    clock.Rebase(600040, 6001, 1000);
+    EXPECT_EQ(clock.Slot(600040), 6001);
+    EXPECT_EQ(clock.Slot(601050), 6002);
+    EXPECT_EQ(SpentInSlot(601050, 601063, clock), 23u) << "paced from the change's time";
+    EXPECT_EQ(clock.Slot(500000), 6001) << "before the change: its first slot";
 }
 
 TEST(PacingTest, SleepsInSlicesTowardsTheDueTime) {

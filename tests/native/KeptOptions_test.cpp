@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <map>
+#include <optional>
 
 using namespace core;
 
@@ -17,16 +18,28 @@ TEST(KeptOptions, EachUnreadableValueFallsBackAloneAndTheOthersStand) {
                                .playbackRate = 10,
                                .drawCursor = true};
     std::map<std::wstring, std::wstring> file{
-        {L"Compressor", L"TOOLONG"}, {L"CompressorName", L"X"}, {L"Quality", L"10001"},
+        {L"Compressor", L"TOOLONG"}, {L"CompressorName", L"X"},  {L"Quality", L"10001"},
         {L"KeyFrameRate", L"-3"},    {L"CaptureInterval", L"0"}, {L"PlaybackRate", L"50"},
         {L"DrawCursor", L"yes"},     {L"ShowClicks", L"1"}};
     KeptOptions expected = defaults;
     expected.keyFrameRate = -3;
     expected.playbackRate = 50;
     expected.showClicks = true;
-    EXPECT_EQ(KeptOptionTexts(ReadKeptOptions([&](const std::wstring& k) { return file[k]; },
-                                              defaults)),
-              KeptOptionTexts(expected));
+    EXPECT_EQ(
+        KeptOptionTexts(ReadKeptOptions([&](const std::wstring& k) { return file[k]; }, defaults)),
+        KeptOptionTexts(expected));
+}
+
+TEST(KeptOptions, AMissingCompressorKeyKeepsTheDefaultAndAnEmptyOneIsNoCompression) {
+    const KeptOptions defaults{.compressor = L"MSVC", .compressorName = L"Microsoft Video 1"};
+    auto compressorRead = [&](std::optional<std::wstring> stored) {
+        auto text = [&](const std::wstring& k) {
+            return k == L"Compressor" ? stored : std::nullopt;
+        };
+        return ReadKeptOptions(text, defaults).compressor;
+    };
+    EXPECT_EQ(compressorRead(std::nullopt), L"MSVC"); // a section written by hand without it
+    EXPECT_EQ(compressorRead(L""), L"");
 }
 
 TEST(KeptOptions, ACompressorIsFoundByItsCodeAndAmongEntriesOfOneCodeByItsName) {

@@ -5,6 +5,7 @@
 #include "core/TargetRules.h"
 
 #include "TestCompressors.h"
+#include "main/ClickHook.h"
 #include "main/RecordFolder.h"
 #include "options/optdlg.h"
 #include "settings/libIniFile.h"
@@ -316,6 +317,26 @@ TEST_F(MainWindowTest, RecordAfterARecordingEndedOnItsOwnStartsANewOne) {
     EXPECT_FALSE(frmMain->btnRec->Down());
     Click(frmMain->btnStop);
     EXPECT_FALSE(ScreenCam->Recording);
+}
+
+TEST_F(MainWindowTest, TheClickHookGoesWithARecordingThatEndsOnItsOwn) {
+    // A full disk ends the recording at its first frame, held until the hook has been seen.
+    std::atomic<bool> hold{true}, held{false};
+    const auto release = base::ScopeExit([&] { hold = false; });
+    ScreenCam->ShowClicks = true;
+    ScreenCam->Services.FreeDiskBytes = [&](const std::wstring&) {
+        held = true;
+        while (hold)
+            Sleep(5);
+        return std::uint64_t{0};
+    };
+    Click(frmMain->btnRec);
+    ASSERT_TRUE(PumpUntil([&] { return held.load(); }));
+    EXPECT_TRUE(frmMain->ClickHook()->Installed());
+    hold = false;
+    ASSERT_TRUE(PumpUntil([] { return ScreenCam->RecordThread == nullptr; }));
+    EXPECT_NE(messages_.find(L"Error Creating AVI file"), std::wstring::npos);
+    EXPECT_FALSE(frmMain->ClickHook()->Installed());
 }
 
 TEST_F(MainWindowTest, RecordWhileThePreviousWorkerWindsDownStartsNothingAndStaysUp) {

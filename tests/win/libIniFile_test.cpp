@@ -58,6 +58,10 @@ TEST_F(IniFileTest, MissingEntriesGiveTheDefaultButAnEmptyValueDoesNot) {
     EXPECT_EQ(ReadIniString(base_, L"SETTING", L"OTHER", L"d"), L"d");  // missing key
     EXPECT_EQ(ReadIniString(base_, L"NOSECTION", L"PATH", L"d"), L"d"); // missing section
     EXPECT_EQ(ReadIniInteger(base_, L"FORM", L"MainLeft", 274), 274);
+    // Only the key list tells the empty value from the missing key.
+    EXPECT_TRUE(IniKeyExists(base_, L"setting", L"path"));
+    EXPECT_FALSE(IniKeyExists(base_, L"SETTING", L"OTHER"));
+    EXPECT_FALSE(IniKeyExists(base_, L"NOSECTION", L"PATH"));
 }
 
 TEST_F(IniFileTest, LongValuesAndNonAnsiFoldersRoundTrip) {

@@ -411,6 +411,29 @@ TEST_F(EngineTest, SleepsLateByLessThanHalfASlotLoseNoSlot) {
         ASSERT_EQ(avi.positions[i], static_cast<LONG>(i)) << "slot lost before " << i;
 }
 
+TEST_F(EngineTest, AnIntervalChangedWhileRecordingLeavesNoHoleAndNoFrozenRun) {
+    // A clock that only sleeping moves; the interval is 100 ms for 3 s, 1 s until 8 s, then
+    // 100 ms again until 10 s. Counted from the start at the new interval, the second part's
+    // slots (3 to 7) would lie behind slot 29 and get no frame, and the third would jump to 80.
+    std::atomic<DWORD> now{5000};
+    cam->Services.Clock = [&] { return now.load(); };
+    cam->Services.Sleep = [&](DWORD ms) {
+        now += ms;
+        const DWORD t = now - cam->StartTime;
+        cam->CaptureInterval = t < 3000 ? 100 : t < 8000 ? 1000 : 100;
+        if (t > 10000) cam->StopRecording();
+    };
+    const std::wstring file = dir.File(L"intervals.avi");
+    cam->StartRecording({0, 0, 32, 32}, file);
+    ASSERT_TRUE(WaitForWorker(*cam));
+    const TAviReadBack avi = ReadAvi(file);
+    ASSERT_TRUE(avi.opened);
+    // Every position holds its own frame: 30 in the first part, 5 in the second, 21 in the last.
+    ASSERT_EQ(avi.positions.size(), 30u + 5u + 21u);
+    for (std::size_t i = 0; i < avi.positions.size(); ++i)
+        ASSERT_EQ(avi.positions[i], static_cast<LONG>(i)) << "hole before " << i;
+}
+
 TEST_F(EngineTest, TheCatalogueStaysAsItStandsDuringARecording) {
     TTestCompressors compressors;
     const DWORD first = mmioFOURCC('Q', 'C', 'T', '1'), later = mmioFOURCC('Q', 'C', 'T', '2');

@@ -50,6 +50,13 @@ TEST(NeedsNewFileTest, AFileWithoutFramesTakesEvenAnOversizedFrame) {
     EXPECT_TRUE(NeedsNewFile(one, 10'000'000, 0, 1'000'000));
 }
 
+TEST(LoweredMaxFileBytesTest, ANumberMayLowerTheLimitButNeverRaiseIt) {
+    EXPECT_EQ(LoweredMaxFileBytes(L"3000000"), 3000000u);
+    EXPECT_EQ(LoweredMaxFileBytes(L"1073741824"), kDefaultMaxFileBytes);
+    EXPECT_EQ(LoweredMaxFileBytes(L"1073741825"), 0u);
+    EXPECT_EQ(LoweredMaxFileBytes(L"99999999999999999999999"), 0u); // would wrap in 64 bits
+}
+
 TEST(DiskHasRoomTest, KeepsRoomForTheIndexAndTheSlack) {
     TAviSizeTracker t(40);
     for (int i = 0; i < 100; ++i)
