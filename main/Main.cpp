@@ -30,6 +30,11 @@ constexpr UINT kProgressMessage = WM_APP + 1;
 constexpr UINT kRecoverMessage = WM_APP + 2;
 // Tells which hotkeys could not be set up, once the window is on the screen.
 constexpr UINT kHotkeyReportMessage = WM_APP + 3;
+// After another program's window was activated, the camera frame takes its place on top again
+// every 100 ms for a second.
+constexpr UINT_PTR kKeepOnTopTimer = 1;
+constexpr UINT kKeepOnTopMs = 100;
+constexpr int kKeepOnTopTicks = 10;
 
 } // namespace
 
@@ -385,6 +390,22 @@ LRESULT TfrmMain::WndProc(UINT msg, WPARAM wp, LPARAM lp) {
         if (button && IsWindowEnabled(Handle())) button->Click();
         return 0;
     }
+    case WM_ACTIVATEAPP:
+        // A click through the see-through panel activates the program under it. Windows keeps a
+        // topmost window above it; Wine without a window manager raises the other window's X
+        // window over ours shortly after, so for a second the frame asserts its place again.
+        if (wp) {
+            KillTimer(Handle(), kKeepOnTopTimer);
+        } else {
+            keepOnTopTicks_ = kKeepOnTopTicks;
+            SetTimer(Handle(), kKeepOnTopTimer, kKeepOnTopMs, nullptr);
+        }
+        break;
+    case WM_TIMER:
+        if (wp != kKeepOnTopTimer) break;
+        KeepOnTop();
+        if (--keepOnTopTicks_ <= 0) KillTimer(Handle(), kKeepOnTopTimer);
+        return 0;
     case kProgressMessage:
         // A notification still queued when the recording stopped must not hide the folder again.
         if (ScreenCam && ScreenCam->Recording)
@@ -393,6 +414,14 @@ LRESULT TfrmMain::WndProc(UINT msg, WPARAM wp, LPARAM lp) {
         return 0;
     }
     return TForm::WndProc(msg, wp, lp);
+}
+
+void TfrmMain::KeepOnTop() {
+    // Another window that stays on top itself keeps the place its user gave it.
+    const HWND active = GetForegroundWindow();
+    if (active && active != Handle() && (GetWindowLongPtrW(active, GWL_EXSTYLE) & WS_EX_TOPMOST))
+        return;
+    SetWindowPos(Handle(), HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
 }
 
 std::uint64_t MaxFileBytesOverride() {

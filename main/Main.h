@@ -86,6 +86,8 @@ protected:
     LRESULT WndProc(UINT msg, WPARAM wp, LPARAM lp) override;
 
 private:
+    // Takes the camera frame's place above the other windows again.
+    void KeepOnTop();
     void DeleteUnfinishedRecording(const std::wstring& fileName);
 
     bool formReady_ = false;
@@ -95,6 +97,7 @@ private:
     core::Rect lastWindowPos_{};
     std::unique_ptr<THotkeys> hotkeys_;
     std::unique_ptr<TClickHook> clickHook_;
+    int keepOnTopTicks_ = 0; // KeepOnTop's turns left after another program was activated
 };
 
 // Right and bottom edge of the desktop work area; both left unchanged when it cannot be read.
