@@ -3,9 +3,11 @@
 #include "engine/Messages.h"
 #include "engine/scrcam.h"
 #include "base/Dpi.h"
+#include "media/ColourConvert.h"
 #include "core/CaptureRules.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <limits>
 #include <mutex>
@@ -106,8 +108,10 @@ BITMAPINFOHEADER* TFrameGrabber::Grab(TScreenCam& cam, std::int32_t left, std::i
     header->biBitCount = static_cast<WORD>(bits);
     header->biCompression = BI_RGB;
     header->biSizeImage = static_cast<DWORD>(layout.imageSize);
-    std::memcpy(reinterpret_cast<BYTE*>(header) + layout.formatSize, pixels_,
-                static_cast<std::size_t>(layout.imageSize));
+    BYTE* const pixels = reinterpret_cast<BYTE*>(header) + layout.formatSize;
+    std::memcpy(pixels, pixels_, static_cast<std::size_t>(layout.imageSize));
+    // GDI leaves the fourth byte 0, which readers of the file would take for transparency.
+    if (bits == 32) media::MakeOpaque32(pixels, static_cast<std::size_t>(width) * height);
     block.release();
     return static_cast<BITMAPINFOHEADER*>(lock.release());
 }
@@ -183,15 +187,17 @@ void TFrameGrabber::DrawMarks(TScreenCam& cam, std::int32_t left, std::int32_t t
         const auto time = static_cast<std::int32_t>(press->clock - cam.StartTime);
         rings_.Add({at, press->button, time}, {width_, height_});
     }
+    // The highlight lies under the rings: a press where the cursor rests would otherwise be
+    // tinted over by it and hard to see.
+    if (cam.HighlightCursor) {
+        POINT pos{};
+        if (GetCursorPos(&pos)) media::BlendHighlight(dib, {pos.x - left, pos.y - top}, dpi_);
+    }
     if (clicks && !rings_.Empty()) {
         std::array<media::Ring, media::ClickRings::kMaxRings> rings;
         const std::size_t count = rings_.Frame(frameTime_, dpi_, rings);
         for (std::size_t i = 0; i < count; ++i)
             media::BlendRing(dib, rings[i]);
-    }
-    if (cam.HighlightCursor) {
-        POINT pos{};
-        if (GetCursorPos(&pos)) media::BlendHighlight(dib, {pos.x - left, pos.y - top}, dpi_);
     }
 }
 
@@ -240,6 +246,10 @@ BITMAPINFOHEADER* TScreenCam::GrabByPacking(std::int32_t Left, std::int32_t Top,
         Message(kCaptureError, kErrorCaption, MB_OK | MB_ICONEXCLAMATION);
         return nullptr;
     }
+    auto* frame = static_cast<BITMAPINFOHEADER*>(lock.get());
+    if (frame->biBitCount == 32)
+        media::MakeOpaque32(reinterpret_cast<BYTE*>(frame) + FormatSize(frame),
+                            static_cast<std::size_t>(frame->biWidth) * std::abs(frame->biHeight));
     block.release();
     return static_cast<BITMAPINFOHEADER*>(lock.release());
 }

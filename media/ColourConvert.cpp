@@ -1,5 +1,7 @@
 #include "media/ColourConvert.h"
 
+#include <cstring>
+
 #ifdef __SSE2__
 #include <emmintrin.h>
 #endif
@@ -218,6 +220,16 @@ bool DibToI420(const std::uint8_t* dib, int width, int height, int bitsPerPixel,
         return true;
     default:
         return false;
+    }
+}
+
+void MakeOpaque32(std::uint8_t* pixels, std::size_t count) {
+    // Whole little-endian words, which the compiler can do several at a time.
+    for (std::size_t i = 0; i < count; ++i) {
+        std::uint32_t v;
+        std::memcpy(&v, pixels + 4 * i, 4);
+        v |= 0xFF000000u;
+        std::memcpy(pixels + 4 * i, &v, 4);
     }
 }
 

@@ -28,6 +28,11 @@ enum class TConvertPath {
 bool DibToI420(const std::uint8_t* dib, int width, int height, int bitsPerPixel,
                const TI420Planes& out, TConvertPath path = TConvertPath::Fastest);
 
+// Sets the unused fourth byte of `count` 32-bit pixels (B, G, R, unused) to 0xFF. Readers that take
+// it for alpha (ffmpeg reads 32-bit BI_RGB frames as BGRA) then see the opaque pixels the screen
+// had, not transparent ones.
+void MakeOpaque32(std::uint8_t* pixels, std::size_t count);
+
 // Whether TConvertPath::Fastest uses SSE2 in this build.
 bool ConvertUsesSse2();
 

@@ -147,3 +147,10 @@ TEST(ColourConvertTest, RefusesOtherDepthsAndEmptySizes) {
     EXPECT_FALSE(DibToI420(dib.data(), 4, -1, 32, planes.View()));
     EXPECT_TRUE(MarginsKept(planes, 0, 4) && planes.y[0] == TPlanes::kMark);
 }
+
+TEST(ColourConvertTest, MakeOpaque32SetsOnlyTheFourthByteOfEachPixel) {
+    std::vector<std::uint8_t> pixels{1, 2, 3, 0, 250, 251, 252, 7, 9, 9, 9, 0, 5, 5, 5, 5};
+    MakeOpaque32(pixels.data(), 3);
+    EXPECT_EQ(pixels, (std::vector<std::uint8_t>{1, 2, 3, 255, 250, 251, 252, 255, 9, 9, 9, 255,
+                                                 5, 5, 5, 5}));
+}
