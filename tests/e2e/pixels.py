@@ -11,9 +11,10 @@
                                      the top row of the see-through area that ends above row YBOTTOM:
                                      going up from YBOTTOM-1, the first row where AFTER differs from
                                      BEFORE anywhere in columns X0..X1, plus one
-  pixels.py matches FRAME SCREEN X Y SKIP
+  pixels.py matches FRAME SCREEN X Y SKIP [CX CY R]...
                                      counts the pixels of FRAME, below its first SKIP rows, that differ
-                                     from the SCREEN image at offset X, Y
+                                     from the SCREEN image at offset X, Y; those within R of each CX, CY
+                                     (where the cursor was, with its marks) are left out
   pixels.py psnr FRAME SCREEN X Y SKIP
                                      the RGB PSNR in dB of FRAME, below its first SKIP rows, against
                                      the SCREEN image at offset X, Y ("inf" when they are the same)
@@ -21,6 +22,8 @@
                                      counts the pixels at R0..R1 from CX, CY, left of it (where the
                                      arrow is not drawn), that are red (a click ring over a bar of
                                      another colour) or white tinted yellow (the cursor highlight)
+  pixels.py transparent IMAGE         counts the pixels that are not fully opaque (a player or editor would
+                                     show what lies behind them)
   pixels.py same IMAGE1 IMAGE2       compares two images of one size; prints the differing pixels
   pixels.py outline SHOT BEFORE X Y W H
                                      checks SHOT shows a 3-pixel outline of one colour, lime or red,
@@ -163,8 +166,10 @@ def main(argv):
     elif argv[1] == "matches":
         frame, screen = load(argv[2]), load(argv[3])
         ox, oy, skip = int(argv[4]), int(argv[5]), int(argv[6])
+        spots = [tuple(int(v) for v in argv[i:i + 3]) for i in range(7, len(argv) - 2, 3)]
         diff = sum(1 for y in range(skip, frame[1]) for x in range(frame[0])
-                   if pixel(frame, x, y) != pixel(screen, ox + x, oy + y))
+                   if all((x - cx) ** 2 + (y - cy) ** 2 > r * r for cx, cy, r in spots)
+                   and pixel(frame, x, y) != pixel(screen, ox + x, oy + y))
         print(diff)
         return 1 if diff else 0
     elif argv[1] == "psnr":
@@ -179,6 +184,12 @@ def main(argv):
         print(f"{10 * math.log10(255 ** 2 * count / squares):.2f}" if squares else "inf")
     elif argv[1] == "mark":
         print(mark(load(argv[2]), *(int(v) for v in argv[3:7]), argv[7]))
+    elif argv[1] == "transparent":
+        alpha = subprocess.run(["convert", argv[2], "-alpha", "extract", "-depth", "8", "gray:-"],
+                               check=True, stdout=subprocess.PIPE).stdout
+        count = sum(1 for a in alpha if a < 255)
+        print(count)
+        return 1 if count else 0
     elif argv[1] == "same":
         a, b = load(argv[2]), load(argv[3])
         if a[:2] != b[:2]:
