@@ -28,28 +28,16 @@ constexpr char kNoteText[] = "quarnelby recovery note 1\r\nformat=fragmented MP4
 } // namespace
 
 bool TMp4Output::TFileSink::Write(const void* data, std::size_t size) {
-    const auto* p = static_cast<const BYTE*>(data);
-    while (size > 0) {
-        DWORD done = 0;
-        const DWORD part = static_cast<DWORD>(std::min<std::size_t>(size, 1u << 24));
-        // Every refused write is the file system's: a full disk, a volume gone.
-        if (!WriteFile(file.get(), p, part, &done, nullptr) || done == 0) {
-            diskFull = true;
-            return false;
-        }
-        p += done;
-        size -= done;
-    }
+    if (!WriteAt(end, data, size)) return false;
+    end += size;
     return true;
 }
 
 bool TMp4Output::TFileSink::WriteAt(std::uint64_t offset, const void* data, std::size_t size) {
-    LARGE_INTEGER at{};
-    at.QuadPart = static_cast<LONGLONG>(offset);
-    const LARGE_INTEGER none{};
-    const bool ok = SetFilePointerEx(file.get(), at, nullptr, FILE_BEGIN) && Write(data, size);
-    // Later writes append again.
-    return SetFilePointerEx(file.get(), none, nullptr, FILE_END) && ok;
+    // Every refused write is the file system's: a full disk, a volume gone.
+    if (TWin32RecoveryFile(file.get()).Write(offset, data, size)) return true;
+    diskFull = true;
+    return false;
 }
 
 std::uint64_t TMp4Output::TSize::ClosedSize() const {
@@ -103,6 +91,7 @@ HRESULT TMp4Output::Open(const std::wstring& name) {
         base::FileHandle(CreateFileW(name.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ,
                                      nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!sink_.file) return AVIERR_FILEOPEN;
+    sink_.end = 0;
     sink_.diskFull = false;
     writer_ = std::make_unique<media::TMp4Writer>(sink_);
     name_ = name;

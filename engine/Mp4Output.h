@@ -42,6 +42,7 @@ private:
         bool Write(const void* data, std::size_t size) override;
         bool WriteAt(std::uint64_t offset, const void* data, std::size_t size) override;
         base::TKernelHandle file;
+        std::uint64_t end = 0; // where Write appends
         bool diskFull = false;
     };
     // The open file's size as the writer foresees it.

@@ -329,10 +329,7 @@ std::vector<TBytesView> SplitAnnexB(TBytesView s) {
 }
 
 bool TMp4Writer::Put(const std::vector<std::uint8_t>& bytes) {
-    if (!sink_.Write(bytes.data(), bytes.size())) {
-        failed_ = true;
-        return false;
-    }
+    if (!sink_.Write(bytes.data(), bytes.size())) return Fail();
     written_ += bytes.size();
     return true;
 }

@@ -37,8 +37,9 @@ std::vector<std::uint8_t> RegularMoov(std::uint32_t timescale, std::uint32_t wid
                                       std::uint32_t height, TBytesView stsd,
                                       std::span<const Mp4Sample> samples);
 
-// Where the writer's bytes go. Write appends; WriteAt overwrites bytes already written (used only
-// by Finish, to fill in the durations). False when the bytes did not reach the file.
+// Where the writer's bytes go. Write appends; WriteAt overwrites bytes already written (to fill in
+// the durations, and a duration that FlushAll left provisional). False when the bytes did not
+// reach the file.
 class Mp4Sink {
 public:
     virtual ~Mp4Sink() = default;
@@ -49,8 +50,8 @@ public:
 // Writes ftyp and moov at Begin, then one moof + mdat fragment per Flush. Each fragment is complete
 // on its own, so the fragments that reached the disk play even when Finish never runs. Times count
 // in ticks of the caller's time scale from the first sample's tick; a sample lasts until the next
-// one's tick. FinishMp4 (Mp4Finish) then turns the finished file into a regular MP4; the sizes the
-// writer foresees are those of that file.
+// one's tick. FinishMp4 (Mp4Recovery) then turns the finished file into a regular MP4; the sizes
+// the writer foresees are those of that file.
 //
 // Once a write has failed every call returns false and writes nothing more: the caller stops.
 class TMp4Writer {
