@@ -35,6 +35,15 @@ public:
         (void)fileSystem;
         return 0;
     }
+    // The recording's sound, for an output made with sound: `frames` frames of 48 kHz stereo
+    // 16-bit samples (interleaved) that continue the open file's sound where the last call left
+    // it; a file's first call starts at its position 0. 0, or the failure, as for Write.
+    virtual HRESULT WriteSound(const std::int16_t* samples, std::size_t frames, bool& fileSystem) {
+        (void)samples;
+        (void)frames;
+        (void)fileSystem;
+        return 0;
+    }
     // The open file's size as written so far.
     virtual const media::TFileSize& Size() const = 0;
     // Readies the next frame, to be stored at `position` of the open file, and gives at least the
