@@ -100,6 +100,14 @@ inline bool VideoForWindowsVersionSupported(std::uint32_t version) {
 
 // A catalogue index names an entry when it lies within 0 .. count - 1; -1 (no selection) and the
 // count itself ("No Compression") do not.
+// Whether a recording takes sound: only when it plays in about real time, the capture interval
+// (ms) times the playback rate (frames per second) within 900..1100. Its picture then plays at
+// 1000 / interval frames a second, so that its time is the sound's.
+inline bool SoundRecordable(std::int32_t captureInterval, std::int32_t playbackRate) {
+    const std::int64_t product = std::int64_t{captureInterval} * playbackRate;
+    return product >= 900 && product <= 1100;
+}
+
 inline bool IndexInCatalogue(std::int32_t index, std::int32_t count) {
     return index >= 0 && index < count;
 }

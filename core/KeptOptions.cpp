@@ -43,7 +43,10 @@ std::vector<std::pair<std::wstring, std::wstring>> KeptOptionTexts(const KeptOpt
             {L"PlaybackRate", FormatIniInteger(o.playbackRate)},
             {L"DrawCursor", flag(o.drawCursor)},
             {L"HighlightCursor", flag(o.highlightCursor)},
-            {L"ShowClicks", flag(o.showClicks)}};
+            {L"ShowClicks", flag(o.showClicks)},
+            {L"Microphone", flag(o.microphone)},
+            {L"MicrophoneDevice", o.microphoneDevice},
+            {L"SystemSound", flag(o.systemSound)}};
 }
 
 KeptOptions
@@ -69,6 +72,10 @@ ReadKeptOptions(const std::function<std::optional<std::wstring>(const std::wstri
     o.drawCursor = Switch(value(L"DrawCursor"), defaults.drawCursor);
     o.highlightCursor = Switch(value(L"HighlightCursor"), defaults.highlightCursor);
     o.showClicks = Switch(value(L"ShowClicks"), defaults.showClicks);
+    o.microphone = Switch(value(L"Microphone"), defaults.microphone);
+    // Any name: a device that is gone is the default's business at the recording's start.
+    o.microphoneDevice = text(L"MicrophoneDevice").value_or(defaults.microphoneDevice);
+    o.systemSound = Switch(value(L"SystemSound"), defaults.systemSound);
     return o;
 }
 

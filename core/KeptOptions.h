@@ -24,6 +24,11 @@ struct KeptOptions {
     bool drawCursor = false;
     bool highlightCursor = false;
     bool showClicks = false;
+    // Sound: the microphone (a capture device by its name, empty for the system's default) and
+    // the computer's sound.
+    bool microphone = false;
+    std::wstring microphoneDevice{};
+    bool systemSound = false;
 };
 
 // The key and text of every value, in the order the file lists them.

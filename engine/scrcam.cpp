@@ -32,6 +32,7 @@ TEngineServices TEngineServices::Platform() {
             return std::numeric_limits<std::uint64_t>::max();
         return available.QuadPart;
     };
+    s.CaptureDevices = [] { return std::vector<std::wstring>{}; };
     return s;
 }
 
@@ -121,6 +122,16 @@ void TScreenCam::AddClick(core::Point screen, media::MouseButton button) {
     // A full queue drops the press: the grabbing thread takes them every frame, so only a
     // stalled recording fills it, and then no ring is missed on screen.
     if (Recording && ShowClicks && !Paused) (void)presses_.Push({screen, button, Services.Clock()});
+}
+
+std::wstring TScreenCam::MicrophoneDevice() const {
+    std::lock_guard<std::mutex> lock(microphoneLock_);
+    return microphoneDevice_;
+}
+
+void TScreenCam::SetMicrophoneDevice(std::wstring name) {
+    std::lock_guard<std::mutex> lock(microphoneLock_);
+    microphoneDevice_ = std::move(name);
 }
 
 std::vector<std::wstring> TScreenCam::RecordingFiles() const {

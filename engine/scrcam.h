@@ -34,6 +34,8 @@ struct TEngineServices {
         ShowMessage;
     // Bytes free for this program on the volume of a folder; UINT64_MAX when unknown.
     std::function<std::uint64_t(const std::wstring& folder)> FreeDiskBytes;
+    // The names of the capture devices a microphone can be recorded from, in the system's order.
+    std::function<std::vector<std::wstring>()> CaptureDevices;
 
     static TEngineServices Platform();
 };
@@ -170,6 +172,14 @@ public:
     // cursor, and a ring where a mouse button was pressed. Off by default.
     std::atomic<bool> HighlightCursor{false};
     std::atomic<bool> ShowClicks{false};
+    // Sound, for recordings that play in about real time (core::SoundRecordable): the microphone
+    // and the computer's sound. Off by default.
+    std::atomic<bool> RecordMicrophone{false};
+    std::atomic<bool> RecordSystemSound{false};
+    // The microphone's capture device by name; empty for the system's default. Read by a
+    // recording at its start.
+    std::wstring MicrophoneDevice() const;
+    void SetMicrophoneDevice(std::wstring name);
     HCURSOR ArrowCursor = nullptr;
     std::wstring FileName;
     std::atomic<std::uint32_t> ElapsedTime{0};
@@ -210,6 +220,8 @@ private:
     core::SpscQueue<TPress, 32> presses_;
     mutable std::mutex filesLock_;
     std::vector<std::wstring> files_;
+    mutable std::mutex microphoneLock_;
+    std::wstring microphoneDevice_;
 };
 
 // The program's one engine, made and freed by the main window; every other window reaches it here.

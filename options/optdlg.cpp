@@ -36,7 +36,10 @@ core::KeptOptions EngineOptions(const engine::TScreenCam& cam) {
             .playbackRate = cam.PlaybackRate,
             .drawCursor = cam.DrawCursor,
             .highlightCursor = cam.HighlightCursor,
-            .showClicks = cam.ShowClicks};
+            .showClicks = cam.ShowClicks,
+            .microphone = cam.RecordMicrophone,
+            .microphoneDevice = cam.MicrophoneDevice(),
+            .systemSound = cam.RecordSystemSound};
 }
 
 void KeepOptions(const std::wstring& iniBase, const engine::TScreenCam& cam) {
@@ -72,11 +75,14 @@ void LoadKeptOptions(const std::wstring& iniBase, engine::TScreenCam& cam) {
     cam.DrawCursor = o.drawCursor;
     cam.HighlightCursor = o.highlightCursor;
     cam.ShowClicks = o.showClicks;
+    cam.RecordMicrophone = o.microphone;
+    cam.SetMicrophoneDevice(o.microphoneDevice);
+    cam.RecordSystemSound = o.systemSound;
 }
 
 TOptionDlg::TOptionDlg()
     : TForm({.caption = L"Options",
-             .clientSize = core::Size{443, 406},
+             .clientSize = core::Size{443, 499},
              .borderStyle = bsSingle,
              .borderIcons = biSystemMenu,
              .position = poScreenCenter,
@@ -141,13 +147,13 @@ TOptionDlg::TOptionDlg()
                                    .position = 50,
                                    .cursor = crHandPoint,
                                    .onChange = handler(&TOptionDlg::TrackBarPlaybackChange)});
-    btnOK = Add<ui::TdxButton>(this, {.bounds = {271, 373, 75, 25},
+    btnOK = Add<ui::TdxButton>(this, {.bounds = {271, 466, 75, 25},
                                       .caption = L"OK",
                                       .cursor = crHandPoint,
                                       .tabOrder = 2,
                                       .isDefault = true,
                                       .modalResult = mrOk});
-    btnCan = Add<ui::TdxButton>(this, {.bounds = {357, 373, 75, 25},
+    btnCan = Add<ui::TdxButton>(this, {.bounds = {357, 466, 75, 25},
                                        .caption = L"Cancel",
                                        .cursor = crHandPoint,
                                        .tabOrder = 3,
@@ -163,8 +169,23 @@ TOptionDlg::TOptionDlg()
         {.bounds = {148, 21, 140, 17}, .caption = L"Highlight the cursor", .tabOrder = 1});
     CheckBoxClicks = Add<TCheckBox>(
         CursorGroup, {.bounds = {300, 21, 110, 17}, .caption = L"Show clicks", .tabOrder = 2});
+    SoundGroup =
+        Add<TGroupBox>(this, {.bounds = {8, 370, 425, 89}, .caption = L"Sound", .tabOrder = 6});
+    CheckBoxMicrophone = Add<TCheckBox>(
+        SoundGroup,
+        {.bounds = {16, 22, 150, 17}, .caption = L"Record the microphone", .tabOrder = 0});
+    ComboBoxMicrophone = Add<TComboBox>(
+        SoundGroup, {.bounds = {170, 20, 247, 21}, .cursor = crHandPoint, .tabOrder = 1});
+    CheckBoxSystemSound = Add<TCheckBox>(
+        SoundGroup,
+        {.bounds = {16, 46, 250, 17}, .caption = L"Record the computer's sound", .tabOrder = 2});
+    LabelSoundRule = Add<TLabel>(
+        SoundGroup, {.bounds = {16, 68, 401, 13},
+                     .caption = L"No sound at this speed: capture interval x playback rate "
+                                L"must be 900 to 1100 (real time).",
+                     .autoSize = false});
     CheckBoxKeep = Add<TCheckBox>(
-        this, {.bounds = {16, 377, 180, 17}, .caption = L"Keep these options", .tabOrder = 6});
+        this, {.bounds = {16, 470, 180, 17}, .caption = L"Keep these options", .tabOrder = 7});
     Loaded();
 }
 
@@ -192,6 +213,9 @@ void TOptionDlg::EditOptions() {
     CheckBoxDrawCursor->SetChecked(cam.DrawCursor);
     CheckBoxHighlight->SetChecked(cam.HighlightCursor);
     CheckBoxClicks->SetChecked(cam.ShowClicks);
+    CheckBoxMicrophone->SetChecked(cam.RecordMicrophone);
+    CheckBoxSystemSound->SetChecked(cam.RecordSystemSound);
+    FillMicrophones(cam.MicrophoneDevice());
     CheckBoxKeep->SetChecked(!IniBaseName.empty() &&
                              settings::IniSectionExists(IniBaseName, kOptionsSection));
     // A thumb that did not move raised no change: the labels follow the thumbs all the same.
@@ -213,6 +237,10 @@ void TOptionDlg::EditOptions() {
     cam.DrawCursor = CheckBoxDrawCursor->Checked();
     cam.HighlightCursor = CheckBoxHighlight->Checked();
     cam.ShowClicks = CheckBoxClicks->Checked();
+    cam.RecordMicrophone = CheckBoxMicrophone->Checked();
+    const int device = ComboBoxMicrophone->ItemIndex();
+    cam.SetMicrophoneDevice(device > 0 ? ComboBoxMicrophone->Item(device) : L"");
+    cam.RecordSystemSound = CheckBoxSystemSound->Checked();
     if (IniBaseName.empty()) return;
     if (CheckBoxKeep->Checked())
         KeepOptions(IniBaseName, cam);
@@ -226,6 +254,28 @@ void TOptionDlg::UpdateLabels() {
     labelFPSPlayback->SetCaption(core::PlaybackRateLabel(
         core::PositionToPlaybackRate(TrackBarPlayback->Position(), TrackBarPlayback->Max())));
     LabelQuality->SetCaption(std::to_wstring(TrackBarQuality->Position()));
+    LabelSoundRule->SetVisible(!core::SoundRecordable(
+        core::PositionToCaptureInterval(TrackBarRecord->Position(), TrackBarRecord->Max()),
+        core::PositionToPlaybackRate(TrackBarPlayback->Position(), TrackBarPlayback->Max())));
+}
+
+void TOptionDlg::FillMicrophones(const std::wstring& chosen) {
+    ComboBoxMicrophone->Clear();
+    ComboBoxMicrophone->AddItem(L"Default");
+    int selected = 0;
+    const engine::TEngineServices& services = engine::ScreenCam->Services;
+    for (const std::wstring& name :
+         services.CaptureDevices ? services.CaptureDevices() : std::vector<std::wstring>{}) {
+        if (name == chosen) selected = ComboBoxMicrophone->Count();
+        ComboBoxMicrophone->AddItem(name);
+    }
+    // A chosen device that is not plugged in now stays chosen: the recording takes the default
+    // while it is missing.
+    if (!chosen.empty() && selected == 0) {
+        selected = ComboBoxMicrophone->Count();
+        ComboBoxMicrophone->AddItem(chosen);
+    }
+    ComboBoxMicrophone->SetItemIndex(selected);
 }
 
 void TOptionDlg::UpdateCompressorButtons() {

@@ -1,5 +1,5 @@
 // optdlg: the options dialog: compressor, quality, key frames, capture interval, playback rate,
-// the cursor's marks, and whether the options are kept for the next start.
+// the cursor's marks, sound, and whether the options are kept for the next start.
 #pragma once
 
 #include "forms/Forms.h"
@@ -48,6 +48,11 @@ public:
     forms::TCheckBox* CheckBoxDrawCursor = nullptr;
     forms::TCheckBox* CheckBoxHighlight = nullptr;
     forms::TCheckBox* CheckBoxClicks = nullptr;
+    forms::TGroupBox* SoundGroup = nullptr;
+    forms::TCheckBox* CheckBoxMicrophone = nullptr;
+    forms::TComboBox* ComboBoxMicrophone = nullptr;
+    forms::TCheckBox* CheckBoxSystemSound = nullptr;
+    forms::TLabel* LabelSoundRule = nullptr;
     forms::TCheckBox* CheckBoxKeep = nullptr;
 
     // The settings file (without ".ini") the kept options live in; empty keeps nothing.
@@ -55,12 +60,15 @@ public:
 
     // Fills the controls from the engine, shows the dialog and, on OK, writes the values back:
     // the compressor and the quality first, then the key-frame interval, the capture interval,
-    // the playback rate and the cursor's switches; then, by the Keep box (shown on when the file
+    // the playback rate, the cursor's and the sound's switches; then, by the Keep box (shown on when the file
     // keeps options), keeps them in the settings file or removes them from it. A key-frame text
     // that is not an integer raises "'<text>' は整数ではありません" after the first two are written.
     void EditOptions();
-    // Sets the three value labels from the thumbs.
+    // Sets the three value labels from the thumbs, and shows the sound's rule when the thumbs
+    // make a recording without sound.
     void UpdateLabels();
+    // Lists "Default" and the capture devices, selecting the chosen one (empty: Default).
+    void FillMicrophones(const std::wstring& chosen);
     // Enables About and Configure by what the selected compressor offers.
     void UpdateCompressorButtons();
 

@@ -218,3 +218,12 @@ TEST(CatalogueIndexTest, NoSelectionAndTheCountAreNotEntries) {
     EXPECT_TRUE(IndexInCatalogue(2, 3));
     EXPECT_FALSE(IndexInCatalogue(0, 0));
 }
+
+TEST(SoundRuleTest, OnlyAboutRealTimeTakesSound) {
+    EXPECT_TRUE(SoundRecordable(100, 10));
+    EXPECT_TRUE(SoundRecordable(33, 30));  // 990
+    EXPECT_TRUE(SoundRecordable(22, 50));  // 1100
+    EXPECT_FALSE(SoundRecordable(23, 50)); // 1150: slow motion
+    EXPECT_FALSE(SoundRecordable(1000, 10));
+    EXPECT_FALSE(SoundRecordable(60000, 1000)); // no overflow
+}

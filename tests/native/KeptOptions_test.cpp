@@ -20,11 +20,14 @@ TEST(KeptOptions, EachUnreadableValueFallsBackAloneAndTheOthersStand) {
     std::map<std::wstring, std::wstring> file{
         {L"Compressor", L"TOOLONG"}, {L"CompressorName", L"X"},  {L"Quality", L"10001"},
         {L"KeyFrameRate", L"-3"},    {L"CaptureInterval", L"0"}, {L"PlaybackRate", L"50"},
-        {L"DrawCursor", L"yes"},     {L"ShowClicks", L"1"}};
+        {L"DrawCursor", L"yes"},     {L"ShowClicks", L"1"},      {L"Microphone", L"2"},
+        {L"SystemSound", L"1"},      {L"MicrophoneDevice", L"USB マイク"}};
     KeptOptions expected = defaults;
     expected.keyFrameRate = -3;
     expected.playbackRate = 50;
     expected.showClicks = true;
+    expected.systemSound = true;
+    expected.microphoneDevice = L"USB マイク";
     EXPECT_EQ(
         KeptOptionTexts(ReadKeptOptions([&](const std::wstring& k) { return file[k]; }, defaults)),
         KeptOptionTexts(expected));

@@ -153,11 +153,21 @@ TEST_F(OptionDlgTest, KeepWritesTheOptionsTheNextStartReadsAndOffRemovesThem) {
     dlg_->IniBaseName = base;
     cam_->EnumCompressors();
     const int h264 = cam_->CompressorCount - 1; // the built-in encoder is listed last
+    cam_->Services.CaptureDevices = [] {
+        return std::vector<std::wstring>{L"Mic A", L"Monitor of Null Output"};
+    };
     Edit([&] {
         EXPECT_FALSE(dlg_->CheckBoxKeep->Checked());
+        EXPECT_FALSE(dlg_->LabelSoundRule->Visible()); // 100 ms x 10 fps: real time
         dlg_->ComboBoxCompressor->SetItemIndex(h264);
         dlg_->TrackBarRecord->SetPosition(1000);
+        dlg_->UpdateLabels();
+        EXPECT_TRUE(dlg_->LabelSoundRule->Visible()); // a minute a frame takes no sound
         dlg_->CheckBoxClicks->SetChecked(true);
+        dlg_->CheckBoxMicrophone->SetChecked(true);
+        EXPECT_EQ(dlg_->ComboBoxMicrophone->Item(0), L"Default");
+        dlg_->ComboBoxMicrophone->SetItemIndex(2);
+        dlg_->CheckBoxSystemSound->SetChecked(true);
         dlg_->CheckBoxKeep->SetChecked(true);
         PostKey(VK_RETURN);
     });
@@ -167,9 +177,15 @@ TEST_F(OptionDlgTest, KeepWritesTheOptionsTheNextStartReadsAndOffRemovesThem) {
     EXPECT_EQ(next.CompressorIndex, h264);
     EXPECT_EQ(next.CaptureInterval, 60000);
     EXPECT_TRUE(next.ShowClicks);
+    EXPECT_TRUE(next.RecordMicrophone && next.RecordSystemSound);
+    EXPECT_EQ(next.MicrophoneDevice(), L"Monitor of Null Output");
 
+    cam_->Services.CaptureDevices = [] { return std::vector<std::wstring>{L"Mic A"}; };
     Edit([&] {
         EXPECT_TRUE(dlg_->CheckBoxKeep->Checked());
+        // The chosen device, unplugged since, stays chosen.
+        EXPECT_EQ(dlg_->ComboBoxMicrophone->Item(dlg_->ComboBoxMicrophone->ItemIndex()),
+                  L"Monitor of Null Output");
         dlg_->CheckBoxKeep->SetChecked(false);
         PostKey(VK_RETURN);
     });
