@@ -45,7 +45,7 @@ check_scaled() {
     e2e_wait_window_gone "$title" 5 || fail "Escape did not close $title"
 }
 e2e_click_tool 92 # Options
-check_scaled Options 443 406
+check_scaled Options 443 499
 e2e_click_tool 70 # Select Target Window
 check_scaled "Target Window" 432 484
 

@@ -8,11 +8,11 @@ e2e_click_tool 92 # Options
 dialog=$(e2e_wait_window "Options") || fail "the options dialog did not open"
 sleep 0.5
 # "h" selects H.264 (MP4); the capture bar goes to 997 ms as in options_e2e.sh; the Keep box is
-# clicked where the dialog lays it out (16, 377), inside Wine's 4 px border and 23 px caption.
+# clicked where the dialog lays it out (16, 470), inside Wine's 4 px border and 23 px caption.
 xdotool windowfocus --sync "$dialog" type h
 xdotool key Tab Tab Tab Next Right Right Right Right Right Right Right Right Right Right
 read -r dx dy _ _ < <(e2e_geometry "$dialog")
-e2e_click $((dx + 4 + 24)) $((dy + 23 + 385))
+e2e_click $((dx + 4 + 24)) $((dy + 23 + 478))
 xdotool key Return
 e2e_wait_window_gone "Options" 5 || fail "OK did not close the options dialog"
 
