@@ -176,6 +176,11 @@ public:
     // and the computer's sound. Off by default.
     std::atomic<bool> RecordMicrophone{false};
     std::atomic<bool> RecordSystemSound{false};
+    // The sound of the running recording, for a meter, per source (media::TSoundSource): its
+    // state (0 not recorded, 1 capturing, 2 missing) and its peak level (0..1) of about the last
+    // tenth of a second. All 0 while no recording with sound runs.
+    std::array<std::atomic<int>, 2> SoundStates{};
+    std::array<std::atomic<float>, 2> SoundLevels{};
     // The microphone's capture device by name; empty for the system's default. Read by a
     // recording at its start.
     std::wstring MicrophoneDevice() const;

@@ -119,6 +119,12 @@ TfrmMain::TfrmMain()
                                            .glyph = kGlyphClose,
                                            .transparent = false,
                                            .onClick = click(&TfrmMain::btnCloseClick)});
+    SoundMeter = Add<ui::TSoundMeter>(pnlMsg, {.bounds = {272, 3, 44, 11}});
+    SoundMeter->SetAnchors(akTop | akRight);
+    SoundMeter->SetVisible(false);
+    tmrSound = Add<TTimer>(this, {.interval = 100,
+                                  .enabled = false,
+                                  .onTimer = click(&TfrmMain::tmrSoundTimer)});
     BrowseDirectoryDlg1 = std::make_unique<ui::TBrowseDirectoryDlg>();
     Loaded();
 }
@@ -245,6 +251,22 @@ void TfrmMain::btnRecClick(TObject*) {
     // Record goes back up rather than show a recording that does not exist.
     if (!ScreenCam->StartRecording(rect, MakeFileName(folder, extension))) btnRec->SetDown(false);
     clickHook_->Update();
+    tmrSound->SetEnabled(ScreenCam->Recording);
+}
+
+void TfrmMain::tmrSoundTimer(TObject*) {
+    bool any = false;
+    for (int i = 0; i < ui::TSoundMeter::kRows; ++i) {
+        const int state = ScreenCam->SoundStates[static_cast<std::size_t>(i)];
+        any = any || state != 0;
+        SoundMeter->SetRow(i,
+                           state == 1   ? ui::TSoundMeter::TRow::Running
+                           : state == 2 ? ui::TSoundMeter::TRow::Missing
+                                        : ui::TSoundMeter::TRow::Off,
+                           ScreenCam->SoundLevels[static_cast<std::size_t>(i)]);
+    }
+    SoundMeter->SetVisible(any);
+    if (!ScreenCam->Recording && !any) tmrSound->SetEnabled(false);
 }
 
 void TfrmMain::btnPauseClick(TObject*) {
@@ -276,6 +298,7 @@ void TfrmMain::ShowProgress(engine::TScreenCam& sender) {
 void TfrmMain::RecordingEnded(engine::TScreenCam&) {
     // Deleting the engine in FormDestroy still delivers a running worker's end, after the hook.
     if (clickHook_) clickHook_->Update();
+    if (SoundMeter) SoundMeter->SetVisible(false);
 }
 
 void TfrmMain::ShowRecordFolder() {

@@ -6,6 +6,7 @@
 #include "picker/xWindow.h"
 #include "ui/Blend.h"
 #include "ui/BrowseDr.h"
+#include "ui/SoundMeter.h"
 
 #include <atomic>
 #include <cstdint>
@@ -40,6 +41,9 @@ public:
     forms::TBevel* Bevel1 = nullptr;
     forms::TSpeedButton* spdWindow = nullptr;
     forms::TSpeedButton* btnClose = nullptr;
+    // The sound sources' levels during a recording with sound, at the status line's right end.
+    ui::TSoundMeter* SoundMeter = nullptr;
+    forms::TTimer* tmrSound = nullptr;
 
     void FormCreate(forms::TObject* sender);
     void FormShow(forms::TObject* sender);
@@ -54,6 +58,8 @@ public:
     void spdWindowClick(forms::TObject* sender);
     void SpeedButton4Click(forms::TObject* sender);
     void spdDirClick(forms::TObject* sender);
+    // Shows the engine's sound levels on the meter, which shows only while a source is recorded.
+    void tmrSoundTimer(forms::TObject* sender);
     void lstFocusKeyDown(forms::TObject* sender, WORD& key, forms::TShiftState shift);
     // The engine's progress notification: raised on the grabbing thread, it posts the two values
     // to the window taken when the recording started, whose thread shows the progress text.
