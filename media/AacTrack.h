@@ -34,7 +34,9 @@ public:
     // the audioSamples of TMp4Writer::ClosedSizeWith.
     std::uint64_t UnitsToCome(std::uint64_t moreFrames) const;
     // Sample pairs added.
-    std::uint64_t Samples() const { return encoder_.InputSamples() + waiting_.size() / kAacChannels; }
+    std::uint64_t Samples() const {
+        return encoder_.InputSamples() + waiting_.size() / kAacChannels;
+    }
 
 private:
     bool Put(const std::vector<std::uint8_t>& unit);

@@ -15,7 +15,7 @@ constexpr std::uint64_t kMaxMoovBytes = 256 * 1024;
 constexpr std::uint64_t kMaxMoofBytes = 1024 * 1024;
 
 constexpr std::uint32_t kDefaultBaseIsMoof = 0x020000;
-constexpr std::uint32_t kTrunFlags = 0x000701; // data offset; duration, size, flags per sample
+constexpr std::uint32_t kTrunFlags = 0x000701;      // data offset; duration, size, flags per sample
 constexpr std::uint32_t kAudioTrunFlags = 0x000201; // data offset; size per sample
 constexpr std::uint32_t kNonSyncSample = 0x00010000;
 constexpr std::uint32_t kMehdBytes = 16;
@@ -114,7 +114,7 @@ std::vector<std::uint8_t> WholeBox(TView payload, const char (&id)[5]) {
 // description holds one entry and whose samples are all in the fragments.
 struct TTrack {
     std::uint32_t id = 0, handler = 0, timescale = 0;
-    TView tkhd, mdhd, stsd; // the full boxes' payloads
+    TView tkhd, mdhd, stsd;    // the full boxes' payloads
     std::vector<TBox> entries; // stsd's
     std::optional<TView> edts;
 };
@@ -335,7 +335,8 @@ TStep ReadFragment(RecoveryFile& file, std::uint64_t size, std::uint64_t pos, Mp
         const std::uint32_t track = Be32(tfhd->data());
         const bool audio = info.audio && track == info.audio->trackId;
         if ((info.audio && !audio && track != info.trackId) ||
-            std::any_of(runs.begin(), runs.end(), [&](const TRun& r) { return r.audio == audio; }) ||
+            std::any_of(runs.begin(), runs.end(),
+                        [&](const TRun& r) { return r.audio == audio; }) ||
             trunFlags != (audio ? kAudioTrunFlags : kTrunFlags))
             return torn("a fragment's header is not the writer's");
         if (Be64(tfdt->data()) != (audio ? info.audio->duration : info.duration))
@@ -459,7 +460,8 @@ TStep EndsIn(RecoveryFile& file, std::uint64_t at, const std::vector<std::uint8_
 std::vector<std::uint8_t> RegularMoovOf(const Mp4FileInfo& info,
                                         const std::vector<Mp4Sample>& samples,
                                         const std::vector<Mp4Sample>& audioSamples) {
-    if (!info.audio) return RegularMoov(info.timescale, info.width, info.height, info.stsd, samples);
+    if (!info.audio)
+        return RegularMoov(info.timescale, info.width, info.height, info.stsd, samples);
     const Mp4AudioTrack audio{info.audio->timescale, info.audio->stsd, info.audio->priming,
                               info.audio->Length()};
     return RegularMoov(info.timescale, info.width, info.height, info.stsd, samples, &audio,
@@ -576,11 +578,11 @@ RecoveryResult FinishMp4(RecoveryFile& file) {
     }
     const Mp4Durations d = FileDurations(info->timescale, info->duration, audio ? &track : nullptr,
                                          audio ? audio->duration : 0);
-    const bool stated = info->mvhdDuration == d.movie && info->tkhdDuration == d.video &&
-                        info->mdhdDuration == d.videoMedia && info->mehdDuration == d.movie &&
-                        (!audio || (audio->tkhdDuration == d.audio &&
-                                    audio->editDuration == d.audio &&
-                                    audio->mdhdDuration == d.audioMedia));
+    const bool stated =
+        info->mvhdDuration == d.movie && info->tkhdDuration == d.video &&
+        info->mdhdDuration == d.videoMedia && info->mehdDuration == d.movie &&
+        (!audio || (audio->tkhdDuration == d.audio && audio->editDuration == d.audio &&
+                    audio->mdhdDuration == d.audioMedia));
     if (info->regular && stated && info->moovFreed && info->moofsAt.empty())
         return {RecoveryOutcome::Finished, 0, {}};
 

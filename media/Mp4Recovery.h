@@ -35,7 +35,7 @@ struct Mp4AudioInfo {
 // What a file holds, as far as it is whole. Without qualification, of the video track.
 struct Mp4FileInfo {
     std::uint32_t trackId = 0, timescale = 0, width = 0, height = 0;
-    std::uint32_t movieTimescale = 0; // the video's, or with sound the sound's
+    std::uint32_t movieTimescale = 0;   // the video's, or with sound the sound's
     std::vector<std::uint8_t> sps, pps; // of the sample entry's avcC
     bool hasColour = false;             // an nclx colr box, with:
     std::uint16_t primaries = 0, transfer = 0, matrix = 0;
@@ -62,9 +62,9 @@ struct Mp4FileInfo {
     std::optional<Mp4AudioInfo> audio;
 };
 
-// Reads a file as TMp4Writer writes it and FinishMp4 finishes it: ftyp, a moov of its shape (a video
-// track, maybe a sound track), then moof + mdat fragments, each following on the one before in
-// every track, up to the first that is not whole (then `tail` says why), and the regular moov of
+// Reads a file as TMp4Writer writes it and FinishMp4 finishes it: ftyp, a moov of its shape (a
+// video track, maybe a sound track), then moof + mdat fragments, each following on the one before
+// in every track, up to the first that is not whole (then `tail` says why), and the regular moov of
 // those samples when it ends the file. The moov and the moof boxes may have become free boxes of
 // the same contents. samples and audioSamples, when given, receive each video and sound sample of
 // the whole fragments. None, with the reason in `why`, when the file does not begin as the writer's

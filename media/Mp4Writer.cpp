@@ -247,8 +247,8 @@ void MovieHeader(TBoxWriter& w, std::uint32_t timescale, std::uint32_t duration,
 // writes. duration: the tkhd's, in the movie's time scale; mediaDuration: the mdhd's.
 template <class Tables>
 void VideoTrack(TBoxWriter& w, std::uint32_t timescale, std::uint32_t width, std::uint32_t height,
-                std::uint32_t duration, std::uint32_t mediaDuration, TBytesView stsd,
-                Tables tables, TDurationsAt& at) {
+                std::uint32_t duration, std::uint32_t mediaDuration, TBytesView stsd, Tables tables,
+                TDurationsAt& at) {
     w.Open("trak");
     // Flags: the track is enabled and plays in the movie.
     w.OpenFull("tkhd", 0, 3).U32(0).U32(0).U32(kTrackId).U32(0);
@@ -401,11 +401,13 @@ std::vector<std::uint8_t> RegularMoov(std::uint32_t timescale, std::uint32_t wid
     w.Open("moov");
     MovieHeader(w, audio ? audio->timescale : timescale, d.movie,
                 audio ? kAudioTrackId + 1 : kTrackId + 1, at);
-    VideoTrack(w, timescale, width, height, d.video, d.videoMedia, stsd,
-               [&](TBoxWriter& t) { SampleTables(t, samples, true); }, at);
+    VideoTrack(
+        w, timescale, width, height, d.video, d.videoMedia, stsd,
+        [&](TBoxWriter& t) { SampleTables(t, samples, true); }, at);
     if (audio)
-        AudioTrack(w, audio->timescale, d.audio, d.audioMedia, audio->priming, audio->stsd,
-                   [&](TBoxWriter& t) { SampleTables(t, audioSamples, false); }, at);
+        AudioTrack(
+            w, audio->timescale, d.audio, d.audioMedia, audio->priming, audio->stsd,
+            [&](TBoxWriter& t) { SampleTables(t, audioSamples, false); }, at);
     w.Close();
     return std::move(w.Out());
 }
@@ -676,8 +678,7 @@ bool TMp4Writer::WriteFragment(std::size_t count, std::uint32_t lastDuration,
 bool TMp4Writer::Flush() {
     if (!begun_ || finished_ || failed_) return false;
     const std::size_t count = pending_.size() < 2 ? 0 : pending_.size() - 1;
-    return (count == 0 && audio_.pending.empty()) ||
-           WriteFragment(count, 0, audio_.pending.size());
+    return (count == 0 && audio_.pending.empty()) || WriteFragment(count, 0, audio_.pending.size());
 }
 
 bool TMp4Writer::FlushAll() {
@@ -719,9 +720,9 @@ bool TMp4Writer::Finish(std::uint32_t lastDuration) {
     std::vector<std::pair<std::uint64_t, std::uint32_t>> fields{
         {mvhdDurationAt_, d.movie}, {tkhdDurationAt_, d.video}, {mdhdDurationAt_, d.videoMedia}};
     if (audio_.on)
-        fields.insert(fields.end(), {{audio_.tkhdAt, d.audio},
-                                     {audio_.elstAt, d.audio},
-                                     {audio_.mdhdAt, d.audioMedia}});
+        fields.insert(
+            fields.end(),
+            {{audio_.tkhdAt, d.audio}, {audio_.elstAt, d.audio}, {audio_.mdhdAt, d.audioMedia}});
     for (const auto& [at, value] : fields) {
         std::uint8_t field[4];
         Store32(field, value);
@@ -779,9 +780,7 @@ TMp4Writer::TTableShape TMp4Writer::AudioShapeWith(std::uint64_t extra) const {
 
 std::uint64_t TMp4Writer::RegularMoovBytes(const TTableShape& shape,
                                            const TTableShape& audio) const {
-    auto offsetBytes = [](const TTableShape& s) {
-        return s.lastChunkOffset > 0xFFFFFFFFu ? 8 : 4;
-    };
+    auto offsetBytes = [](const TTableShape& s) { return s.lastChunkOffset > 0xFFFFFFFFu ? 8 : 4; };
     return emptyMoovBytes_ + 8 * shape.timeRuns + 4 * shape.syncSamples + 12 * shape.chunkRuns +
            4 * shape.samples + offsetBytes(shape) * shape.chunks + 8 * audio.timeRuns +
            12 * audio.chunkRuns + 4 * audio.samples + offsetBytes(audio) * audio.chunks;
@@ -803,9 +802,8 @@ std::uint64_t TMp4Writer::ClosedSizeWith(std::uint64_t sampleBytes,
     // At most: the pending samples in a fragment, the new ones each in a fragment of their own (a
     // flush may come between them), and their places in every table.
     if (!audio_.on) audioSamples = 0;
-    const std::uint64_t fragments =
-        PendingFragmentBytes() + FragmentBytes(1, 0, sampleBytes) +
-        audioSamples * FragmentBytes(0, 1, audio_.format.maxFrameBytes);
+    const std::uint64_t fragments = PendingFragmentBytes() + FragmentBytes(1, 0, sampleBytes) +
+                                    audioSamples * FragmentBytes(0, 1, audio_.format.maxFrameBytes);
     TTableShape shape = ShapeWith(1), audio = AudioShapeWith(audioSamples);
     shape.lastChunkOffset = audio.lastChunkOffset = written_ + fragments;
     return written_ + fragments + RegularMoovBytes(shape, audio);

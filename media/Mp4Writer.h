@@ -30,16 +30,16 @@ struct Mp4Sample {
     bool sync = false;
 };
 
-// The sound a file carries: AAC access units of frameSamples ticks each at sampleRate ticks a second
-// (the track's time scale, and then the movie's too), back to back from the file's start. The
-// decoded sound begins with `priming` ticks of the encoder's delay, which an edit list skips.
+// The sound a file carries: AAC access units of frameSamples ticks each at sampleRate ticks a
+// second (the track's time scale, and then the movie's too), back to back from the file's start.
+// The decoded sound begins with `priming` ticks of the encoder's delay, which an edit list skips.
 struct Mp4AudioFormat {
     std::uint32_t sampleRate = 0; // 1..65535
     std::uint16_t channels = 0;
     std::uint32_t frameSamples = 0;
     std::uint32_t priming = 0;
-    std::uint32_t bitRate = 0;       // the average, in bits a second
-    std::uint32_t maxFrameBytes = 0; // the largest access unit the encoder makes
+    std::uint32_t bitRate = 0;        // the average, in bits a second
+    std::uint32_t maxFrameBytes = 0;  // the largest access unit the encoder makes
     std::vector<std::uint8_t> config; // the AudioSpecificConfig, at most 64 bytes
 };
 
