@@ -15,7 +15,8 @@ constexpr std::uint64_t kMaxMoovBytes = 256 * 1024;
 constexpr std::uint64_t kMaxMoofBytes = 1024 * 1024;
 
 constexpr std::uint32_t kDefaultBaseIsMoof = 0x020000;
-constexpr std::uint32_t kTrunFlags = 0x000701; // data offset; duration, size, flags per sample
+constexpr std::uint32_t kTrunFlags = 0x000701;      // data offset; duration, size, flags per sample
+constexpr std::uint32_t kAudioTrunFlags = 0x000201; // data offset; size per sample
 constexpr std::uint32_t kNonSyncSample = 0x00010000;
 constexpr std::uint32_t kMehdBytes = 16;
 
@@ -100,6 +101,79 @@ std::optional<TView> Full(std::optional<TView> box, std::uint32_t version, std::
     return box->subspan(4);
 }
 
+// The whole box of a payload that Children gave (its header 8 bytes before it).
+std::vector<std::uint8_t> WholeBox(TView payload, const char (&id)[5]) {
+    std::vector<std::uint8_t> box(8 + payload.size());
+    Store32(box.data(), static_cast<std::uint32_t>(box.size()));
+    std::copy_n(id, 4, box.begin() + 4);
+    std::copy(payload.begin(), payload.end(), box.begin() + 8);
+    return box;
+}
+
+// A track of the moov: its header, media header and handler, and its sample table, whose sample
+// description holds one entry and whose samples are all in the fragments.
+struct TTrack {
+    std::uint32_t id = 0, handler = 0, timescale = 0;
+    TView tkhd, mdhd, stsd;    // the full boxes' payloads
+    std::vector<TBox> entries; // stsd's
+    std::optional<TView> edts;
+};
+
+std::optional<TTrack> ReadTrack(TView trak) {
+    TTrack t;
+    const auto trakBoxes = Children(trak);
+    if (!trakBoxes) return std::nullopt;
+    const auto tkhd = Full(Only(*trakBoxes, Type("tkhd")), 0, 80);
+    const auto mdia = Only(*trakBoxes, Type("mdia"));
+    if (!tkhd || !mdia) return std::nullopt;
+    t.tkhd = *tkhd;
+    t.id = Be32(&(*tkhd)[8]);
+    t.edts = Only(*trakBoxes, Type("edts"));
+    const auto mdiaBoxes = Children(*mdia);
+    if (!mdiaBoxes) return std::nullopt;
+    const auto mdhd = Full(Only(*mdiaBoxes, Type("mdhd")), 0, 20);
+    const auto hdlr = Full(Only(*mdiaBoxes, Type("hdlr")), 0, 20);
+    const auto minf = Only(*mdiaBoxes, Type("minf"));
+    if (!mdhd || !hdlr || !minf) return std::nullopt;
+    t.mdhd = *mdhd;
+    t.timescale = Be32(&(*mdhd)[8]);
+    t.handler = Be32(&(*hdlr)[4]);
+    const auto stbl = OnlyChild(*minf, Type("stbl"));
+    if (!stbl) return std::nullopt;
+    const auto stblBoxes = Children(*stbl);
+    if (!stblBoxes) return std::nullopt;
+    const auto stsz = Full(Only(*stblBoxes, Type("stsz")), 0, 8);
+    const auto stsdBox = Only(*stblBoxes, Type("stsd"));
+    const auto stsd = Full(stsdBox, 0, 4);
+    if (!stsz || Be32(&(*stsz)[4]) != 0 || !stsd || Be32(stsd->data()) != 1) return std::nullopt;
+    t.stsd = *stsdBox;
+    auto entries = Children(stsd->subspan(4));
+    if (!entries) return std::nullopt;
+    t.entries = std::move(*entries);
+    return t;
+}
+
+// The sound track: an mp4a entry, and an edit list of one edit at the normal rate.
+bool ReadAudioTrack(const TTrack& t, std::uint64_t moovPayloadAt, TView moov, Mp4AudioInfo& a) {
+    auto at = [&](const std::uint8_t* p) {
+        return moovPayloadAt + static_cast<std::uint64_t>(p - moov.data());
+    };
+    const auto entry = Only(t.entries, Type("mp4a"));
+    if (!entry || entry->size() < 28 || t.timescale == 0 || !t.edts) return false;
+    const auto elst = Full(OnlyChild(*t.edts, Type("elst")), 0, 16);
+    if (!elst || Be32(elst->data()) != 1 || Be32(&(*elst)[12]) != 0x00010000) return false;
+    a.timescale = t.timescale;
+    a.stsd = WholeBox(t.stsd, "stsd");
+    a.priming = Be32(&(*elst)[8]);
+    a.editDuration = Be32(&(*elst)[4]);
+    a.editDurationAt = at(&(*elst)[4]);
+    a.tkhdDuration = Be32(&t.tkhd[16]);
+    a.tkhdDurationAt = at(&t.tkhd[16]);
+    a.mdhdDuration = Be32(&t.mdhd[12]);
+    a.mdhdDurationAt = at(&t.mdhd[12]);
+    return true;
+}
+
 bool ReadMoov(TView moov, std::uint64_t moovPayloadAt, Mp4FileInfo& info) {
     // File offset of a byte of the buffer.
     auto at = [&](const std::uint8_t* p) {
@@ -108,48 +182,44 @@ bool ReadMoov(TView moov, std::uint64_t moovPayloadAt, Mp4FileInfo& info) {
     const auto boxes = Children(moov);
     if (!boxes) return false;
     const auto mvhd = Full(Only(*boxes, Type("mvhd")), 0, 96);
-    const auto trak = Only(*boxes, Type("trak"));
     const auto mvex = Only(*boxes, Type("mvex"));
-    if (!mvhd || !trak || !mvex) return false;
-    info.timescale = Be32(&(*mvhd)[8]);
+    if (!mvhd || !mvex) return false;
+    info.movieTimescale = Be32(&(*mvhd)[8]);
     info.mvhdDuration = Be32(&(*mvhd)[12]);
     info.mvhdDurationAt = at(&(*mvhd)[12]);
 
-    const auto trakBoxes = Children(*trak);
-    if (!trakBoxes) return false;
-    const auto tkhd = Full(Only(*trakBoxes, Type("tkhd")), 0, 80);
-    const auto mdia = Only(*trakBoxes, Type("mdia"));
-    if (!tkhd || !mdia) return false;
-    const std::uint32_t trackId = Be32(&(*tkhd)[8]);
-    info.tkhdDuration = Be32(&(*tkhd)[16]);
-    info.tkhdDurationAt = at(&(*tkhd)[16]);
-    info.width = Be32(&(*tkhd)[72]) >> 16;
-    info.height = Be32(&(*tkhd)[76]) >> 16;
-
-    const auto mdiaBoxes = Children(*mdia);
-    if (!mdiaBoxes) return false;
-    const auto mdhd = Full(Only(*mdiaBoxes, Type("mdhd")), 0, 20);
-    const auto hdlr = Full(Only(*mdiaBoxes, Type("hdlr")), 0, 20);
-    const auto minf = Only(*mdiaBoxes, Type("minf"));
-    if (!mdhd || !hdlr || !minf || Be32(&(*hdlr)[4]) != Type("vide")) return false;
-    if (Be32(&(*mdhd)[8]) != info.timescale || info.timescale == 0) return false;
-    info.mdhdDuration = Be32(&(*mdhd)[12]);
-    info.mdhdDurationAt = at(&(*mdhd)[12]);
-
-    const auto stbl = OnlyChild(*minf, Type("stbl"));
-    if (!stbl) return false;
-    const auto stblBoxes = Children(*stbl);
-    if (!stblBoxes) return false;
-    // The samples are all in the fragments.
-    const auto stsz = Full(Only(*stblBoxes, Type("stsz")), 0, 8);
-    const auto stsdBox = Only(*stblBoxes, Type("stsd"));
-    const auto stsd = Full(stsdBox, 0, 4);
-    if (!stsz || Be32(&(*stsz)[4]) != 0 || !stsd || Be32(stsd->data()) != 1) return false;
+    // A video track, and maybe a sound track.
+    std::optional<TTrack> video, sound;
+    for (const TBox& box : *boxes) {
+        if (box.type != Type("trak")) continue;
+        auto track = ReadTrack(box.payload);
+        if (!track) return false;
+        auto& slot = track->handler == Type("vide") ? video : sound;
+        if (slot || (track->handler != Type("vide") && track->handler != Type("soun")))
+            return false;
+        slot = track;
+    }
+    if (!video) return false;
+    const TTrack& v = *video;
+    info.timescale = v.timescale;
+    info.tkhdDuration = Be32(&v.tkhd[16]);
+    info.tkhdDurationAt = at(&v.tkhd[16]);
+    info.width = Be32(&v.tkhd[72]) >> 16;
+    info.height = Be32(&v.tkhd[76]) >> 16;
+    info.mdhdDuration = Be32(&v.mdhd[12]);
+    info.mdhdDurationAt = at(&v.mdhd[12]);
+    if (sound) {
+        info.audio.emplace();
+        if (sound->id == v.id || !ReadAudioTrack(*sound, moovPayloadAt, moov, *info.audio))
+            return false;
+    }
+    // The movie counts in the sound's time scale when there is sound, else in the video's.
+    if (info.timescale == 0 ||
+        info.movieTimescale != (sound ? info.audio->timescale : info.timescale))
+        return false;
     // The whole box, for the regular moov.
-    info.stsd = {0, 0, 0, 0, 's', 't', 's', 'd'};
-    Store32(info.stsd.data(), static_cast<std::uint32_t>(stsdBox->size() + 8));
-    info.stsd.insert(info.stsd.end(), stsdBox->begin(), stsdBox->end());
-    const auto entry = OnlyChild(stsd->subspan(4), Type("avc1"));
+    info.stsd = WholeBox(v.stsd, "stsd");
+    const auto entry = Only(v.entries, Type("avc1"));
     if (!entry || entry->size() < 78) return false;
     const auto entryBoxes = Children(entry->subspan(78));
     if (!entryBoxes) return false;
@@ -173,11 +243,28 @@ bool ReadMoov(TView moov, std::uint64_t moovPayloadAt, Mp4FileInfo& info) {
         info.fullRange = ((*colr)[10] & 0x80) != 0;
     }
 
-    // mvex: the trex of the track and the place of mehd, a free box until Finish.
+    // mvex: a trex for each track (the sound's giving its samples' duration), and the place of
+    // mehd, a free box until Finish.
     const auto mvexBoxes = Children(*mvex);
     if (!mvexBoxes) return false;
-    const auto trex = Full(Only(*mvexBoxes, Type("trex")), 0, 20);
-    if (!trex || Be32(trex->data()) != trackId) return false;
+    bool videoTrex = false;
+    for (const TBox& box : *mvexBoxes) {
+        if (box.type != Type("trex")) continue;
+        const auto trex = Full(box.payload, 0, 20);
+        if (!trex) return false;
+        const std::uint32_t id = Be32(trex->data());
+        if (id == v.id && !videoTrex) {
+            videoTrex = true;
+        } else if (sound && id == sound->id && info.audio->frameSamples == 0) {
+            info.audio->frameSamples = Be32(&(*trex)[8]);
+            if (info.audio->frameSamples == 0) return false;
+        } else {
+            return false;
+        }
+    }
+    if (!videoTrex || (sound && info.audio->frameSamples == 0)) return false;
+    info.trackId = v.id;
+    if (sound) info.audio->trackId = sound->id;
     const auto free = Only(*mvexBoxes, Type("free"));
     const auto mehd = Only(*mvexBoxes, Type("mehd"));
     if (free.has_value() == mehd.has_value()) return false;
@@ -193,10 +280,11 @@ bool ReadMoov(TView moov, std::uint64_t moovPayloadAt, Mp4FileInfo& info) {
 
 enum class TStep { Whole, Torn, Unreadable };
 
-// The fragment at `pos`: a moof of the writer's shape following on the fragments before it, and
-// its mdat holding exactly its samples' bytes.
+// The fragment at `pos`: a moof of the writer's shape following on the fragments before it in
+// every track, and its mdat holding exactly its samples' bytes, each track's after the one before.
 TStep ReadFragment(RecoveryFile& file, std::uint64_t size, std::uint64_t pos, Mp4FileInfo& info,
-                   std::vector<Mp4Sample>& samples, std::uint64_t& end) {
+                   std::vector<Mp4Sample>& samples, std::vector<Mp4Sample>& audioSamples,
+                   std::uint64_t& end) {
     auto torn = [&](const char* why) {
         info.tail = why;
         return TStep::Torn;
@@ -221,57 +309,103 @@ TStep ReadFragment(RecoveryFile& file, std::uint64_t size, std::uint64_t pos, Mp
     const auto boxes = Children(moof);
     if (!boxes) return torn("a fragment's boxes do not fit it");
     const auto mfhd = Full(Only(*boxes, Type("mfhd")), 0, 4);
-    const auto traf = Only(*boxes, Type("traf"));
-    if (!mfhd || !traf) return torn("a fragment's header is not the writer's");
+    if (!mfhd) return torn("a fragment's header is not the writer's");
     if (Be32(mfhd->data()) != info.fragments + 1) return torn("a fragment is out of sequence");
-    const auto trafBoxes = Children(*traf);
-    if (!trafBoxes) return torn("a fragment's boxes do not fit it");
-    std::uint32_t tfhdFlags = 0, trunFlags = 0;
-    const auto tfhd = Full(Only(*trafBoxes, Type("tfhd")), 0, 4, &tfhdFlags);
-    const auto tfdt = Full(Only(*trafBoxes, Type("tfdt")), 1, 8);
-    const auto trun = Full(Only(*trafBoxes, Type("trun")), 0, 8, &trunFlags);
-    if (!tfhd || !tfdt || !trun || tfhdFlags != kDefaultBaseIsMoof || trunFlags != kTrunFlags)
-        return torn("a fragment's header is not the writer's");
-    if (Be64(tfdt->data()) != info.duration) return torn("a fragment's time does not follow on");
-    // The sample count is checked against the entries there are, before anything is counted.
-    const std::uint64_t count = Be32(trun->data());
-    if (count == 0 || (trun->size() - 8) / 12 != count || (trun->size() - 8) % 12 != 0)
-        return torn("a fragment's sample count is wrong");
-    if (Be32(&(*trun)[4]) != moofBytes + 8) return torn("a fragment's data offset is wrong");
 
+    // A track fragment for each track with samples in the fragment, at most one a track.
+    struct TRun {
+        bool audio;
+        TView entries;
+        std::uint64_t count;
+    };
+    std::vector<TRun> runs;
     std::uint64_t dataBytes = 0, duration = 0;
-    for (std::uint64_t i = 0; i < count; ++i) {
-        const std::uint8_t* e = &(*trun)[8 + 12 * i];
-        if (Be32(e) == 0 || Be32(e + 4) == 0) return torn("a sample is empty or lasts no time");
-        duration += Be32(e);
-        dataBytes += Be32(e + 4);
+    for (const TBox& box : *boxes) {
+        if (box.type != Type("traf")) continue;
+        const auto trafBoxes = Children(box.payload);
+        if (!trafBoxes) return torn("a fragment's boxes do not fit it");
+        std::uint32_t tfhdFlags = 0, trunFlags = 0;
+        const auto tfhd = Full(Only(*trafBoxes, Type("tfhd")), 0, 4, &tfhdFlags);
+        const auto tfdt = Full(Only(*trafBoxes, Type("tfdt")), 1, 8);
+        const auto trun = Full(Only(*trafBoxes, Type("trun")), 0, 8, &trunFlags);
+        if (!tfhd || !tfdt || !trun || tfhdFlags != kDefaultBaseIsMoof)
+            return torn("a fragment's header is not the writer's");
+        // Without sound the track is the video's whatever its number (as files were read before
+        // there was sound).
+        const std::uint32_t track = Be32(tfhd->data());
+        const bool audio = info.audio && track == info.audio->trackId;
+        if ((info.audio && !audio && track != info.trackId) ||
+            std::any_of(runs.begin(), runs.end(),
+                        [&](const TRun& r) { return r.audio == audio; }) ||
+            trunFlags != (audio ? kAudioTrunFlags : kTrunFlags))
+            return torn("a fragment's header is not the writer's");
+        if (Be64(tfdt->data()) != (audio ? info.audio->duration : info.duration))
+            return torn("a fragment's time does not follow on");
+        // The sample count is checked against the entries there are, before anything is counted.
+        const std::uint64_t entryBytes = audio ? 4 : 12;
+        const std::uint64_t count = Be32(trun->data());
+        if (count == 0 || (trun->size() - 8) / entryBytes != count ||
+            (trun->size() - 8) % entryBytes != 0)
+            return torn("a fragment's sample count is wrong");
+        if (Be32(&(*trun)[4]) != moofBytes + 8 + dataBytes)
+            return torn("a fragment's data offset is wrong");
+        for (std::uint64_t i = 0; i < count; ++i) {
+            const std::uint8_t* e = &(*trun)[8 + entryBytes * i];
+            const std::uint32_t sampleBytes = audio ? Be32(e) : Be32(e + 4);
+            if (sampleBytes == 0 || (!audio && Be32(e) == 0))
+                return torn("a sample is empty or lasts no time");
+            if (!audio) duration += Be32(e);
+            dataBytes += sampleBytes;
+        }
+        runs.push_back({audio, trun->subspan(8), count});
     }
+    if (runs.empty()) return torn("a fragment's header is not the writer's");
     if (Be32(mdat + 4) != Type("mdat") || Be32(mdat) != dataBytes + 8)
         return torn("a fragment's data box is wrong");
     if (dataBytes + 8 > size - pos - moofBytes) return torn("a fragment's data is cut short");
 
     samples.clear();
-    std::uint64_t offset = pos + moofBytes + 8, time = info.duration;
-    for (std::uint64_t i = 0; i < count; ++i) {
-        const std::uint8_t* e = &(*trun)[8 + 12 * i];
-        samples.push_back(
-            {offset, Be32(e + 4), time, Be32(e), (Be32(e + 8) & kNonSyncSample) == 0});
-        offset += Be32(e + 4);
-        time += Be32(e);
+    audioSamples.clear();
+    std::uint64_t offset = pos + moofBytes + 8;
+    for (const TRun& run : runs) {
+        if (run.audio) {
+            const std::uint32_t frame = info.audio->frameSamples;
+            std::uint64_t time = info.audio->duration;
+            for (std::uint64_t i = 0; i < run.count; ++i) {
+                const std::uint32_t bytes = Be32(&run.entries[4 * i]);
+                audioSamples.push_back({offset, bytes, time, frame, true});
+                offset += bytes;
+                time += frame;
+            }
+            info.audio->samples += run.count;
+            info.audio->duration = time;
+            continue;
+        }
+        std::uint64_t time = info.duration;
+        for (std::uint64_t i = 0; i < run.count; ++i) {
+            const std::uint8_t* e = &run.entries[12 * i];
+            samples.push_back(
+                {offset, Be32(e + 4), time, Be32(e), (Be32(e + 8) & kNonSyncSample) == 0});
+            offset += Be32(e + 4);
+            time += Be32(e);
+        }
+        info.samples += run.count;
+        info.duration += duration;
     }
     if (type == Type("moof")) info.moofsAt.push_back(pos);
     ++info.fragments;
-    info.samples += count;
-    info.duration += duration;
     end = pos + moofBytes + 8 + dataBytes;
     return TStep::Whole;
 }
 
-// Whether each sample's data is NAL units with 4-byte lengths that fill it exactly. A file whose
-// size reached the disk before its data (a system crash) holds zeros there.
+// Whether each video sample's data is NAL units with 4-byte lengths that fill it exactly, and each
+// sound sample ends in a byte that is not zero (an AAC frame ends in its end element's bits, then
+// fewer than 8 zero bits). A file whose size reached the disk before its data (a system crash)
+// holds zeros there.
 enum class TChains { Whole, Broken, Unreadable };
 
-TChains ChainsWhole(RecoveryFile& file, const std::vector<Mp4Sample>& samples) {
+TChains ChainsWhole(RecoveryFile& file, const std::vector<Mp4Sample>& samples,
+                    const std::vector<Mp4Sample>& audioSamples) {
     for (const Mp4Sample& sample : samples) {
         const std::uint64_t end = sample.offset + sample.size;
         for (std::uint64_t at = sample.offset; at != end;) {
@@ -284,6 +418,11 @@ TChains ChainsWhole(RecoveryFile& file, const std::vector<Mp4Sample>& samples) {
                 return TChains::Broken;
             at += 4 + std::uint64_t{length};
         }
+    }
+    for (const Mp4Sample& sample : audioSamples) {
+        std::uint8_t last = 0;
+        if (!file.Read(sample.offset + sample.size - 1, &last, 1)) return TChains::Unreadable;
+        if (last == 0) return TChains::Broken;
     }
     return TChains::Whole;
 }
@@ -317,10 +456,23 @@ TStep EndsIn(RecoveryFile& file, std::uint64_t at, const std::vector<std::uint8_
     return TStep::Whole;
 }
 
+// The regular moov of a file's samples.
+std::vector<std::uint8_t> RegularMoovOf(const Mp4FileInfo& info,
+                                        const std::vector<Mp4Sample>& samples,
+                                        const std::vector<Mp4Sample>& audioSamples) {
+    if (!info.audio)
+        return RegularMoov(info.timescale, info.width, info.height, info.stsd, samples);
+    const Mp4AudioTrack audio{info.audio->timescale, info.audio->stsd, info.audio->priming,
+                              info.audio->Length()};
+    return RegularMoov(info.timescale, info.width, info.height, info.stsd, samples, &audio,
+                       audioSamples);
+}
+
 } // namespace
 
 std::optional<Mp4FileInfo> ReadMp4(RecoveryFile& file, std::string& why,
-                                   std::vector<Mp4Sample>* samples) {
+                                   std::vector<Mp4Sample>* samples,
+                                   std::vector<Mp4Sample>* audioSamples) {
     const std::uint64_t size = file.Size();
     Mp4FileInfo info;
     // ftyp of the isom brand, then moov.
@@ -347,48 +499,61 @@ std::optional<Mp4FileInfo> ReadMp4(RecoveryFile& file, std::string& why,
     info.headerEnd = info.wholeEnd = ftypBytes + moovBytes;
     // Where each whole fragment starts, and what was counted before it.
     struct TStart {
-        std::uint64_t pos, samples, duration;
+        std::uint64_t pos, samples, duration, audioSamples, audioDuration;
     };
     std::vector<TStart> starts;
-    std::vector<Mp4Sample> fragment, own;
+    std::vector<Mp4Sample> fragment, audioFragment, own, audioOwn;
     if (!samples) samples = &own; // the regular moov is compared with them
+    if (!audioSamples) audioSamples = &audioOwn;
     samples->clear();
+    audioSamples->clear();
     for (std::uint64_t pos = info.headerEnd; pos < size; pos = info.wholeEnd) {
-        const TStart start{pos, info.samples, info.duration};
-        const TStep step = ReadFragment(file, size, pos, info, fragment, info.wholeEnd);
+        const TStart start{pos, info.samples, info.duration, info.audio ? info.audio->samples : 0,
+                           info.audio ? info.audio->duration : 0};
+        const TStep step =
+            ReadFragment(file, size, pos, info, fragment, audioFragment, info.wholeEnd);
         if (step == TStep::Unreadable) return Refuse(why, kUnreadable);
         if (step == TStep::Torn) break;
         starts.push_back(start);
         samples->insert(samples->end(), fragment.begin(), fragment.end());
+        audioSamples->insert(audioSamples->end(), audioFragment.begin(), audioFragment.end());
     }
     // The last fragments' data, from the end, until one is whole: those that are not go with the
     // tail. The earlier ones are taken as they are (reading the whole recording would take long).
+    // Each track back to what was counted before a fragment.
+    auto rewind = [](Mp4FileInfo& i, const TStart& start) {
+        i.samples = start.samples;
+        i.duration = start.duration;
+        if (i.audio) {
+            i.audio->samples = start.audioSamples;
+            i.audio->duration = start.audioDuration;
+        }
+    };
     while (!starts.empty()) {
         const TStart last = starts.back();
         Mp4FileInfo before = info;
         before.fragments = starts.size() - 1;
-        before.samples = last.samples;
-        before.duration = last.duration;
+        rewind(before, last);
         std::uint64_t end = 0;
-        if (ReadFragment(file, size, last.pos, before, fragment, end) != TStep::Whole)
+        if (ReadFragment(file, size, last.pos, before, fragment, audioFragment, end) !=
+            TStep::Whole)
             return Refuse(why, kUnreadable); // it read as whole a moment ago
-        const TChains chains = ChainsWhole(file, fragment);
+        const TChains chains = ChainsWhole(file, fragment, audioFragment);
         if (chains == TChains::Unreadable) return Refuse(why, kUnreadable);
         if (chains == TChains::Whole) break;
         starts.pop_back();
         info.fragments = starts.size();
-        info.samples = last.samples;
-        info.duration = last.duration;
+        rewind(info, last);
         info.wholeEnd = last.pos;
         info.tail = "a fragment's data is not whole";
         samples->resize(static_cast<std::size_t>(last.samples));
+        audioSamples->resize(static_cast<std::size_t>(last.audioSamples));
         while (!info.moofsAt.empty() && info.moofsAt.back() >= last.pos)
             info.moofsAt.pop_back();
     }
     // A finished file ends in exactly the regular moov of its samples.
     if (info.wholeEnd < size) {
-        const std::vector<std::uint8_t> moov =
-            RegularMoov(info.timescale, info.width, info.height, info.stsd, *samples);
+        const std::vector<std::uint8_t> moov = RegularMoovOf(info, *samples, *audioSamples);
         const TStep step = EndsIn(file, info.wholeEnd, moov);
         if (step == TStep::Unreadable) return Refuse(why, kUnreadable);
         if (step == TStep::Whole) {
@@ -401,12 +566,23 @@ std::optional<Mp4FileInfo> ReadMp4(RecoveryFile& file, std::string& why,
 
 RecoveryResult FinishMp4(RecoveryFile& file) {
     std::string why;
-    std::vector<Mp4Sample> samples;
-    const auto info = ReadMp4(file, why, &samples);
+    std::vector<Mp4Sample> samples, audioSamples;
+    const auto info = ReadMp4(file, why, &samples, &audioSamples);
     if (!info) return LeftAlone(why);
-    const std::uint32_t duration = Clamp32(info->duration);
-    const bool stated = info->mvhdDuration == duration && info->tkhdDuration == duration &&
-                        info->mdhdDuration == duration && info->mehdDuration == duration;
+    // The sound plays what its edit stated if its samples still hold that, else all they hold.
+    const auto& audio = info->audio;
+    Mp4AudioTrack track;
+    if (audio) {
+        track.timescale = audio->timescale;
+        track.length = audio->Length();
+    }
+    const Mp4Durations d = FileDurations(info->timescale, info->duration, audio ? &track : nullptr,
+                                         audio ? audio->duration : 0);
+    const bool stated =
+        info->mvhdDuration == d.movie && info->tkhdDuration == d.video &&
+        info->mdhdDuration == d.videoMedia && info->mehdDuration == d.movie &&
+        (!audio || (audio->tkhdDuration == d.audio && audio->editDuration == d.audio &&
+                    audio->mdhdDuration == d.audioMedia));
     if (info->regular && stated && info->moovFreed && info->moofsAt.empty())
         return {RecoveryOutcome::Finished, 0, {}};
 
@@ -415,18 +591,28 @@ RecoveryResult FinishMp4(RecoveryFile& file) {
     if (!info->regular && info->wholeEnd < file.Size() && !file.Resize(info->wholeEnd))
         return LeftAlone(kUnwritable);
     if (!stated) {
-        std::uint8_t field[4];
-        Store32(field, duration);
-        std::uint8_t mehd[kMehdBytes] = {0, 0, 0, kMehdBytes, 'm', 'e', 'h', 'd'};
-        Store32(mehd + 12, duration);
-        for (const std::uint64_t at :
-             {info->mvhdDurationAt, info->tkhdDurationAt, info->mdhdDurationAt})
+        std::vector<std::pair<std::uint64_t, std::uint32_t>> fields{
+            {info->mvhdDurationAt, d.movie},
+            {info->tkhdDurationAt, d.video},
+            {info->mdhdDurationAt, d.videoMedia}};
+        if (audio)
+            fields.insert(fields.end(), {{audio->tkhdDurationAt, d.audio},
+                                         {audio->editDurationAt, d.audio},
+                                         {audio->mdhdDurationAt, d.audioMedia}});
+        for (const auto& [at, value] : fields) {
+            std::uint8_t field[4];
+            Store32(field, value);
             if (!file.Write(at, field, sizeof field)) return LeftAlone(kUnwritable);
+        }
+        std::uint8_t mehd[kMehdBytes] = {0, 0, 0, kMehdBytes, 'm', 'e', 'h', 'd'};
+        Store32(mehd + 12, d.movie);
         if (!file.Write(info->mehdAt, mehd, sizeof mehd)) return LeftAlone(kUnwritable);
     }
     if (!info->regular) {
-        const std::vector<std::uint8_t> moov =
-            RegularMoov(info->timescale, info->width, info->height, info->stsd, samples);
+        // Once the durations are stated, the edit's duration reads back as the one used here.
+        Mp4FileInfo finished = *info;
+        if (audio) finished.audio->editDuration = d.audio;
+        const std::vector<std::uint8_t> moov = RegularMoovOf(finished, samples, audioSamples);
         if (!file.Write(info->wholeEnd, moov.data(), moov.size())) return LeftAlone(kUnwritable);
     }
     // Then the moof boxes become free space, the last first, and the fragmented moov together with

@@ -12,7 +12,7 @@ namespace {
 constexpr std::uint32_t kSyncSampleFlags = 0x02000000;
 constexpr std::uint32_t kOtherSampleFlags = 0x01010000;
 
-constexpr std::uint32_t kTrackId = 1;
+constexpr std::uint32_t kTrackId = 1, kAudioTrackId = 2;
 // tfhd: sample data offsets count from the moof's first byte.
 constexpr std::uint32_t kDefaultBaseIsMoof = 0x020000;
 // trun: a data offset, then each sample's duration, size and flags.
@@ -20,7 +20,11 @@ constexpr std::uint32_t kTrunFlags = 0x000001 | 0x000100 | 0x000200 | 0x000400;
 constexpr std::uint64_t kTrunSampleBytes = 12;
 // moof (8), mfhd (16), traf (8), tfhd (16), tfdt version 1 (20), trun without samples (20).
 constexpr std::uint64_t kMoofFixedBytes = 88;
+constexpr std::uint64_t kMoofHeadBytes = 24, kTrafFixedBytes = 64; // moof and mfhd; the rest
 constexpr std::uint64_t kMdatHeaderBytes = 8;
+// The sound's trun: a data offset, then each sample's size (trex gives durations and flags).
+constexpr std::uint32_t kAudioTrunFlags = 0x000001 | 0x000200;
+constexpr std::uint64_t kAudioTrunSampleBytes = 4;
 // mehd version 0 takes the place of a free box of the same size.
 constexpr std::uint32_t kMehdBytes = 16;
 
@@ -31,8 +35,15 @@ constexpr std::size_t kMaxPendingSamples = 65536;
 
 constexpr int kNalSps = 7, kNalPps = 8, kNalDelimiter = 9;
 
-std::uint64_t FragmentBytes(std::uint64_t samples, std::uint64_t dataBytes) {
-    return kMoofFixedBytes + kTrunSampleBytes * samples + kMdatHeaderBytes + dataBytes;
+// A moof with a track fragment for each track that has samples in it.
+std::uint64_t MoofBytes(std::uint64_t samples, std::uint64_t audioSamples) {
+    return kMoofHeadBytes + (samples > 0 ? kTrafFixedBytes + kTrunSampleBytes * samples : 0) +
+           (audioSamples > 0 ? kTrafFixedBytes + kAudioTrunSampleBytes * audioSamples : 0);
+}
+
+std::uint64_t FragmentBytes(std::uint64_t samples, std::uint64_t audioSamples,
+                            std::uint64_t dataBytes) {
+    return MoofBytes(samples, audioSamples) + kMdatHeaderBytes + dataBytes;
 }
 
 // Big-endian fields appended one after the other, boxes sized when they are closed.
@@ -193,22 +204,51 @@ std::vector<std::uint8_t> SampleDescription(std::uint32_t width, std::uint32_t h
     return std::move(w.Out());
 }
 
-// Where a moov's three durations are, counted from the start of the writer's buffer.
+// The sample description box of the sound: one mp4a entry whose esds carries the
+// AudioSpecificConfig.
+std::vector<std::uint8_t> AudioSampleDescription(const Mp4AudioFormat& f) {
+    const auto config = static_cast<std::uint32_t>(f.config.size());
+    const std::uint64_t maxBitRate =
+        std::uint64_t{f.maxFrameBytes} * 8 * f.sampleRate / f.frameSamples;
+    TBoxWriter w;
+    w.OpenFull("stsd", 0, 0).U32(1);
+    w.Open("mp4a").Zeros(6).U16(1).Zeros(8).U16(f.channels).U16(16).U32(0).U32(f.sampleRate << 16);
+    // ES descriptor (ES_ID 0, no dependence, URL or OCR stream) holding the decoder configuration
+    // (MPEG-4 audio, an audio stream; buffer, highest and average bit rate) with the
+    // AudioSpecificConfig, and the SL configuration that MP4 files predefine. The lengths fit a
+    // byte each.
+    w.OpenFull("esds", 0, 0);
+    w.U8(0x03).U8(3 + 2 + 13 + 2 + config + 3).U16(0).U8(0);
+    w.U8(0x04).U8(13 + 2 + config).U8(0x40).U8(0x05 << 2 | 1);
+    w.U8(f.maxFrameBytes >> 16).U16(f.maxFrameBytes & 0xFFFF);
+    w.U32(static_cast<std::uint32_t>(std::min<std::uint64_t>(maxBitRate, 0xFFFFFFFFu)));
+    w.U32(f.bitRate);
+    w.U8(0x05).U8(config).Bytes(f.config);
+    w.U8(0x06).U8(1).U8(2);
+    w.Close().Close().Close(); // esds, mp4a, stsd
+    return std::move(w.Out());
+}
+
+// Where a moov's durations are, counted from the start of the writer's buffer.
 struct TDurationsAt {
     std::uint64_t mvhd = 0, tkhd = 0, mdhd = 0;
+    std::uint64_t audioTkhd = 0, audioElst = 0, audioMdhd = 0;
 };
 
-// mvhd and the video track, inside a moov being written: the track's stbl holds stsd and then
-// what `tables` writes.
-template <class Tables>
-TDurationsAt MovieAndTrack(TBoxWriter& w, std::uint32_t timescale, std::uint32_t width,
-                           std::uint32_t height, std::uint32_t duration, TBytesView stsd,
-                           Tables tables) {
-    TDurationsAt at;
+void MovieHeader(TBoxWriter& w, std::uint32_t timescale, std::uint32_t duration,
+                 std::uint32_t nextTrackId, TDurationsAt& at) {
     w.OpenFull("mvhd", 0, 0).U32(0).U32(0).U32(timescale);
     at.mvhd = w.Size();
-    w.U32(duration).U32(0x00010000).U16(0x0100).Zeros(10).Matrix().Zeros(24).U32(kTrackId + 1);
+    w.U32(duration).U32(0x00010000).U16(0x0100).Zeros(10).Matrix().Zeros(24).U32(nextTrackId);
     w.Close();
+}
+
+// The video track, inside a moov being written: its stbl holds stsd and then what `tables`
+// writes. duration: the tkhd's, in the movie's time scale; mediaDuration: the mdhd's.
+template <class Tables>
+void VideoTrack(TBoxWriter& w, std::uint32_t timescale, std::uint32_t width, std::uint32_t height,
+                std::uint32_t duration, std::uint32_t mediaDuration, TBytesView stsd, Tables tables,
+                TDurationsAt& at) {
     w.Open("trak");
     // Flags: the track is enabled and plays in the movie.
     w.OpenFull("tkhd", 0, 3).U32(0).U32(0).U32(kTrackId).U32(0);
@@ -218,7 +258,7 @@ TDurationsAt MovieAndTrack(TBoxWriter& w, std::uint32_t timescale, std::uint32_t
     w.Open("mdia");
     w.OpenFull("mdhd", 0, 0).U32(0).U32(0).U32(timescale);
     at.mdhd = w.Size();
-    w.U32(duration).U16(0x55C4).U16(0).Close(); // language "und"
+    w.U32(mediaDuration).U16(0x55C4).U16(0).Close(); // language "und"
     w.OpenFull("hdlr", 0, 0).U32(0).Id("vide").Zeros(12);
     w.Bytes({reinterpret_cast<const std::uint8_t*>("Video"), 6}).Close();
     w.Open("minf");
@@ -227,23 +267,45 @@ TDurationsAt MovieAndTrack(TBoxWriter& w, std::uint32_t timescale, std::uint32_t
     w.Open("stbl").Bytes(stsd);
     tables(w);
     w.Close().Close().Close().Close(); // stbl, minf, mdia, trak
-    return at;
 }
 
-} // namespace
+// The sound track likewise. Its edit plays `duration` ticks from `priming` on, so that the first
+// input sample plays at the movie's start; the movie's time scale is the sound's.
+template <class Tables>
+void AudioTrack(TBoxWriter& w, std::uint32_t timescale, std::uint32_t duration,
+                std::uint32_t mediaDuration, std::uint32_t priming, TBytesView stsd, Tables tables,
+                TDurationsAt& at) {
+    w.Open("trak");
+    w.OpenFull("tkhd", 0, 3).U32(0).U32(0).U32(kAudioTrackId).U32(0);
+    at.audioTkhd = w.Size();
+    // Layer 0, alternate group 1, full volume, no picture.
+    w.U32(duration).Zeros(8).U16(0).U16(1).U16(0x0100).U16(0).Matrix().U32(0).U32(0).Close();
+    w.Open("edts").OpenFull("elst", 0, 0).U32(1);
+    at.audioElst = w.Size();
+    w.U32(duration).U32(priming).U16(1).U16(0).Close().Close(); // at the normal rate
+    w.Open("mdia");
+    w.OpenFull("mdhd", 0, 0).U32(0).U32(0).U32(timescale);
+    at.audioMdhd = w.Size();
+    w.U32(mediaDuration).U16(0x55C4).U16(0).Close();
+    w.OpenFull("hdlr", 0, 0).U32(0).Id("soun").Zeros(12);
+    w.Bytes({reinterpret_cast<const std::uint8_t*>("Sound"), 6}).Close();
+    w.Open("minf");
+    w.OpenFull("smhd", 0, 0).U32(0).Close(); // centred
+    w.Open("dinf").OpenFull("dref", 0, 0).U32(1).OpenFull("url ", 0, 1).Close().Close().Close();
+    w.Open("stbl").Bytes(stsd);
+    tables(w);
+    w.Close().Close().Close().Close(); // stbl, minf, mdia, trak
+}
 
-std::vector<std::uint8_t> RegularMoov(std::uint32_t timescale, std::uint32_t width,
-                                      std::uint32_t height, TBytesView stsd,
-                                      std::span<const Mp4Sample> samples) {
-    // Runs of equal durations; chunks of samples stored back to back, and runs of chunks of
-    // equal sample counts.
+// A track's sample tables: runs of equal durations; the sync samples (when `syncTable`); chunks
+// of samples stored back to back, and runs of chunks of equal sample counts; sizes; offsets.
+void SampleTables(TBoxWriter& t, std::span<const Mp4Sample> samples, bool syncTable) {
     std::vector<std::pair<std::uint32_t, std::uint32_t>> times; // count, duration
     struct TChunk {
         std::uint64_t offset, end;
         std::uint32_t samples;
     };
     std::vector<TChunk> chunks;
-    std::uint64_t duration = 0;
     for (const Mp4Sample& s : samples) {
         if (!times.empty() && times.back().second == s.duration)
             ++times.back().first;
@@ -254,46 +316,98 @@ std::vector<std::uint8_t> RegularMoov(std::uint32_t timescale, std::uint32_t wid
         else
             chunks.push_back({s.offset, s.offset, 1});
         chunks.back().end = s.offset + s.size;
-        duration += s.duration;
     }
     const bool offsets64 = !chunks.empty() && chunks.back().offset > 0xFFFFFFFFu;
 
+    t.OpenFull("stts", 0, 0).U32(static_cast<std::uint32_t>(times.size()));
+    for (const auto& [count, delta] : times)
+        t.U32(count).U32(delta);
+    t.Close();
+    if (syncTable) {
+        std::vector<std::uint32_t> syncs;
+        for (std::size_t i = 0; i < samples.size(); ++i)
+            if (samples[i].sync) syncs.push_back(static_cast<std::uint32_t>(i + 1));
+        t.OpenFull("stss", 0, 0).U32(static_cast<std::uint32_t>(syncs.size()));
+        for (const std::uint32_t i : syncs)
+            t.U32(i);
+        t.Close();
+    }
+    // First chunk (from 1), samples per chunk, sample description 1.
+    std::vector<std::uint32_t> runs;
+    for (std::size_t i = 0; i < chunks.size(); ++i)
+        if (i == 0 || chunks[i].samples != chunks[i - 1].samples)
+            runs.push_back(static_cast<std::uint32_t>(i));
+    t.OpenFull("stsc", 0, 0).U32(static_cast<std::uint32_t>(runs.size()));
+    for (const std::uint32_t i : runs)
+        t.U32(i + 1).U32(chunks[i].samples).U32(1);
+    t.Close();
+    t.OpenFull("stsz", 0, 0).U32(0).U32(static_cast<std::uint32_t>(samples.size()));
+    for (const Mp4Sample& s : samples)
+        t.U32(s.size);
+    t.Close();
+    t.OpenFull(offsets64 ? "co64" : "stco", 0, 0);
+    t.U32(static_cast<std::uint32_t>(chunks.size()));
+    for (const TChunk& c : chunks)
+        offsets64 ? t.U64(c.offset) : t.U32(static_cast<std::uint32_t>(c.offset));
+    t.Close();
+}
+
+// The tables of a fragmented file's moov: the samples are all in the fragments.
+void NoSamples(TBoxWriter& t) {
+    t.OpenFull("stts", 0, 0).U32(0).Close();
+    t.OpenFull("stsc", 0, 0).U32(0).Close();
+    t.OpenFull("stsz", 0, 0).U32(0).U32(0).Close();
+    t.OpenFull("stco", 0, 0).U32(0).Close();
+}
+
+std::uint32_t Clamp32(std::uint64_t v) {
+    return static_cast<std::uint32_t>(std::min<std::uint64_t>(v, 0xFFFFFFFFu));
+}
+
+} // namespace
+
+Mp4Durations FileDurations(std::uint32_t videoTimescale, std::uint64_t videoTicks,
+                           const Mp4AudioTrack* audio, std::uint64_t audioMedia) {
+    Mp4Durations d;
+    d.videoMedia = Clamp32(videoTicks);
+    if (!audio || audio->timescale == 0 || videoTimescale == 0) {
+        d.movie = d.video = d.videoMedia;
+        return d;
+    }
+    // The video's ticks in the sound's time scale, to the nearest.
+    const std::uint64_t video =
+        (videoTicks * audio->timescale + videoTimescale / 2) / videoTimescale;
+    d.video = Clamp32(video);
+    d.audio = Clamp32(audio->length);
+    d.audioMedia = Clamp32(audioMedia);
+    d.movie = Clamp32(std::max(video, audio->length));
+    return d;
+}
+
+std::vector<std::uint8_t> RegularMoov(std::uint32_t timescale, std::uint32_t width,
+                                      std::uint32_t height, TBytesView stsd,
+                                      std::span<const Mp4Sample> samples,
+                                      const Mp4AudioTrack* audio,
+                                      std::span<const Mp4Sample> audioSamples) {
+    std::uint64_t duration = 0, audioMedia = 0;
+    for (const Mp4Sample& s : samples)
+        duration += s.duration;
+    for (const Mp4Sample& s : audioSamples)
+        audioMedia += s.duration;
+    const Mp4Durations d = FileDurations(timescale, duration, audio, audioMedia);
+
     TBoxWriter w;
+    TDurationsAt at;
     w.Open("moov");
-    MovieAndTrack(
-        w, timescale, width, height,
-        static_cast<std::uint32_t>(std::min<std::uint64_t>(duration, 0xFFFFFFFFu)), stsd,
-        [&](TBoxWriter& t) {
-            t.OpenFull("stts", 0, 0).U32(static_cast<std::uint32_t>(times.size()));
-            for (const auto& [count, delta] : times)
-                t.U32(count).U32(delta);
-            t.Close();
-            std::vector<std::uint32_t> syncs;
-            for (std::size_t i = 0; i < samples.size(); ++i)
-                if (samples[i].sync) syncs.push_back(static_cast<std::uint32_t>(i + 1));
-            t.OpenFull("stss", 0, 0).U32(static_cast<std::uint32_t>(syncs.size()));
-            for (const std::uint32_t i : syncs)
-                t.U32(i);
-            t.Close();
-            // First chunk (from 1), samples per chunk, sample description 1.
-            std::vector<std::uint32_t> runs;
-            for (std::size_t i = 0; i < chunks.size(); ++i)
-                if (i == 0 || chunks[i].samples != chunks[i - 1].samples)
-                    runs.push_back(static_cast<std::uint32_t>(i));
-            t.OpenFull("stsc", 0, 0).U32(static_cast<std::uint32_t>(runs.size()));
-            for (const std::uint32_t i : runs)
-                t.U32(i + 1).U32(chunks[i].samples).U32(1);
-            t.Close();
-            t.OpenFull("stsz", 0, 0).U32(0).U32(static_cast<std::uint32_t>(samples.size()));
-            for (const Mp4Sample& s : samples)
-                t.U32(s.size);
-            t.Close();
-            t.OpenFull(offsets64 ? "co64" : "stco", 0, 0);
-            t.U32(static_cast<std::uint32_t>(chunks.size()));
-            for (const TChunk& c : chunks)
-                offsets64 ? t.U64(c.offset) : t.U32(static_cast<std::uint32_t>(c.offset));
-            t.Close();
-        });
+    MovieHeader(w, audio ? audio->timescale : timescale, d.movie,
+                audio ? kAudioTrackId + 1 : kTrackId + 1, at);
+    VideoTrack(
+        w, timescale, width, height, d.video, d.videoMedia, stsd,
+        [&](TBoxWriter& t) { SampleTables(t, samples, true); }, at);
+    if (audio)
+        AudioTrack(
+            w, audio->timescale, d.audio, d.audioMedia, audio->priming, audio->stsd,
+            [&](TBoxWriter& t) { SampleTables(t, audioSamples, false); }, at);
     w.Close();
     return std::move(w.Out());
 }
@@ -334,6 +448,16 @@ bool TMp4Writer::Put(const std::vector<std::uint8_t>& bytes) {
     return true;
 }
 
+bool TMp4Writer::AddAudioTrack(const Mp4AudioFormat& format) {
+    if (begun_ || failed_ || audio_.on || format.sampleRate == 0 || format.sampleRate > 0xFFFF ||
+        format.channels == 0 || format.frameSamples == 0 || format.config.empty() ||
+        format.config.size() > 64 || format.maxFrameBytes == 0 || format.maxFrameBytes > 0xFFFFFF)
+        return false;
+    audio_.on = true;
+    audio_.format = format;
+    return true;
+}
+
 bool TMp4Writer::Begin(std::uint32_t width, std::uint32_t height, std::uint32_t timescale,
                        TBytesView sps, TBytesView pps) {
     if (begun_ || failed_ || width == 0 || height == 0 || width > 0xFFFF || height > 0xFFFF ||
@@ -346,32 +470,51 @@ bool TMp4Writer::Begin(std::uint32_t width, std::uint32_t height, std::uint32_t 
         if (!high) return false;
     }
     const std::vector<std::uint8_t> stsd = SampleDescription(width, height, sps, pps, high);
+    Mp4AudioTrack audio;
+    if (audio_.on) {
+        audio.timescale = audio_.format.sampleRate;
+        audio.stsd = AudioSampleDescription(audio_.format);
+        audio.priming = audio_.format.priming;
+    }
 
     TBoxWriter w;
     // Browsers and ffmpeg take isom for any MP4; iso6 and avc1 name the fragments and the codec.
     w.Open("ftyp").Id("isom").U32(0x200).Id("isom").Id("iso6").Id("avc1").Id("mp41").Close();
     w.Open("moov");
-    // The samples are all in the fragments.
-    const TDurationsAt at = MovieAndTrack(w, timescale, width, height, 0, stsd, [](TBoxWriter& t) {
-        t.OpenFull("stts", 0, 0).U32(0).Close();
-        t.OpenFull("stsc", 0, 0).U32(0).Close();
-        t.OpenFull("stsz", 0, 0).U32(0).U32(0).Close();
-        t.OpenFull("stco", 0, 0).U32(0).Close();
-    });
+    TDurationsAt at;
+    MovieHeader(w, audio_.on ? audio.timescale : timescale, 0,
+                audio_.on ? kAudioTrackId + 1 : kTrackId + 1, at);
+    VideoTrack(w, timescale, width, height, 0, 0, stsd, NoSamples, at);
+    // The edit's duration stays 0 (the rest of the media) until Finish.
+    if (audio_.on) AudioTrack(w, audio.timescale, 0, 0, audio.priming, audio.stsd, NoSamples, at);
     mvhdDurationAt_ = at.mvhd;
     tkhdDurationAt_ = at.tkhd;
     mdhdDurationAt_ = at.mdhd;
+    audio_.tkhdAt = at.audioTkhd;
+    audio_.elstAt = at.audioElst;
+    audio_.mdhdAt = at.audioMdhd;
     w.Open("mvex");
     // Finish turns this into mehd: a file cut short has no fragment duration that could be taken
     // for the whole file's.
     mehdAt_ = w.Size();
     w.Open("free").Zeros(kMehdBytes - 8).Close();
     w.OpenFull("trex", 0, 0).U32(kTrackId).U32(1).U32(0).U32(0).U32(kOtherSampleFlags).Close();
+    // The sound's samples all last a frame and are sync samples.
+    if (audio_.on)
+        w.OpenFull("trex", 0, 0)
+            .U32(kAudioTrackId)
+            .U32(1)
+            .U32(audio_.format.frameSamples)
+            .U32(0)
+            .U32(0)
+            .Close();
     w.Close().Close(); // mvex, moov
 
     sps_.assign(sps.begin(), sps.end());
     pps_.assign(pps.begin(), pps.end());
-    emptyMoovBytes_ = RegularMoov(timescale, width, height, stsd, {}).size();
+    timescale_ = timescale;
+    emptyMoovBytes_ =
+        RegularMoov(timescale, width, height, stsd, {}, audio_.on ? &audio : nullptr).size();
     begun_ = true;
     return Put(w.Out());
 }
@@ -406,7 +549,7 @@ bool TMp4Writer::AddSample(std::span<const TBytesView> nals, std::uint64_t tick,
     // A duration is a 32-bit field of the fragment.
     if (samples > 0 && (tick <= lastTick_ || tick - lastTick_ > 0xFFFFFFFFu)) return false;
     const std::uint64_t bytes = SampleBytes(nals);
-    if (bytes == 0 || pendingData_.size() + bytes > kMaxPendingBytes ||
+    if (bytes == 0 || pendingData_.size() + audio_.pendingData.size() + bytes > kMaxPendingBytes ||
         pending_.size() >= kMaxPendingSamples)
         return false;
     for (const TBytesView nal : nals) {
@@ -430,6 +573,16 @@ bool TMp4Writer::AddSample(std::span<const TBytesView> nals, std::uint64_t tick,
     return true;
 }
 
+bool TMp4Writer::AddAudioSample(TBytesView accessUnit) {
+    if (!audio_.on || finished_ || failed_ || accessUnit.empty() ||
+        pendingData_.size() + audio_.pendingData.size() + accessUnit.size() > kMaxPendingBytes ||
+        audio_.pending.size() >= kMaxPendingSamples)
+        return false;
+    audio_.pending.push_back(static_cast<std::uint32_t>(accessUnit.size()));
+    audio_.pendingData.insert(audio_.pendingData.end(), accessUnit.begin(), accessUnit.end());
+    return true;
+}
+
 bool TMp4Writer::Fail() {
     failed_ = true;
     return false;
@@ -443,62 +596,109 @@ bool TMp4Writer::SettleProvisional(std::uint64_t duration) {
     return true;
 }
 
-bool TMp4Writer::WriteFragment(std::size_t count, std::uint32_t lastDuration) {
+bool TMp4Writer::WriteFragment(std::size_t count, std::uint32_t lastDuration,
+                               std::size_t audioCount) {
     // The fragment's time follows on the one before only once that one's last sample lasts
     // until this one's first.
-    if (provisionalAt_ && !SettleProvisional(pending_[0].tick - provisionalTick_)) return false;
-    std::uint64_t dataBytes = 0;
+    if (count > 0 && provisionalAt_ && !SettleProvisional(pending_[0].tick - provisionalTick_))
+        return false;
+    std::uint64_t dataBytes = 0, audioBytes = 0;
     for (std::size_t i = 0; i < count; ++i)
         dataBytes += pending_[i].bytes;
-    const std::uint64_t moofBytes = kMoofFixedBytes + kTrunSampleBytes * count;
+    for (std::size_t i = 0; i < audioCount; ++i)
+        audioBytes += audio_.pending[i];
+    const std::uint64_t moofBytes = MoofBytes(count, audioCount);
     const std::uint64_t start = written_;
 
     TBoxWriter w;
     w.Open("moof");
     w.OpenFull("mfhd", 0, 0).U32(sequence_ + 1).Close();
-    w.Open("traf");
-    w.OpenFull("tfhd", 0, kDefaultBaseIsMoof).U32(kTrackId).Close();
-    w.OpenFull("tfdt", 1, 0).U64(pending_[0].tick - firstTick_).Close();
-    w.OpenFull("trun", 0, kTrunFlags).U32(static_cast<std::uint32_t>(count));
-    w.U32(static_cast<std::uint32_t>(moofBytes + kMdatHeaderBytes));
-    for (std::size_t i = 0; i < count; ++i) {
-        const std::uint64_t duration =
-            i + 1 < pending_.size() ? pending_[i + 1].tick - pending_[i].tick : lastDuration;
-        w.U32(static_cast<std::uint32_t>(duration)).U32(pending_[i].bytes);
-        w.U32(pending_[i].key ? kSyncSampleFlags : kOtherSampleFlags);
+    if (count > 0) {
+        w.Open("traf");
+        w.OpenFull("tfhd", 0, kDefaultBaseIsMoof).U32(kTrackId).Close();
+        w.OpenFull("tfdt", 1, 0).U64(pending_[0].tick - firstTick_).Close();
+        w.OpenFull("trun", 0, kTrunFlags).U32(static_cast<std::uint32_t>(count));
+        w.U32(static_cast<std::uint32_t>(moofBytes + kMdatHeaderBytes));
+        for (std::size_t i = 0; i < count; ++i) {
+            const std::uint64_t duration =
+                i + 1 < pending_.size() ? pending_[i + 1].tick - pending_[i].tick : lastDuration;
+            w.U32(static_cast<std::uint32_t>(duration)).U32(pending_[i].bytes);
+            w.U32(pending_[i].key ? kSyncSampleFlags : kOtherSampleFlags);
+        }
+        w.Close().Close(); // trun, traf
     }
-    w.Close().Close().Close(); // trun, traf, moof
-    w.U32(static_cast<std::uint32_t>(kMdatHeaderBytes + dataBytes)).Id("mdat");
+    if (audioCount > 0) {
+        // The sound's data follows the video's in the mdat.
+        w.Open("traf");
+        w.OpenFull("tfhd", 0, kDefaultBaseIsMoof).U32(kAudioTrackId).Close();
+        w.OpenFull("tfdt", 1, 0).U64(audio_.written * audio_.format.frameSamples).Close();
+        w.OpenFull("trun", 0, kAudioTrunFlags).U32(static_cast<std::uint32_t>(audioCount));
+        w.U32(static_cast<std::uint32_t>(moofBytes + kMdatHeaderBytes + dataBytes));
+        for (std::size_t i = 0; i < audioCount; ++i)
+            w.U32(audio_.pending[i]);
+        w.Close().Close(); // trun, traf
+    }
+    w.Close(); // moof
+    w.U32(static_cast<std::uint32_t>(kMdatHeaderBytes + dataBytes + audioBytes)).Id("mdat");
 
     if (!Put(w.Out())) return false;
-    if (!sink_.Write(pendingData_.data(), static_cast<std::size_t>(dataBytes))) return Fail();
+    if (count > 0 && !sink_.Write(pendingData_.data(), static_cast<std::size_t>(dataBytes)))
+        return Fail();
     written_ += dataBytes;
-    // The fragment's samples are one chunk of the regular file.
-    if (sequence_ == 0 || count != lastChunkSamples_) ++chunkRuns_;
-    lastChunkSamples_ = count;
-    lastChunkOffset_ = start + moofBytes + kMdatHeaderBytes;
+    if (audioCount > 0 &&
+        !sink_.Write(audio_.pendingData.data(), static_cast<std::size_t>(audioBytes)))
+        return Fail();
+    written_ += audioBytes;
+    // Each track's samples of the fragment are one chunk of the regular file.
+    if (count > 0) {
+        if (videoChunks_ == 0 || count != lastChunkSamples_) ++chunkRuns_;
+        ++videoChunks_;
+        lastChunkSamples_ = count;
+        lastChunkOffset_ = start + moofBytes + kMdatHeaderBytes;
+    }
+    if (audioCount > 0) {
+        if (audio_.chunks == 0 || audioCount != audio_.lastChunkSamples) ++audio_.chunkRuns;
+        ++audio_.chunks;
+        audio_.lastChunkSamples = audioCount;
+        audio_.lastChunkOffset = start + moofBytes + kMdatHeaderBytes + dataBytes;
+    }
     ++sequence_;
     samplesWritten_ += count;
+    audio_.written += audioCount;
     pendingData_.erase(pendingData_.begin(),
                        pendingData_.begin() + static_cast<std::ptrdiff_t>(dataBytes));
     pending_.erase(pending_.begin(), pending_.begin() + static_cast<std::ptrdiff_t>(count));
+    audio_.pendingData.erase(audio_.pendingData.begin(),
+                             audio_.pendingData.begin() + static_cast<std::ptrdiff_t>(audioBytes));
+    audio_.pending.erase(audio_.pending.begin(),
+                         audio_.pending.begin() + static_cast<std::ptrdiff_t>(audioCount));
     return true;
 }
 
 bool TMp4Writer::Flush() {
     if (!begun_ || finished_ || failed_) return false;
-    return pending_.size() < 2 || WriteFragment(pending_.size() - 1, 0);
+    const std::size_t count = pending_.size() < 2 ? 0 : pending_.size() - 1;
+    return (count == 0 && audio_.pending.empty()) || WriteFragment(count, 0, audio_.pending.size());
 }
 
 bool TMp4Writer::FlushAll() {
     if (!begun_ || finished_ || failed_) return false;
-    if (pending_.empty()) return true;
+    if (pending_.empty() && audio_.pending.empty()) return true;
     const std::size_t count = pending_.size();
-    const std::uint64_t start = written_, tick = pending_.back().tick;
-    if (!WriteFragment(count, 1)) return false;
-    provisionalAt_ = start + kMoofFixedBytes + kTrunSampleBytes * (count - 1);
-    provisionalTick_ = tick;
+    const std::uint64_t start = written_;
+    const std::uint64_t tick = count > 0 ? pending_.back().tick : 0;
+    if (!WriteFragment(count, 1, audio_.pending.size())) return false;
+    if (count > 0) {
+        provisionalAt_ = start + kMoofFixedBytes + kTrunSampleBytes * (count - 1);
+        provisionalTick_ = tick;
+    }
     return true;
+}
+
+std::uint64_t TMp4Writer::AudioLength() const {
+    const std::uint64_t media = AudioSamples() * audio_.format.frameSamples;
+    const std::uint64_t played = media > audio_.format.priming ? media - audio_.format.priming : 0;
+    return std::min(audioLength_, played);
 }
 
 bool TMp4Writer::Finish(std::uint32_t lastDuration) {
@@ -506,20 +706,30 @@ bool TMp4Writer::Finish(std::uint32_t lastDuration) {
     lastDuration = std::max<std::uint32_t>(lastDuration, 1);
     // Flush always leaves the newest sample pending, so it is the file's last; after FlushAll
     // the newest is on disk, lasting one tick.
-    if (!pending_.empty()) {
-        if (!WriteFragment(pending_.size(), lastDuration)) return false;
-    } else if (provisionalAt_ && lastDuration != 1 && !SettleProvisional(lastDuration)) {
+    if ((!pending_.empty() || !audio_.pending.empty()) &&
+        !WriteFragment(pending_.size(), lastDuration, audio_.pending.size()))
         return false;
-    }
+    if (provisionalAt_ && lastDuration != 1 && !SettleProvisional(lastDuration)) return false;
     finished_ = true;
     const std::uint64_t total = Samples() > 0 ? lastTick_ + lastDuration - firstTick_ : 0;
-    const auto duration = static_cast<std::uint32_t>(std::min<std::uint64_t>(total, 0xFFFFFFFFu));
-    std::uint8_t field[4];
-    Store32(field, duration);
-    std::uint8_t mehd[kMehdBytes] = {0, 0, 0, kMehdBytes, 'm', 'e', 'h', 'd'};
-    Store32(mehd + 12, duration);
-    for (const std::uint64_t at : {mvhdDurationAt_, tkhdDurationAt_, mdhdDurationAt_})
+    Mp4AudioTrack audio;
+    audio.timescale = audio_.format.sampleRate;
+    audio.length = AudioLength();
+    const Mp4Durations d = FileDurations(timescale_, total, audio_.on ? &audio : nullptr,
+                                         AudioSamples() * audio_.format.frameSamples);
+    std::vector<std::pair<std::uint64_t, std::uint32_t>> fields{
+        {mvhdDurationAt_, d.movie}, {tkhdDurationAt_, d.video}, {mdhdDurationAt_, d.videoMedia}};
+    if (audio_.on)
+        fields.insert(
+            fields.end(),
+            {{audio_.tkhdAt, d.audio}, {audio_.elstAt, d.audio}, {audio_.mdhdAt, d.audioMedia}});
+    for (const auto& [at, value] : fields) {
+        std::uint8_t field[4];
+        Store32(field, value);
         if (!sink_.WriteAt(at, field, sizeof field)) return Fail();
+    }
+    std::uint8_t mehd[kMehdBytes] = {0, 0, 0, kMehdBytes, 'm', 'e', 'h', 'd'};
+    Store32(mehd + 12, d.movie);
     if (!sink_.WriteAt(mehdAt_, mehd, sizeof mehd)) return Fail();
     return true;
 }
@@ -537,39 +747,66 @@ TMp4Writer::TTableShape TMp4Writer::ShapeWith(std::uint64_t extra) const {
     else if (samples > 0)
         shape.timeRuns = samples == 1 ? 1 : known + (lastDelta_ != 1 ? 1 : 0);
     // The pending samples make one chunk; each sample more may make one of its own.
-    shape.chunks = sequence_ + extra;
+    shape.chunks = videoChunks_ + extra;
     shape.chunkRuns = chunkRuns_ + extra;
     shape.lastChunkOffset = lastChunkOffset_;
     if (!pending_.empty()) {
         ++shape.chunks;
-        if (sequence_ == 0 || pending_.size() != lastChunkSamples_) ++shape.chunkRuns;
+        if (videoChunks_ == 0 || pending_.size() != lastChunkSamples_) ++shape.chunkRuns;
         shape.lastChunkOffset =
-            written_ + kMoofFixedBytes + kTrunSampleBytes * pending_.size() + kMdatHeaderBytes;
+            written_ + MoofBytes(pending_.size(), audio_.pending.size()) + kMdatHeaderBytes;
     }
     return shape;
 }
 
-std::uint64_t TMp4Writer::RegularMoovBytes(const TTableShape& shape) const {
-    const std::uint64_t offsetBytes = shape.lastChunkOffset > 0xFFFFFFFFu ? 8 : 4;
+TMp4Writer::TTableShape TMp4Writer::AudioShapeWith(std::uint64_t extra) const {
+    TTableShape shape;
+    if (!audio_.on) return shape;
+    // Every sample lasts a frame: one run of durations.
+    shape.samples = AudioSamples() + extra;
+    shape.timeRuns = shape.samples > 0 ? 1 : 0;
+    shape.chunks = audio_.chunks + extra;
+    shape.chunkRuns = audio_.chunkRuns + extra;
+    shape.lastChunkOffset = audio_.lastChunkOffset;
+    if (!audio_.pending.empty()) {
+        ++shape.chunks;
+        if (audio_.chunks == 0 || audio_.pending.size() != audio_.lastChunkSamples)
+            ++shape.chunkRuns;
+        shape.lastChunkOffset = written_ + MoofBytes(pending_.size(), audio_.pending.size()) +
+                                kMdatHeaderBytes + pendingData_.size();
+    }
+    return shape;
+}
+
+std::uint64_t TMp4Writer::RegularMoovBytes(const TTableShape& shape,
+                                           const TTableShape& audio) const {
+    auto offsetBytes = [](const TTableShape& s) { return s.lastChunkOffset > 0xFFFFFFFFu ? 8 : 4; };
     return emptyMoovBytes_ + 8 * shape.timeRuns + 4 * shape.syncSamples + 12 * shape.chunkRuns +
-           4 * shape.samples + offsetBytes * shape.chunks;
+           4 * shape.samples + offsetBytes(shape) * shape.chunks + 8 * audio.timeRuns +
+           12 * audio.chunkRuns + 4 * audio.samples + offsetBytes(audio) * audio.chunks;
+}
+
+std::uint64_t TMp4Writer::PendingFragmentBytes() const {
+    if (pending_.empty() && audio_.pending.empty()) return 0;
+    return FragmentBytes(pending_.size(), audio_.pending.size(),
+                         pendingData_.size() + audio_.pendingData.size());
 }
 
 std::uint64_t TMp4Writer::ClosedSize() const {
-    if (Samples() == 0) return written_;
-    return written_ + (pending_.empty() ? 0 : FragmentBytes(pending_.size(), pendingData_.size())) +
-           RegularMoovBytes(ShapeWith(0));
+    if (Samples() == 0 && AudioSamples() == 0) return written_;
+    return written_ + PendingFragmentBytes() + RegularMoovBytes(ShapeWith(0), AudioShapeWith(0));
 }
 
-std::uint64_t TMp4Writer::ClosedSizeWith(std::uint64_t sampleBytes) const {
-    // At most: the pending samples in a fragment, the new one in a fragment of its own (a flush
-    // may come between them), and its place in every table.
-    const std::uint64_t fragments =
-        (pending_.empty() ? 0 : FragmentBytes(pending_.size(), pendingData_.size())) +
-        FragmentBytes(1, sampleBytes);
-    TTableShape shape = ShapeWith(1);
-    shape.lastChunkOffset = written_ + fragments;
-    return written_ + fragments + RegularMoovBytes(shape);
+std::uint64_t TMp4Writer::ClosedSizeWith(std::uint64_t sampleBytes,
+                                         std::uint64_t audioSamples) const {
+    // At most: the pending samples in a fragment, the new ones each in a fragment of their own (a
+    // flush may come between them), and their places in every table.
+    if (!audio_.on) audioSamples = 0;
+    const std::uint64_t fragments = PendingFragmentBytes() + FragmentBytes(1, 0, sampleBytes) +
+                                    audioSamples * FragmentBytes(0, 1, audio_.format.maxFrameBytes);
+    TTableShape shape = ShapeWith(1), audio = AudioShapeWith(audioSamples);
+    shape.lastChunkOffset = audio.lastChunkOffset = written_ + fragments;
+    return written_ + fragments + RegularMoovBytes(shape, audio);
 }
 
 } // namespace media

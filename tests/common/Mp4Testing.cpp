@@ -51,14 +51,33 @@ TBytes AccessUnit(int n, bool idr) {
     return au;
 }
 
+media::Mp4AudioFormat TestAudioFormat() {
+    return {48000, 2, 1024, 1600, 128000, 1536, {0x11, 0x90}};
+}
+
+TBytes AudioUnit(int n) {
+    TBytes unit(40 + n % 17);
+    for (std::size_t i = 0; i < unit.size(); ++i)
+        unit[i] = static_cast<std::uint8_t>(n * 5 + i);
+    unit.back() = 0xE0;
+    return unit;
+}
+
 void WriteTestFile(TMemoryFile& file, const std::vector<std::uint64_t>& ticks, int keyEvery,
-                   const std::vector<int>& flushAfter, bool finish, std::uint32_t lastDuration) {
+                   const std::vector<int>& flushAfter, bool finish, std::uint32_t lastDuration,
+                   bool withSound) {
     media::TMp4Writer writer(file);
+    if (withSound) writer.AddAudioTrack(TestAudioFormat());
     writer.Begin(64, 48, 10, TestSps(), TestPps());
+    int units = 0;
     for (int i = 0; i < static_cast<int>(ticks.size()); ++i) {
         writer.AddSample(AccessUnit(i, i % keyEvery == 0), ticks[i], i % keyEvery == 0);
+        // The sound up to this sample's end, behind the priming.
+        while (withSound && units * 1024u < (ticks[i] - ticks[0] + 1) * 4800 + 1600)
+            writer.AddAudioSample(AudioUnit(units++));
         if (std::find(flushAfter.begin(), flushAfter.end(), i) != flushAfter.end()) writer.Flush();
     }
+    if (withSound) writer.SetAudioLength((ticks.back() + lastDuration - ticks[0]) * 4800);
     if (finish) writer.Finish(lastDuration);
 }
 

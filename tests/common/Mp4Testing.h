@@ -44,9 +44,17 @@ TBytes TestPps();
 // and PPS for an IDR, then a slice whose bytes follow from n.
 TBytes AccessUnit(int n, bool idr);
 
+// The tests' sound: 48 kHz stereo AAC-like access units of 1024 samples behind 1600 of priming.
+media::Mp4AudioFormat TestAudioFormat();
+// A sound access unit whose bytes follow from n; it ends in a byte that is not zero, as AAC's do.
+TBytes AudioUnit(int n);
+
 // Writes 64 x 48 access units at 10 a second at the given positions (an IDR every keyEvery),
-// flushing after those whose index is in flushAfter, finished when `finish`.
+// flushing after those whose index is in flushAfter, finished when `finish`. withSound: the sound
+// track's access units follow each video sample up to its end, and Finish states a length of
+// 4800 samples a position.
 void WriteTestFile(TMemoryFile& file, const std::vector<std::uint64_t>& ticks, int keyEvery,
-                   const std::vector<int>& flushAfter, bool finish, std::uint32_t lastDuration = 1);
+                   const std::vector<int>& flushAfter, bool finish, std::uint32_t lastDuration = 1,
+                   bool withSound = false);
 
 } // namespace testing_mp4

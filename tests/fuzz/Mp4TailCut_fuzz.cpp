@@ -17,12 +17,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     FUZZ_CHECK(media::FinishMp4(file).outcome == media::RecoveryOutcome::Finished);
     FUZZ_CHECK(file.bytes == cut);
     std::string why;
-    std::vector<media::Mp4Sample> samples;
-    const auto info = media::ReadMp4(file, why, &samples);
+    std::vector<media::Mp4Sample> samples, sound;
+    const auto info = media::ReadMp4(file, why, &samples, &sound);
     FUZZ_CHECK(info && info->tail.empty() && info->regular && info->moovFreed &&
                info->moofsAt.empty());
     FUZZ_CHECK(samples.size() == result.frames);
-    for (const media::Mp4Sample& s : samples)
-        FUZZ_CHECK(s.offset <= file.bytes.size() && s.size <= file.bytes.size() - s.offset);
+    FUZZ_CHECK(sound.size() == (info->audio ? info->audio->samples : 0));
+    for (const auto* track : {&samples, &sound})
+        for (const media::Mp4Sample& s : *track)
+            FUZZ_CHECK(s.offset <= file.bytes.size() && s.size <= file.bytes.size() - s.offset);
     return 0;
 }

@@ -1,5 +1,7 @@
 // The writer's files read back by Debian's ffprobe and ffmpeg, with a real H.264 stream made by
-// ffmpeg's libx264. (The program's own files play in chromium in the end-to-end test.)
+// ffmpeg's libx264 and a tone through our AAC encoder. (The program's own files play in chromium
+// in the end-to-end test.)
+#include "media/AacTrack.h"
 #include "media/Mp4Recovery.h"
 #include "media/Mp4Writer.h"
 #include "tests/common/Mp4Testing.h"
@@ -7,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -125,7 +128,8 @@ protected:
 
     // The picture hashes of every frame ffmpeg decodes from a file.
     static std::vector<std::string> Hashes(const fs::path& file) {
-        const TRun run = Shell("ffmpeg -v error -i '" + file.string() + "' -f framemd5 -", dir_);
+        const TRun run =
+            Shell("ffmpeg -v error -i '" + file.string() + "' -map 0:v -f framemd5 -", dir_);
         std::vector<std::string> hashes;
         std::istringstream in(run.out);
         for (std::string line; std::getline(in, line);)
@@ -157,6 +161,60 @@ protected:
         }
         return file;
     }
+
+    // Record with a tone of kToneAmplitude at kToneHz beside the pictures, lasting as long as
+    // they do (3.5 s), handed over as a recording would: after each picture the sound up to its
+    // end, in two pieces of odd sizes.
+    static TMemoryFile RecordWithSound(bool regular) {
+        const auto units = AccessUnits(stream_);
+        TMemoryFile file;
+        TMp4Writer writer(file);
+        TAacTrack sound(writer);
+        std::string why;
+        EXPECT_TRUE(sound.Open(why)) << why;
+        EXPECT_TRUE(Begin(writer, units));
+        const std::uint64_t perTick = kAacSampleRate / kRate;
+        std::vector<std::int16_t> tone;
+        for (std::uint64_t n = 0; n < (TickOf(kFrames - 1) + 1) * perTick; ++n) {
+            const double v = kToneAmplitude * std::sin(2 * M_PI * kToneHz * n / kAacSampleRate);
+            tone.insert(tone.end(), 2, static_cast<std::int16_t>(std::lround(v)));
+        }
+        for (int i = 0; i < kFrames && i < static_cast<int>(units.size()); ++i) {
+            bool key = false;
+            for (const TBytesView nal : units[i])
+                key = key || NalType(nal) == 5;
+            EXPECT_TRUE(writer.AddSample(units[i], TickOf(i), key));
+            const std::uint64_t end = (TickOf(i) + 1) * perTick,
+                                piece = (end - sound.Samples()) / 3;
+            for (const std::uint64_t upTo : {sound.Samples() + piece, end})
+                EXPECT_TRUE(sound.Add(&tone[2 * sound.Samples()], upTo - sound.Samples()));
+            if (i > 0 && TickOf(i) / kRate != TickOf(i - 1) / kRate) {
+                EXPECT_TRUE(writer.Flush());
+            }
+        }
+        EXPECT_TRUE(sound.Finish());
+        EXPECT_TRUE(writer.Finish());
+        if (regular) {
+            EXPECT_EQ(FinishMp4(file).outcome, RecoveryOutcome::Rebuilt);
+        }
+        return file;
+    }
+
+    // The left channel of a file's sound as ffmpeg decodes it; `options` go before the input.
+    static std::vector<double> DecodeSound(const fs::path& file, const std::string& options = "") {
+        const TRun run = Shell("ffmpeg -v error " + options + " -i '" + file.string() +
+                                   "' -map 0:a -f s16le -acodec pcm_s16le -",
+                               dir_);
+        EXPECT_EQ(run.err, "");
+        std::vector<double> left;
+        for (std::size_t at = 0; at + 4 <= run.out.size(); at += 4)
+            left.push_back(
+                static_cast<std::int16_t>(static_cast<std::uint8_t>(run.out[at]) |
+                                          static_cast<std::uint8_t>(run.out[at + 1]) << 8));
+        return left;
+    }
+
+    static constexpr double kToneHz = 1000, kToneAmplitude = 8192; // -12 dB of full scale
 
     static inline fs::path dir_;
     static inline std::string skip_;
@@ -279,4 +337,89 @@ TEST_F(Mp4PlaybackTest, FfprobeReadsEverySampleOfALongFileFromTheTables) {
               dir_);
     EXPECT_EQ(probe.err, "");
     EXPECT_TRUE(probe.out == expected) << "ffprobe read other packets than were written";
+}
+
+namespace {
+
+// The tone that best fits samples [from, to): its amplitude, how many samples it lags behind the
+// tone as recorded (0 to 48, a period), and the share of the samples' energy it leaves unexplained.
+struct TToneFit {
+    double amplitude = 0, lag = 0, residual = 1;
+};
+
+TToneFit FitTone(const std::vector<double>& x, std::size_t from, std::size_t to, double hz,
+                 double rate) {
+    const double w = 2 * M_PI * hz / rate;
+    double ss = 0, cc = 0, sc = 0, xs = 0, xc = 0, xx = 0;
+    for (std::size_t n = from; n < to; ++n) {
+        const double s = std::sin(w * n), c = std::cos(w * n);
+        ss += s * s, cc += c * c, sc += s * c, xs += x[n] * s, xc += x[n] * c, xx += x[n] * x[n];
+    }
+    const double det = ss * cc - sc * sc, a = (xs * cc - xc * sc) / det,
+                 b = (xc * ss - xs * sc) / det;
+    TToneFit fit;
+    fit.amplitude = std::hypot(a, b);
+    const double period = rate / hz;
+    fit.lag = std::fmod(-std::atan2(b, a) / w + period, period);
+    fit.residual = xx > 0 ? std::max(0.0, (xx - a * xs - b * xc) / xx) : 1;
+    return fit;
+}
+
+} // namespace
+
+// Both tracks of a file with sound, fragmented as the writer finished it and made regular: ffprobe
+// reads H.264 and 48 kHz stereo AAC, ffmpeg decodes them without a word, and the pictures are still
+// the stream's. In the regular file both tracks last the 3.5 s of the pictures. In the fragmented
+// one ffmpeg 5.1 takes the edit for a time offset and the sound for all its frames: it starts the
+// priming (1600 samples) before 0 and ends in the last frame's padding, 384 samples after 3.5 s.
+TEST_F(Mp4PlaybackTest, FfmpegPlaysBothTracksOfAFileWithSound) {
+    for (const bool regular : {false, true}) {
+        SCOPED_TRACE(regular);
+        const fs::path file = dir_ / "sound.mp4";
+        Save(file, RecordWithSound(regular).bytes);
+        const TRun probe = Shell("ffprobe -v error -show_entries stream=codec_name,sample_rate,"
+                                 "channels,start_time,duration -of default=nw=1 '" +
+                                     file.string() + "'",
+                                 dir_);
+        EXPECT_EQ(probe.err, "");
+        EXPECT_EQ(probe.out, std::string("codec_name=h264\nstart_time=0.000000\nduration=3.500000\n"
+                                         "codec_name=aac\nsample_rate=48000\nchannels=2\n") +
+                                 (regular ? "start_time=0.000000\nduration=3.500000\n"
+                                          : "start_time=-0.033333\nduration=3.541333\n"));
+        const TRun decode = Shell("ffmpeg -v error -i '" + file.string() + "' -f null -", dir_);
+        EXPECT_EQ(decode.status, 0);
+        EXPECT_EQ(decode.err, "");
+        EXPECT_EQ(Hashes(file), sourceHashes_);
+    }
+}
+
+// The tone comes back at its frequency and level from time 0 for as many samples as went in: the
+// edit list skips the encoder's priming, which decoding without the edit list measures.
+TEST_F(Mp4PlaybackTest, TheSoundIsTheToneFromTimeZeroForItsLength) {
+    const fs::path file = dir_ / "tone.mp4";
+    Save(file, RecordWithSound(true).bytes);
+    const std::size_t length = (TickOf(kFrames - 1) + 1) * kAacSampleRate / kRate;
+    const std::vector<double> sound = DecodeSound(file);
+    // ffmpeg 5.1 skips the priming but not the silence after the last sample, not even in files
+    // of its own AAC encoder: it decodes whole frames.
+    EXPECT_GE(sound.size(), length);
+    EXPECT_LT(sound.size(), length + kAacFrameSamples);
+    ASSERT_GT(sound.size(), 8192u);
+    const TToneFit fit = FitTone(sound, 0, sound.size(), kToneHz, kAacSampleRate);
+    EXPECT_NEAR(20 * std::log10(fit.amplitude / kToneAmplitude), 0, 0.5);
+    EXPECT_LT(fit.residual, 0.01);
+    EXPECT_LT(std::min(fit.lag, 48 - fit.lag), 1);
+    // Its first period is already the tone (a priming left in would be silence).
+    EXPECT_GT(FitTone(sound, 0, 48, kToneHz, kAacSampleRate).amplitude, kToneAmplitude / 2);
+
+    // Without the edit the tone begins after the priming, to the sample.
+    const std::vector<double> raw = DecodeSound(file, "-ignore_editlist 1");
+    const auto onset = std::find_if(raw.begin(), raw.end(),
+                                    [](double v) { return std::abs(v) > kToneAmplitude / 4; }) -
+                       raw.begin();
+    const double lag =
+        FitTone(raw, kAacPriming + 1024, raw.size() - 4096, kToneHz, kAacSampleRate).lag;
+    // The fitted lag is known up to whole periods; the onset tells which.
+    const double priming = lag + 48 * std::round((static_cast<double>(onset) - lag) / 48);
+    EXPECT_NEAR(priming, kAacPriming, 1);
 }

@@ -4,7 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <climits>
+#include <cstdlib>
 #include <functional>
 #include <random>
 
@@ -43,9 +45,19 @@ RecoveryResult FinishAndCheck(TMemoryFile& file, std::uint64_t* fragmentsEnd = n
     EXPECT_EQ(info->tail, "");
     EXPECT_TRUE(info->regular && info->moovFreed && info->moofsAt.empty());
     EXPECT_EQ(info->samples, result.frames);
-    EXPECT_EQ(std::tuple(info->mvhdDuration, info->tkhdDuration, info->mdhdDuration),
-              std::tuple(d, d, d));
-    EXPECT_EQ(info->mehdDuration, d);
+    if (const auto& a = info->audio) {
+        // The sound's track and edit play its length; the movie lasts as long as the longer track.
+        const auto length = static_cast<std::uint32_t>(a->Length());
+        EXPECT_EQ(std::tuple(a->tkhdDuration, a->editDuration, a->mdhdDuration),
+                  std::tuple(length, length, static_cast<std::uint32_t>(a->duration)));
+        EXPECT_EQ(info->mdhdDuration, d);
+        EXPECT_EQ(info->mvhdDuration, std::max(info->tkhdDuration, length));
+        EXPECT_EQ(info->mehdDuration, info->mvhdDuration);
+    } else {
+        EXPECT_EQ(std::tuple(info->mvhdDuration, info->tkhdDuration, info->mdhdDuration),
+                  std::tuple(d, d, d));
+        EXPECT_EQ(info->mehdDuration, d);
+    }
     if (fragmentsEnd) *fragmentsEnd = info->wholeEnd;
     const int writes = file.writes;
     EXPECT_EQ(FinishMp4(file).outcome, RecoveryOutcome::Finished);
@@ -214,5 +226,51 @@ TEST(FinishMp4Test, SurvivesChangedBytesAnywhere) {
             file.bytes[random() % file.bytes.size()] = static_cast<std::uint8_t>(random());
         if (random() % 4 == 0) file.bytes.resize(random() % file.bytes.size());
         FinishAndCheck(file);
+    }
+}
+
+// With sound, wherever the recording stopped (the program ended at any write of the writer) and
+// wherever its finishing then stopped, the finished file holds both tracks up to the same
+// fragment: the sound plays as long as the video to within a video sample and an access unit.
+TEST(FinishMp4Test, KeepsBothTracksInStepWhereverTheRecordingOrItsFinishingStopped) {
+    const std::vector<std::uint64_t> ticks{0, 1, 2, 3, 5, 6, 7, 8, 9, 10};
+    auto record = [&](TMemoryFile& file, bool finish) {
+        WriteTestFile(file, ticks, 4, {3, 6, 9}, finish, 1, true);
+        file.writesLeft = INT_MAX;
+    };
+    auto inStep = [](TMemoryFile& file) {
+        std::string why;
+        const auto info = ReadMp4(file, why);
+        ASSERT_TRUE(info && info->audio) << why;
+        const std::int64_t video = static_cast<std::int64_t>(info->duration) * 4800;
+        EXPECT_LE(std::abs(static_cast<std::int64_t>(info->audio->Length()) - video), 4800 + 1024);
+    };
+    TMemoryFile whole;
+    record(whole, true);
+    int rebuilt = 0;
+    for (int n = 1; n <= whole.writes; ++n) {
+        SCOPED_TRACE(n);
+        TMemoryFile file;
+        file.writesLeft = n;
+        record(file, true);
+        if (FinishAndCheck(file).outcome == RecoveryOutcome::LeftAlone) continue; // no header
+        ++rebuilt;
+        inStep(file);
+    }
+    EXPECT_GE(rebuilt, whole.writes - 2);
+
+    TMemoryFile unfinished;
+    record(unfinished, false);
+    TMemoryFile reference(unfinished.bytes);
+    ASSERT_EQ(FinishMp4(reference).outcome, RecoveryOutcome::Rebuilt);
+    inStep(reference);
+    for (int n = 0; n < reference.writes; ++n) {
+        SCOPED_TRACE(n);
+        TMemoryFile file(unfinished.bytes);
+        file.writesLeft = n;
+        EXPECT_EQ(FinishMp4(file).why, "the file cannot be written");
+        file.writesLeft = INT_MAX;
+        FinishAndCheck(file);
+        EXPECT_EQ(file.bytes, reference.bytes);
     }
 }

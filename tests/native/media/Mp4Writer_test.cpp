@@ -189,3 +189,66 @@ TEST(Mp4WriterTest, RefusesWhatTheFileCannotHold) {
     EXPECT_FALSE(writer.AddSample(AccessUnit(1, false), 7, false));
     EXPECT_FALSE(writer.Finish());
 }
+
+// With sound every fragment carries the sound's pending access units after the video's; a flush
+// that keeps the only video sample back writes the sound alone. The sound reads back in order, a
+// frame each, its edit skipping the priming and playing the length that Finish states.
+TEST(Mp4WriterTest, CarriesTheSoundInEveryFragment) {
+    TMemoryFile file;
+    WriteTestFile(file, {0, 1, 2, 3, 4, 5, 6, 7}, 4, {0, 3, 4}, true, 1, true);
+    std::string why;
+    std::vector<Mp4Sample> video, sound;
+    const Mp4FileInfo info = ReadMp4(file, why, &video, &sound).value();
+    ASSERT_TRUE(info.audio);
+    EXPECT_EQ(info.tail, "");
+    EXPECT_EQ(info.fragments, 4u);
+    EXPECT_EQ(video.size(), 8u);
+    EXPECT_EQ(std::tuple(info.audio->priming, info.audio->frameSamples), std::tuple(1600u, 1024u));
+    ASSERT_EQ(sound.size(), (8u * 4800 + 1600 + 1023) / 1024);
+    for (std::size_t i = 0; i < sound.size(); ++i) {
+        SCOPED_TRACE(i);
+        EXPECT_EQ(std::tuple(sound[i].time, sound[i].duration), std::tuple(i * 1024, 1024u));
+        EXPECT_EQ(DataOf(file, sound[i]), AudioUnit(static_cast<int>(i)));
+    }
+    // Eight positions of a tenth of a second: 38400 ticks of 48 kHz in each track and the movie.
+    EXPECT_EQ(std::tuple(info.audio->editDuration, info.audio->tkhdDuration, info.tkhdDuration,
+                         info.mvhdDuration, info.mehdDuration),
+              std::tuple(38400u, 38400u, 38400u, 38400u, 38400u));
+    EXPECT_EQ(std::tuple(info.mdhdDuration, info.audio->mdhdDuration),
+              std::tuple(8u, static_cast<std::uint32_t>(sound.size() * 1024)));
+}
+
+// With sound the foreseen sizes still hold: sound added before the video begins, between the
+// checks and flushed with or without video, counted by ClosedSizeWith and exact at the end.
+TEST(Mp4WriterTest, ClosedSizeForeseesTheFinishedRegularFileWithSound) {
+    for (const int stop : {1, 2, 7, 23, 40}) {
+        SCOPED_TRACE(stop);
+        TMemoryFile file;
+        TMp4Writer writer(file);
+        ASSERT_TRUE(writer.AddAudioTrack(TestAudioFormat()));
+        int units = 0;
+        ASSERT_TRUE(writer.AddAudioSample(AudioUnit(units++)));
+        ASSERT_TRUE(writer.Begin(64, 48, 10, TestSps(), TestPps()));
+        for (int i = 0; i < stop; ++i) {
+            const TBytes au = AccessUnit(i, i % 10 == 0);
+            const int sound = i % 6;
+            const std::uint64_t foreseen =
+                writer.ClosedSizeWith(writer.StoredSampleBytes(au), sound);
+            ASSERT_TRUE(writer.AddSample(au, static_cast<std::uint64_t>(i + i / 9), i % 10 == 0));
+            for (int k = 0; k < sound; ++k) {
+                ASSERT_TRUE(writer.AddAudioSample(AudioUnit(units++)));
+                if (k == 2) {
+                    EXPECT_TRUE(i % 2 ? writer.Flush() : writer.FlushAll());
+                }
+            }
+            if (i % 7 == 6) {
+                EXPECT_TRUE(writer.Flush());
+            }
+            EXPECT_LE(writer.ClosedSize(), foreseen) << i;
+        }
+        const std::uint64_t closed = writer.ClosedSize();
+        ASSERT_TRUE(writer.Finish());
+        ASSERT_EQ(FinishMp4(file).outcome, RecoveryOutcome::Rebuilt);
+        EXPECT_EQ(file.bytes.size(), closed);
+    }
+}
