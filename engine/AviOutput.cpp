@@ -19,6 +19,43 @@ bool IsDiskFull(DWORD error) {
     return error == ERROR_DISK_FULL || error == ERROR_HANDLE_DISK_FULL;
 }
 
+// The recording's sound: 48 kHz stereo 16-bit PCM, stored in chunks of half a second at most.
+constexpr WORD kSoundChannels = 2;
+constexpr DWORD kSoundRate = 48000;
+constexpr std::size_t kSoundChunkFrames = kSoundRate / 2;
+static_assert(sizeof(WAVEFORMATEX) == 18, "the format as AVI files store it");
+
+WAVEFORMATEX SoundFormat() {
+    WAVEFORMATEX f{};
+    f.wFormatTag = WAVE_FORMAT_PCM;
+    f.nChannels = kSoundChannels;
+    f.nSamplesPerSec = kSoundRate;
+    f.wBitsPerSample = 16;
+    f.nBlockAlign = kSoundChannels * sizeof(std::int16_t);
+    f.nAvgBytesPerSec = kSoundRate * f.nBlockAlign;
+    return f;
+}
+
+// Writes to a stream of the open file: 0, or the failure, with `fileSystem` set when it was the
+// file system's.
+HRESULT StreamWrite(PAVISTREAM stream, LONG start, LONG samples, const void* data, LONG bytes,
+                    DWORD flags, LONG& samplesWritten, LONG& bytesWritten, bool& fileSystem) {
+    HRESULT hr;
+    bool diskFull;
+    {
+        std::lock_guard<std::mutex> manager(CompressorManagerLock());
+        SetLastError(0);
+        hr = AVIStreamWrite(stream, start, samples, const_cast<void*>(data), bytes, flags,
+                            &samplesWritten, &bytesWritten);
+        // Wine's writer reports success when the disk is full and drops the data; only the
+        // thread's last error tells.
+        diskFull = IsDiskFull(GetLastError());
+    }
+    if (hr == 0 && !diskFull) return 0;
+    fileSystem = diskFull || hr == AVIERR_FILEWRITE;
+    return hr != 0 ? hr : AVIERR_FILEWRITE;
+}
+
 bool RunningOnWine() {
     const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
     return ntdll && GetProcAddress(ntdll, "wine_get_version") != nullptr;
@@ -56,9 +93,9 @@ private:
 } // namespace
 
 TAviOutput::TAviOutput(const AVISTREAMINFOW& header, const AVICOMPRESSOPTIONS& options,
-                       bool compress, std::vector<BYTE> format)
+                       bool compress, std::vector<BYTE> format, bool sound)
     : header_(header), options_(options), compress_(compress), format_(std::move(format)),
-      size_(static_cast<std::uint32_t>(format_.size())) {
+      sound_(sound), size_(static_cast<std::uint32_t>(format_.size()), SoundFormatBytes()) {
     std::lock_guard<std::mutex> manager(CompressorManagerLock());
     library_.emplace();
 }
@@ -73,7 +110,9 @@ TAviOutput::~TAviOutput() {
 
 HRESULT TAviOutput::Open(const std::wstring& name) {
     Close();
-    size_ = media::TAviSizeTracker(static_cast<std::uint32_t>(format_.size()));
+    size_ = media::TAviSizeTracker(static_cast<std::uint32_t>(format_.size()), SoundFormatBytes());
+    name_ = name;
+    soundFrames_ = 0;
     std::lock_guard<std::mutex> manager(CompressorManagerLock());
     HRESULT hr = AVIFileOpenW(file_.put(), name.c_str(), OF_WRITE | OF_CREATE, nullptr);
     if (hr == 0) {
@@ -88,6 +127,8 @@ HRESULT TAviOutput::Open(const std::wstring& name) {
     }
     if (hr == 0)
         hr = AVIStreamSetFormat(Target(), 0, format_.data(), static_cast<LONG>(format_.size()));
+    // The sound's stream follows the video's; both are made before anything is written.
+    if (hr == 0 && sound_) hr = CreateSoundStream();
     if (hr == 0) WriteNote(name);
     return hr;
 }
@@ -100,21 +141,11 @@ HRESULT TAviOutput::Write(const BITMAPINFOHEADER& frame, std::int32_t position, 
                                     ? static_cast<std::uint32_t>(position - writtenPosition_ - 1)
                                     : 0;
     LONG samples = 0, bytes = 0;
-    HRESULT hr;
-    bool diskFull;
-    {
-        std::lock_guard<std::mutex> manager(CompressorManagerLock());
-        SetLastError(0);
-        hr = AVIStreamWrite(Target(), position, 1, const_cast<BYTE*>(PixelRows(&frame)),
-                            static_cast<LONG>(frame.biSizeImage), writeFlags, &samples, &bytes);
-        // Wine's writer reports success when the disk is full and drops the data; only the
-        // thread's last error tells.
-        diskFull = IsDiskFull(GetLastError());
-    }
-    if (hr != 0 || diskFull) {
-        fileSystem = diskFull || hr == AVIERR_FILEWRITE;
-        return hr != 0 ? hr : AVIERR_FILEWRITE;
-    }
+    if (const HRESULT hr = StreamWrite(Target(), position, 1, PixelRows(&frame),
+                                       static_cast<LONG>(frame.biSizeImage), writeFlags, samples,
+                                       bytes, fileSystem);
+        hr != 0)
+        return hr;
     // Wine's compressing stream hands the two counts over swapped; the stored size is the larger
     // one either way.
     std::uint64_t stored = static_cast<std::uint64_t>(std::max(samples, bytes));
@@ -130,21 +161,90 @@ std::uint64_t TAviOutput::Prepare(const BITMAPINFOHEADER& frame, std::int32_t) {
     return std::max<std::uint64_t>(frame.biSizeImage, largest_);
 }
 
+HRESULT TAviOutput::WriteSound(const std::int16_t* samples, std::size_t frames, bool& fileSystem) {
+    if (!soundStream_) return 0;
+    heldSound_.insert(heldSound_.end(), samples, samples + frames * kSoundChannels);
+    size_.HoldSound(heldSound_.size() * sizeof(std::int16_t));
+    while (heldSound_.size() >= kSoundChunkFrames * kSoundChannels)
+        if (const HRESULT hr = StoreSound(kSoundChunkFrames, fileSystem); hr != 0) return hr;
+    return 0;
+}
+
+HRESULT TAviOutput::StoreSound(std::size_t frames, bool& fileSystem) {
+    const auto bytes = static_cast<LONG>(frames * kSoundChannels * sizeof(std::int16_t));
+    // Wine 8 counts a stream of fixed-size samples in chunks, not in samples, and takes a write
+    // only at that count. The stream's own length is where the next chunk goes on both systems
+    // (on Windows it counts samples, as documented); the length Wine then puts in the file's
+    // header is set right once the file is closed.
+    const LONG end = AVIStreamLength(soundStream_.get());
+    LONG samplesWritten = 0, bytesWritten = 0;
+    const HRESULT hr =
+        StreamWrite(soundStream_.get(), end, static_cast<LONG>(frames), heldSound_.data(), bytes,
+                    AVIIF_KEYFRAME, samplesWritten, bytesWritten, fileSystem);
+    if (hr != 0) return hr;
+    heldSound_.erase(heldSound_.begin(),
+                     heldSound_.begin() + static_cast<std::ptrdiff_t>(frames * kSoundChannels));
+    size_.AddSound(static_cast<std::uint64_t>(bytes));
+    size_.HoldSound(heldSound_.size() * sizeof(std::int16_t));
+    soundFrames_ += frames;
+    return 0;
+}
+
 bool TAviOutput::Close() {
-    std::lock_guard<std::mutex> manager(CompressorManagerLock());
-    // Release the file and the streams in this order; then the file on disk is complete and its
-    // recovery note goes.
-    file_.reset();
-    stream_.reset();
-    compressed_.reset();
-    if (orphan_) ICClose(orphan_);
-    orphan_ = nullptr;
+    // The sound still held goes into the file before it closes; should that fail, the file keeps
+    // the sound stored before.
+    const bool sound = static_cast<bool>(soundStream_);
+    if (sound && !heldSound_.empty()) {
+        bool fileSystem = false;
+        (void)StoreSound(heldSound_.size() / kSoundChannels, fileSystem);
+    }
+    heldSound_.clear();
+    {
+        std::lock_guard<std::mutex> manager(CompressorManagerLock());
+        // Release the file and the streams in this order; then the file on disk is complete and
+        // its recovery note goes.
+        file_.reset();
+        stream_.reset();
+        compressed_.reset();
+        soundStream_.reset();
+        if (orphan_) ICClose(orphan_);
+        orphan_ = nullptr;
+    }
+    if (sound) SetSoundLength();
     if (note_) {
         note_.reset();
         DeleteFileW(noteName_.c_str());
     }
     // AVIFile reports nothing of the headers it writes at the release.
     return true;
+}
+
+HRESULT TAviOutput::CreateSoundStream() {
+    WAVEFORMATEX format = SoundFormat();
+    AVISTREAMINFOW info{};
+    info.fccType = streamtypeAUDIO;
+    // Counted in blocks (a sample of each channel) at the sample rate.
+    info.dwScale = 1;
+    info.dwRate = format.nSamplesPerSec;
+    info.dwQuality = static_cast<DWORD>(-1);
+    info.dwSampleSize = format.nBlockAlign;
+    info.dwSuggestedBufferSize = static_cast<DWORD>(kSoundChunkFrames * format.nBlockAlign);
+    HRESULT hr = AVIFileCreateStreamW(file_.get(), soundStream_.put(), &info);
+    if (hr == 0) hr = AVIStreamSetFormat(soundStream_.get(), 0, &format, sizeof format);
+    return hr;
+}
+
+// Wine 8 leaves its count of chunks in the sound stream's header as the stream's length; it
+// becomes the count of blocks stored, which Windows writes there itself (nothing changes then). A
+// file that cannot be changed keeps Wine's length: the sound is all there, its duration shown
+// short.
+void TAviOutput::SetSoundLength() {
+    const TKernelHandle handle =
+        FileHandle(CreateFileW(name_.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!handle) return;
+    TWin32RecoveryFile file(handle.get());
+    (void)media::SetAviStreamLength(file, 1, static_cast<std::uint32_t>(soundFrames_));
 }
 
 // The recovery note beside the file: what its headers need, should the program end before it
@@ -171,6 +271,11 @@ void TAviOutput::WriteNote(const std::wstring& name) {
     n.rate = header_.dwRate;
     n.scale = header_.dwScale;
     n.start = header_.dwStart;
+    if (sound_) {
+        const WAVEFORMATEX sound = SoundFormat();
+        const auto* bytes = reinterpret_cast<const BYTE*>(&sound);
+        n.sound.assign(bytes, bytes + sizeof sound);
+    }
     noteName_ = name + media::kRecoveryNoteSuffix;
     note_ = WriteRecoveryNote(noteName_, media::FormatRecoveryNote(n));
 }

@@ -30,9 +30,14 @@ constexpr std::array<TNoteNumber, 8> kNoteNumbers{{
     {"start", &RecoveryNote::start},
 }};
 constexpr std::size_t kFormatKey = kNoteNumbers.size();
+// Only a note of a file with sound has it.
+constexpr std::string_view kSoundKey = "sound";
 
 // A BITMAPINFOHEADER, the least a video stream's format holds.
 constexpr std::size_t kBitmapHeaderBytes = 40;
+// A PCMWAVEFORMAT, the least a sound stream's format holds.
+constexpr std::size_t kWaveHeaderBytes = 16;
+constexpr std::uint16_t kWaveFormatPcm = 1;
 
 std::nullopt_t Refuse(std::string& why, std::string reason) {
     why = std::move(reason);
@@ -73,6 +78,33 @@ std::uint32_t Le32(const std::uint8_t* p) {
 
 bool IsId(const std::uint8_t* p, const char (&id)[5]) {
     return Le32(p) == core::FourCC(id);
+}
+
+// The sound format's block (one sample of every channel) and rate; 0 for a note without sound.
+std::uint32_t SoundBlockBytes(const RecoveryNote& note) {
+    return note.sound.size() >= kWaveHeaderBytes ? Le16(&note.sound[12]) : 0;
+}
+std::uint32_t SoundRate(const RecoveryNote& note) {
+    return note.sound.size() >= kWaveHeaderBytes ? Le32(&note.sound[4]) : 0;
+}
+
+// Whole samples of integer PCM: the only sound the recording writes, and one whose stream header
+// follows from the format alone.
+bool IsPcmFormat(const std::vector<std::uint8_t>& f) {
+    if (f.size() < kWaveHeaderBytes || Le16(&f[0]) != kWaveFormatPcm) return false;
+    const std::uint32_t channels = Le16(&f[2]), rate = Le32(&f[4]), block = Le16(&f[12]),
+                        bits = Le16(&f[14]);
+    return channels > 0 && rate > 0 && bits > 0 && bits % 8 == 0 && block == channels * bits / 8;
+}
+
+std::string Hex(const std::vector<std::uint8_t>& bytes) {
+    constexpr char kDigits[] = "0123456789abcdef";
+    std::string text;
+    for (const std::uint8_t b : bytes) {
+        text += kDigits[b >> 4];
+        text += kDigits[b & 15];
+    }
+    return text;
 }
 
 void Store32(std::uint8_t* p, std::uint32_t v) {
@@ -145,6 +177,9 @@ bool IsFrameId(const std::uint8_t* p) {
     return IsId(p, "00db") || IsId(p, "00dc");
 }
 
+// The sound stream's chunks: wave bytes of the second stream.
+constexpr char kSoundChunkId[5] = "01wb";
+
 // Which frames can be decoded on their own, as far as the stream's coding tells.
 enum class TKeyFrames { Every, WithoutSkips, FirstOnly };
 
@@ -175,23 +210,29 @@ bool CodesEveryBlock(const std::vector<std::uint8_t>& data, std::uint64_t blocks
     return data.size() - at <= 1;
 }
 
-// The frame chunks that reached the disk whole, and the index entries the file gets for them.
+// The chunks that reached the disk whole, and the index entries the file gets for them.
 struct TMovie {
     std::uint64_t start = 0; // of the first chunk, just after the 'movi' list header
     std::uint64_t end = 0;   // after the last whole chunk and its pad byte
     std::uint64_t frames = 0;
     std::uint32_t largest = 0;
-    std::vector<std::uint8_t> index; // 'idx1', its size, then 16 bytes per frame
+    std::uint64_t soundBytes = 0;
+    std::uint32_t largestSound = 0;
+    std::vector<std::uint8_t> index; // 'idx1', its size, then 16 bytes per chunk
 };
 
-// Walks the chunks from `movie.start`, stopping at the first one that is torn, is not a frame
-// or is larger than any frame of the note can be. False when the file cannot be read.
-bool WalkFrames(RecoveryFile& file, std::uint64_t size, const RecoveryNote& note, TMovie& movie) {
+// Walks the chunks from `movie.start`, stopping at the first one that is torn, is neither a frame
+// nor (for a note with sound) whole blocks of sound, or is larger than any the recording writes.
+// False when the file cannot be read.
+bool WalkChunks(RecoveryFile& file, std::uint64_t size, const RecoveryNote& note, TMovie& movie) {
     const TKeyFrames keys = KeyFramesOf(note);
     const std::uint64_t blocks = std::uint64_t{note.width / 4} * (note.height / 4);
     const std::uint64_t bound = std::uint64_t{note.width} * note.height * 4 + 65536;
+    // The recording stores half a second of sound at most.
+    const std::uint32_t soundBlock = SoundBlockBytes(note);
+    const std::uint64_t soundBound = std::uint64_t{SoundRate(note)} * soundBlock;
     std::vector<std::uint8_t> data;
-    // The index's size is filled in once the frames are counted.
+    // The index's size is filled in once the chunks are counted.
     TWriter index(movie.index);
     index.Id("idx1").U32(0);
     movie.end = movie.start;
@@ -199,9 +240,12 @@ bool WalkFrames(RecoveryFile& file, std::uint64_t size, const RecoveryNote& note
         std::uint8_t header[8];
         if (!file.Read(pos, header, sizeof header)) return false;
         const std::uint32_t bytes = Le32(header + 4);
-        if (!IsFrameId(header) || bytes > bound || pos + 8 + bytes > size) break;
-        bool key = keys == TKeyFrames::Every || (movie.frames == 0 && bytes > 0);
-        if (keys == TKeyFrames::WithoutSkips) {
+        const bool sound = soundBlock > 0 && IsId(header, kSoundChunkId);
+        const bool fits = sound ? bytes <= soundBound && bytes % soundBlock == 0
+                                : IsFrameId(header) && bytes <= bound;
+        if (!fits || pos + 8 + bytes > size) break;
+        bool key = sound || keys == TKeyFrames::Every || (movie.frames == 0 && bytes > 0);
+        if (!sound && keys == TKeyFrames::WithoutSkips) {
             data.resize(bytes);
             if (!file.Read(pos + 8, data.data(), data.size())) return false;
             key = CodesEveryBlock(data, blocks);
@@ -211,8 +255,13 @@ bool WalkFrames(RecoveryFile& file, std::uint64_t size, const RecoveryNote& note
             .U32(key ? kIndexKeyFrame : 0)
             .U32(static_cast<std::uint32_t>(pos - (movie.start - 4)))
             .U32(bytes);
-        ++movie.frames;
-        movie.largest = std::max(movie.largest, bytes);
+        if (sound) {
+            movie.soundBytes += bytes;
+            movie.largestSound = std::max(movie.largestSound, bytes);
+        } else {
+            ++movie.frames;
+            movie.largest = std::max(movie.largest, bytes);
+        }
         // A last chunk of odd size whose pad byte did not reach the disk is whole all the same.
         pos += 8 + std::uint64_t{bytes} + (bytes & 1);
         movie.end = pos;
@@ -221,36 +270,61 @@ bool WalkFrames(RecoveryFile& file, std::uint64_t size, const RecoveryNote& note
     return true;
 }
 
-// RIFF and LIST hdrl headers up to the end of the stream format.
-std::uint64_t HeaderListsEnd(const RecoveryNote& note) {
-    return 12 + 12 + 8 + 56 + 12 + 8 + 56 + 8 + note.format.size() + (note.format.size() & 1);
+// A stream's LIST strl with its strh and its strf of `formatBytes`.
+std::uint64_t StreamListBytes(std::size_t formatBytes) {
+    return 12 + 8 + 56 + 8 + formatBytes + (formatBytes & 1);
 }
 
-// Everything before the first chunk: RIFF, the hdrl list, a JUNK chunk over the rest of the
-// reserved area, and the 'movi' list header that ends where the chunks begin.
+// RIFF and LIST hdrl headers up to the end of the last stream's format.
+std::uint64_t HeaderListsEnd(const RecoveryNote& note) {
+    const std::uint64_t sound = note.sound.empty() ? 0 : StreamListBytes(note.sound.size());
+    return 12 + 12 + 8 + 56 + StreamListBytes(note.format.size()) + sound;
+}
+
+// Everything before the first chunk: RIFF, the hdrl list (the video stream's list, then the
+// sound's), a JUNK chunk over the rest of the reserved area, and the 'movi' list header that ends
+// where the chunks begin.
 std::vector<std::uint8_t> Headers(const RecoveryNote& note, const TMovie& movie,
                                   std::uint64_t fileSize) {
     const std::uint64_t listsEnd = HeaderListsEnd(note);
     const auto frames = static_cast<std::uint32_t>(movie.frames);
+    const bool sound = !note.sound.empty();
+    const std::uint32_t soundBlock = SoundBlockBytes(note), soundRate = SoundRate(note);
     std::vector<std::uint8_t> out;
     out.reserve(static_cast<std::size_t>(movie.start));
     TWriter w(out);
+    auto streamFormat = [&](const std::vector<std::uint8_t>& format) {
+        w.Id("strf").U32(static_cast<std::uint32_t>(format.size()));
+        out.insert(out.end(), format.begin(), format.end());
+        if (format.size() & 1) out.push_back(0);
+    };
     w.Id("RIFF").U32(static_cast<std::uint32_t>(fileSize - 8)).Id("AVI ");
     w.Id("LIST").U32(static_cast<std::uint32_t>(listsEnd - 20)).Id("hdrl");
     w.Id("avih").U32(56);
     w.U32(Clamp32((std::uint64_t{note.scale} * 1000000 + note.rate / 2) / note.rate));
-    w.U32(Clamp32(std::uint64_t{movie.largest} * note.rate / note.scale));
-    w.U32(0).U32(kAviHasIndex).U32(frames).U32(0).U32(1).U32(movie.largest);
+    w.U32(Clamp32(std::uint64_t{movie.largest} * note.rate / note.scale +
+                  std::uint64_t{soundRate} * soundBlock));
+    w.U32(0).U32(kAviHasIndex).U32(frames).U32(0).U32(sound ? 2 : 1);
+    w.U32(std::max(movie.largest, movie.largestSound));
     w.U32(note.width).U32(note.height).U32(0).U32(0).U32(0).U32(0);
-    w.Id("LIST").U32(static_cast<std::uint32_t>(listsEnd - 96)).Id("strl");
+    w.Id("LIST").U32(static_cast<std::uint32_t>(StreamListBytes(note.format.size()) - 8));
+    w.Id("strl");
     w.Id("strh").U32(56).Id("vids").U32(note.handler).U32(0).U16(0).U16(0).U32(0);
     w.U32(note.scale).U32(note.rate).U32(note.start).U32(frames).U32(movie.largest);
     w.U32(0xFFFFFFFFu).U32(0);
     w.U16(0).U16(0).U16(std::min<std::uint32_t>(note.width, 0x7FFF));
     w.U16(std::min<std::uint32_t>(note.height, 0x7FFF));
-    w.Id("strf").U32(static_cast<std::uint32_t>(note.format.size()));
-    out.insert(out.end(), note.format.begin(), note.format.end());
-    if (note.format.size() & 1) out.push_back(0);
+    streamFormat(note.format);
+    if (sound) {
+        // Counted in blocks: one a sample of every channel, at the sample rate.
+        w.Id("LIST").U32(static_cast<std::uint32_t>(StreamListBytes(note.sound.size()) - 8));
+        w.Id("strl");
+        w.Id("strh").U32(56).Id("auds").U32(0).U32(0).U16(0).U16(0).U32(0);
+        w.U32(1).U32(soundRate).U32(0).U32(Clamp32(movie.soundBytes / soundBlock));
+        w.U32(movie.largestSound).U32(0xFFFFFFFFu).U32(soundBlock);
+        w.U16(0).U16(0).U16(0).U16(0);
+        streamFormat(note.sound);
+    }
     const std::uint64_t gap = movie.start - 12 - out.size();
     if (gap > 0) {
         w.Id("JUNK").U32(static_cast<std::uint32_t>(gap - 8));
@@ -260,6 +334,29 @@ std::vector<std::uint8_t> Headers(const RecoveryNote& note, const TMovie& movie,
     return out;
 }
 
+// A chunk's place: where its header starts and its data ends (within the file).
+struct TSpan {
+    std::uint64_t start, end;
+};
+
+TSpan ListContents(const TSpan& list) {
+    return {list.start + 12, list.end};
+}
+
+// The chunk `id` (a list of `type`, unless 0) within `span`, after `skip` others like it.
+std::optional<TSpan> FindChunk(RecoveryFile& file, TSpan span, const char (&id)[5],
+                               std::uint32_t type, std::uint32_t skip) {
+    std::uint8_t h[12];
+    for (std::uint64_t pos = span.start; pos + sizeof h <= span.end;) {
+        if (!file.Read(pos, h, sizeof h)) return std::nullopt;
+        const std::uint64_t bytes = Le32(h + 4);
+        const bool match = IsId(h, id) && (type == 0 || Le32(h + 8) == type);
+        if (match && skip-- == 0) return TSpan{pos, std::min(span.end, pos + 8 + bytes)};
+        pos += 8 + bytes + (bytes & 1);
+    }
+    return std::nullopt;
+}
+
 } // namespace
 
 std::string FormatRecoveryNote(const RecoveryNote& note) {
@@ -267,13 +364,8 @@ std::string FormatRecoveryNote(const RecoveryNote& note) {
     text += "\r\n";
     for (const auto& number : kNoteNumbers)
         text += std::string(number.key) + "=" + std::to_string(note.*number.field) + "\r\n";
-    text += "format=";
-    constexpr char kDigits[] = "0123456789abcdef";
-    for (const std::uint8_t b : note.format) {
-        text += kDigits[b >> 4];
-        text += kDigits[b & 15];
-    }
-    text += "\r\n";
+    text += "format=" + Hex(note.format) + "\r\n";
+    if (!note.sound.empty()) text += std::string(kSoundKey) + "=" + Hex(note.sound) + "\r\n";
     return text;
 }
 
@@ -293,10 +385,15 @@ std::optional<RecoveryNote> ParseRecoveryNote(const std::string& text, std::stri
         return k == kFormatKey ? "format" : kNoteNumbers[k].key;
     };
     std::array<std::optional<std::string_view>, kNoteNumbers.size() + 1> values;
+    std::optional<std::string_view> sound;
     for (std::size_t i = 1; i < lines.size(); ++i) {
         const auto equals = lines[i].find('=');
         if (equals == std::string_view::npos) continue;
         const std::string_view key = lines[i].substr(0, equals);
+        if (key == kSoundKey) {
+            if (sound) return Refuse(why, "the note has more than one sound");
+            sound = lines[i].substr(equals + 1);
+        }
         for (std::size_t k = 0; k < values.size(); ++k) {
             if (key != keyName(k)) continue;
             if (values[k]) return Refuse(why, "the note has more than one " + keyName(k));
@@ -335,6 +432,12 @@ std::optional<RecoveryNote> ParseRecoveryNote(const std::string& text, std::stri
     for (const auto& [key, same] : agree)
         if (!same)
             return Refuse(why, "the note's " + std::string(key) + " differs from its format");
+    if (sound) {
+        auto bytes = ParseHex(*sound);
+        if (!bytes) return Refuse(why, "the note's sound is not hexadecimal");
+        if (!IsPcmFormat(*bytes)) return Refuse(why, "the note's sound is not a PCM format");
+        note.sound = std::move(*bytes);
+    }
     return note;
 }
 
@@ -371,13 +474,14 @@ RecoveryResult RecoverAvi(RecoveryFile& file, const RecoveryNote& note) {
         std::uint8_t id[4] = {};
         const auto n = static_cast<std::size_t>(std::min<std::uint64_t>(4, size - movie.start));
         if (!file.Read(movie.start, id, n)) return LeftAlone(kUnreadable);
-        const bool frameId = std::memcmp(id, "00db", n) == 0 || std::memcmp(id, "00dc", n) == 0;
-        if (movie.start % 2 != 0 || !frameId) return LeftAlone("not a recording of this program");
+        const bool ours = std::memcmp(id, "00db", n) == 0 || std::memcmp(id, "00dc", n) == 0 ||
+                          (!note.sound.empty() && std::memcmp(id, kSoundChunkId, n) == 0);
+        if (movie.start % 2 != 0 || !ours) return LeftAlone("not a recording of this program");
     }
     // The gap between the stream format and the 'movi' list takes a JUNK chunk, 8 bytes at least.
     if (movie.start < headerBytes || (movie.start > headerBytes && movie.start < headerBytes + 8))
         return LeftAlone("no room for the headers");
-    if (!WalkFrames(file, size, note, movie)) return LeftAlone(kUnreadable);
+    if (!WalkChunks(file, size, note, movie)) return LeftAlone(kUnreadable);
     const std::uint64_t finalSize = movie.end + movie.index.size();
     if (finalSize - 8 > kMaxRiffBytes) return LeftAlone("it is too large for an AVI file");
 
@@ -394,6 +498,27 @@ RecoveryResult RecoverAvi(RecoveryFile& file, const RecoveryNote& note) {
     const std::vector<std::uint8_t> headers = Headers(note, movie, finalSize);
     if (!file.Write(0, headers.data(), headers.size())) return LeftAlone(kUnwritable);
     return {RecoveryOutcome::Rebuilt, static_cast<std::uint32_t>(movie.frames), {}};
+}
+
+bool SetAviStreamLength(RecoveryFile& file, std::uint32_t stream, std::uint32_t length) {
+    const std::uint64_t size = file.Size();
+    std::uint8_t head[12];
+    if (size < sizeof head || !file.Read(0, head, sizeof head) || !IsId(head, "RIFF") ||
+        !IsId(head + 8, "AVI "))
+        return false;
+    const auto hdrl = FindChunk(file, {12, size}, "LIST", core::FourCC("hdrl"), 0);
+    const auto strl =
+        hdrl ? FindChunk(file, ListContents(*hdrl), "LIST", core::FourCC("strl"), stream) : hdrl;
+    const auto strh = strl ? FindChunk(file, ListContents(*strl), "strh", 0, 0) : strl;
+    // dwLength follows fccType, fccHandler, dwFlags, the priority and language, dwInitialFrames,
+    // dwScale, dwRate and dwStart.
+    constexpr std::uint64_t kLengthAt = 8 + 32;
+    if (!strh || strh->end < strh->start + kLengthAt + 4) return false;
+    std::uint8_t value[4];
+    if (!file.Read(strh->start + kLengthAt, value, sizeof value)) return false;
+    if (Le32(value) == length) return true;
+    Store32(value, length);
+    return file.Write(strh->start + kLengthAt, value, sizeof value);
 }
 
 } // namespace media

@@ -18,14 +18,16 @@ struct RecoveryNote {
     std::uint32_t rate = 0, scale = 1; // frames per second = rate / scale
     std::uint32_t start = 0;           // the stream's first position
     std::vector<std::uint8_t> format;  // the stream format: BITMAPINFOHEADER and colour table
+    // The sound stream's format (a PCM WAVEFORMATEX), empty for a file without sound.
+    std::vector<std::uint8_t> sound;
     bool operator==(const RecoveryNote&) const = default;
 };
 
 // The note's name is its recording's file name with this appended.
 inline constexpr wchar_t kRecoveryNoteSuffix[] = L".recovering";
 
-// The note as text: a first line naming it, then one "key=value" line per field, the format in
-// hexadecimal, so that a person can read it.
+// The note as text: a first line naming it, then one "key=value" line per field, the formats in
+// hexadecimal, so that a person can read it. The sound's line is there only for a file with sound.
 std::string FormatRecoveryNote(const RecoveryNote& note);
 // Reads a note; none, with the reason in `why`, when a field is missing, does not parse, or the
 // fields do not agree with the format they describe.
@@ -55,9 +57,13 @@ struct RecoveryResult {
 };
 
 // Rebuilds in place a file that the recording's AVI writer left unfinished: a zero-filled area
-// reserved for the headers, then the frame chunks back to back. The headers go into that area,
-// the chunks that reached the disk whole stay (a torn last one is cut off) and a new index
-// follows them.
+// reserved for the headers, then the frame chunks (and, for a note with sound, the sound's chunks
+// among them) back to back. The headers go into that area, the chunks that reached the disk whole
+// stay (a torn last one is cut off) and a new index follows them.
 RecoveryResult RecoverAvi(RecoveryFile& file, const RecoveryNote& note);
+
+// Sets the length in the header of stream `stream` (0 the first) of a finished AVI file where it
+// says otherwise. False when the file has no such stream header or cannot be read or written.
+bool SetAviStreamLength(RecoveryFile& file, std::uint32_t stream, std::uint32_t length);
 
 } // namespace media

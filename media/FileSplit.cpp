@@ -7,8 +7,10 @@ namespace media {
 namespace {
 
 // RIFF, LIST hdrl, avih, LIST strl, strh and strf headers with their contents, then the LIST movi
-// header; the writer pads the start of the frames to a 2048-byte boundary.
-constexpr std::uint64_t kHeaderFixedBytes = 11 * 4 + 56 + 7 * 4 + 56;
+// header; the writer pads the start of the frames to a 2048-byte boundary. A second stream adds
+// its own LIST strl, strh and strf.
+constexpr std::uint64_t kStreamHeaderBytes = 7 * 4 + 56;
+constexpr std::uint64_t kHeaderFixedBytes = 11 * 4 + 56 + kStreamHeaderBytes;
 constexpr std::uint64_t kHeaderAlign = 2048;
 constexpr std::uint64_t kIndexEntryBytes = 16;
 // The index chunk's header and the empty chunk header written after the RIFF form.
@@ -17,8 +19,10 @@ constexpr std::uint64_t kEmptyChunkBytes = 8;
 
 } // namespace
 
-TAviSizeTracker::TAviSizeTracker(std::uint32_t formatBytes) : formatBytes_(formatBytes) {
-    const std::uint64_t raw = kHeaderFixedBytes + formatBytes + (formatBytes & 1) + 12;
+TAviSizeTracker::TAviSizeTracker(std::uint32_t formatBytes, std::uint32_t soundFormatBytes)
+    : formatBytes_(formatBytes), soundFormatBytes_(soundFormatBytes) {
+    std::uint64_t raw = kHeaderFixedBytes + formatBytes + (formatBytes & 1) + 12;
+    if (soundFormatBytes > 0) raw += kStreamHeaderBytes + soundFormatBytes + (soundFormatBytes & 1);
     header_ = (raw + kHeaderAlign) / kHeaderAlign * kHeaderAlign;
 }
 
@@ -28,8 +32,14 @@ void TAviSizeTracker::Add(std::uint64_t bytes, std::uint32_t emptySlots) {
     ++frames_;
 }
 
+void TAviSizeTracker::AddSound(std::uint64_t bytes) {
+    movie_ += ChunkBytes(bytes);
+    ++entries_;
+}
+
 std::uint64_t TAviSizeTracker::ClosingBytes() const {
-    return entries_ * kIndexEntryBytes + kClosingPadBytes;
+    const std::uint64_t held = heldSound_ > 0 ? ChunkBytes(heldSound_) + kIndexEntryBytes : 0;
+    return held + entries_ * kIndexEntryBytes + kClosingPadBytes;
 }
 
 std::uint64_t TAviSizeTracker::ClosedSize() const {
@@ -42,7 +52,7 @@ std::uint64_t TAviSizeTracker::ClosedSizeWith(std::uint64_t bytes, std::uint32_t
 }
 
 std::uint64_t TAviSizeTracker::NewFileSizeWith(std::uint64_t bytes) const {
-    return TAviSizeTracker(formatBytes_).ClosedSizeWith(bytes, 0);
+    return TAviSizeTracker(formatBytes_, soundFormatBytes_).ClosedSizeWith(bytes, 0);
 }
 
 bool NeedsNewFile(const TFileSize& file, std::uint64_t boundBytes, std::uint32_t emptySlots,

@@ -40,17 +40,24 @@ public:
     virtual std::uint64_t NewFileSizeWith(std::uint64_t bytes) const = 0;
 };
 
-// Bytes an AVI file written with one video stream takes, counted as the platform's writer lays it
-// out: the headers up to the first frame, one chunk (8-byte header, data padded to an even
-// length) per frame, an empty 8-byte chunk for every position left without a frame, and at close
+// Bytes an AVI file written with one video stream (and a sound stream after it) takes, counted as
+// the platform's writer lays it out: the headers up to the first frame, one chunk (8-byte header,
+// data padded to an even length) per frame and per stored piece of sound, an empty 8-byte chunk
+// for every position left without a frame, and at close the sound still held as one more chunk,
 // a 16-byte index entry for each of them (the index) and a closing pad.
 class TAviSizeTracker : public TFileSize {
 public:
-    // formatBytes: the stream format (header and colour table) stored in the file's headers.
-    explicit TAviSizeTracker(std::uint32_t formatBytes);
+    // formatBytes: the stream format (header and colour table) stored in the file's headers;
+    // soundFormatBytes: the sound stream's format, 0 for a file without sound.
+    explicit TAviSizeTracker(std::uint32_t formatBytes, std::uint32_t soundFormatBytes = 0);
 
     // Adds a stored frame of `bytes` after `emptySlots` positions that got none.
     void Add(std::uint64_t bytes, std::uint32_t emptySlots);
+    // Adds a stored chunk of `bytes` of sound.
+    void AddSound(std::uint64_t bytes);
+    // The sound held in memory, `bytes` (0: none), that the close stores as one chunk at the
+    // latest.
+    void HoldSound(std::uint64_t bytes) { heldSound_ = bytes; }
 
     std::uint64_t ClosedSize() const override;
     std::uint64_t ClosedSizeWith(std::uint64_t bytes, std::uint32_t emptySlots) const override;
@@ -62,11 +69,12 @@ public:
     static std::uint64_t ChunkBytes(std::uint64_t bytes) { return 8 + bytes + (bytes & 1); }
 
 private:
-    std::uint32_t formatBytes_;
+    std::uint32_t formatBytes_, soundFormatBytes_;
     std::uint64_t header_;
-    std::uint64_t movie_ = 0;   // frame and empty chunks
-    std::uint64_t entries_ = 0; // index entries: frames and empty positions
+    std::uint64_t movie_ = 0;   // frame, empty and sound chunks
+    std::uint64_t entries_ = 0; // index entries: frames, empty positions and sound chunks
     std::uint64_t frames_ = 0;
+    std::uint64_t heldSound_ = 0;
 };
 
 // Whether the next frame (at most `boundBytes` stored, after `emptySlots` empty positions) must go

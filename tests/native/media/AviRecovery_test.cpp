@@ -50,30 +50,62 @@ void Put32(TBytes& b, std::uint32_t v) {
 // An 8 x 4 video, two blocks of Microsoft Video 1, with a BITMAPINFOHEADER that agrees.
 RecoveryNote NoteFor(std::uint32_t compression, std::uint32_t bitCount) {
     // 8 x 4, then compression and handler, 30000 / 1001 frames a second, start 7.
-    RecoveryNote note{8, 4, bitCount, compression, compression, 30000, 1001, 7, {}};
+    RecoveryNote note{8, 4, bitCount, compression, compression, 30000, 1001, 7, {}, {}};
     for (const std::uint32_t v : {40u, 8u, 4u, 1 | bitCount << 16, compression})
         Put32(note.format, v);
     note.format.resize(40);
     return note;
 }
 
+// The same with 48 kHz stereo 16-bit sound: a WAVEFORMATEX.
+RecoveryNote WithSound(RecoveryNote note) {
+    for (const std::uint32_t v : {0x00020001u, 48000u, 192000u, 0x00100004u})
+        Put32(note.sound, v);
+    note.sound.resize(18);
+    return note;
+}
+
 // What a killed recording leaves: the zero-filled reserved area, then the chunks back to back.
-TBytes Unfinished(const std::vector<TBytes>& frames, std::size_t area = 2048) {
+using TChunks = std::vector<std::pair<std::string, TBytes>>;
+TBytes Unfinished(const TChunks& chunks, std::size_t area = 2048) {
     TBytes file(area, 0);
-    for (const auto& f : frames) {
-        file.insert(file.end(), {'0', '0', 'd', 'c'});
-        Put32(file, static_cast<std::uint32_t>(f.size()));
-        file.insert(file.end(), f.begin(), f.end());
-        if (f.size() & 1) file.push_back(0);
+    for (const auto& [id, data] : chunks) {
+        file.insert(file.end(), id.begin(), id.end());
+        Put32(file, static_cast<std::uint32_t>(data.size()));
+        file.insert(file.end(), data.begin(), data.end());
+        if (data.size() & 1) file.push_back(0);
     }
     return file;
+}
+TBytes Unfinished(const std::vector<TBytes>& frames, std::size_t area = 2048) {
+    TChunks chunks;
+    for (const auto& f : frames)
+        chunks.push_back({"00dc", f});
+    return Unfinished(chunks, area);
+}
+
+// The strh fields of stream `n` (0 the first) that say what it is and how long: fccType, dwLength,
+// dwSampleSize; and its strf.
+struct TStream {
+    std::uint32_t type = 0, length = 0, sampleSize = 0;
+    TBytes format;
+};
+TStream StreamOf(const TBytes& f, int n) {
+    std::size_t pos = 88; // after RIFF, LIST hdrl and avih
+    for (int i = 0; i < n; ++i)
+        pos += 8 + Le32(&f[pos + 4]);
+    EXPECT_EQ(Le32(&f[pos + 8]), Fourcc("strl"));
+    const std::uint8_t* strh = &f[pos + 20];
+    const std::size_t strf = pos + 20 + 56;
+    return {Le32(strh), Le32(strh + 32), Le32(strh + 44),
+            TBytes(f.begin() + strf + 8, f.begin() + strf + 8 + Le32(&f[strf + 4]))};
 }
 
 // The index found by walking the chunks from the RIFF header, each entry checked against the
 // chunk it points at, and the RIFF size and the frame count against the file.
 std::vector<TEntry> IndexOf(const TBytes& f) {
     EXPECT_EQ(Le32(&f[4]), f.size() - 8);
-    std::size_t movi = 0;
+    std::size_t movi = 0, frames = 0;
     std::vector<TEntry> entries;
     for (std::size_t pos = 12; pos + 8 <= f.size(); pos += 8 + ((Le32(&f[pos + 4]) + 1) & ~1u)) {
         if (Le32(&f[pos]) == Fourcc("LIST") && Le32(&f[pos + 8]) == Fourcc("movi")) movi = pos + 8;
@@ -82,9 +114,10 @@ std::vector<TEntry> IndexOf(const TBytes& f) {
             entries.push_back({Le32(&f[e + 4]), Le32(&f[e + 8]), Le32(&f[e + 12])});
             EXPECT_EQ(Le32(&f[movi + entries.back()[1]]), Le32(&f[e]));
             EXPECT_EQ(Le32(&f[movi + entries.back()[1] + 4]), entries.back()[2]);
+            frames += Le32(&f[e]) != Fourcc("01wb");
         }
     }
-    EXPECT_EQ(Le32(&f[48]), entries.size()); // avih's dwTotalFrames
+    EXPECT_EQ(Le32(&f[48]), frames); // avih's dwTotalFrames
     return entries;
 }
 
@@ -123,6 +156,64 @@ TEST(RecoverAviTest, KeepsTheWholeChunksOfAFileCutAnywhereInItsLast) {
         EXPECT_EQ(file.bytes.size(), 224u + 8);
         EXPECT_TRUE(IndexOf(file.bytes).empty());
     }
+}
+
+TEST(RecoverAviTest, KeepsTheWholeChunksOfBothStreamsOfAFileWithSoundCutAnywhere) {
+    const RecoveryNote note = WithSound(NoteFor(0, 32));
+    const TChunks chunks{{"01wb", TBytes(400, 1)}, {"00dc", TBytes(5, 2)}, {"00dc", TBytes(6, 3)},
+                         {"01wb", TBytes(200, 4)}, {"00dc", TBytes(7, 5)}, {"01wb", TBytes(8, 6)}};
+    const TBytes full = Unfinished(chunks);
+    for (std::size_t cut = 2048; cut <= full.size(); ++cut) {
+        // The chunks whole before the cut; the pad byte of an odd last one may be missing.
+        std::vector<TEntry> whole;
+        std::uint32_t frames = 0, soundBytes = 0;
+        for (std::size_t i = 0, pos = 2048; i < chunks.size(); ++i) {
+            const auto bytes = static_cast<std::uint32_t>(chunks[i].second.size());
+            if (pos + 8 + bytes > cut) break;
+            whole.push_back({0x10, static_cast<std::uint32_t>(pos - 2044), bytes});
+            if (chunks[i].first == "01wb")
+                soundBytes += bytes;
+            else
+                ++frames;
+            pos += 8 + bytes + (bytes & 1);
+        }
+        TMemoryFile file(TBytes(full.begin(), full.begin() + static_cast<std::ptrdiff_t>(cut)));
+        EXPECT_EQ(RecoverAvi(file, note).frames, frames);
+        EXPECT_EQ(IndexOf(file.bytes), whole) << cut;
+        EXPECT_EQ(Le32(&file.bytes[56]), 2u); // avih's dwStreams
+        const TStream video = StreamOf(file.bytes, 0), sound = StreamOf(file.bytes, 1);
+        EXPECT_EQ(video.type, Fourcc("vids"));
+        EXPECT_EQ(video.length, frames);
+        EXPECT_EQ(sound.type, Fourcc("auds"));
+        EXPECT_EQ(sound.length, soundBytes / 4);
+        EXPECT_EQ(sound.sampleSize, 4u);
+        EXPECT_EQ(sound.format, note.sound);
+        const TBytes rebuilt = file.bytes;
+        EXPECT_EQ(RecoverAvi(file, note).outcome, RecoveryOutcome::Finished);
+        EXPECT_EQ(file.bytes, rebuilt);
+    }
+    // Sound only in a file with sound, and only in whole blocks.
+    TMemoryFile withoutNote(full),
+        odd(Unfinished({{"00dc", TBytes(5, 2)}, {"01wb", TBytes(6, 1)}}));
+    EXPECT_EQ(RecoverAvi(withoutNote, NoteFor(0, 32)).why, "not a recording of this program");
+    EXPECT_EQ(RecoverAvi(odd, note).frames, 1u);
+    EXPECT_EQ(IndexOf(odd.bytes).size(), 1u);
+}
+
+TEST(SetAviStreamLengthTest, SetsTheLengthOfTheStreamItIsToldOf) {
+    TMemoryFile file(Unfinished({{"00dc", TBytes(5, 2)}, {"01wb", TBytes(8, 1)}}));
+    ASSERT_EQ(RecoverAvi(file, WithSound(NoteFor(0, 32))).outcome, RecoveryOutcome::Rebuilt);
+    EXPECT_TRUE(SetAviStreamLength(file, 1, 48000));
+    EXPECT_EQ(StreamOf(file.bytes, 1).length, 48000u);
+    EXPECT_EQ(StreamOf(file.bytes, 0).length, 1u);
+    const TBytes set = file.bytes;
+    file.failWrites = true;
+    EXPECT_TRUE(SetAviStreamLength(file, 1, 48000)) << "a length already right is not written";
+    EXPECT_FALSE(SetAviStreamLength(file, 1, 7));
+    EXPECT_FALSE(SetAviStreamLength(file, 2, 7));
+    EXPECT_EQ(file.bytes, set);
+    TMemoryFile unfinished(Unfinished({{1, 2}}));
+    EXPECT_FALSE(SetAviStreamLength(unfinished, 0, 1));
 }
 
 TEST(RecoverAviTest, KeyFramesFollowTheCompression) {
@@ -172,6 +263,9 @@ TEST(RecoverAviTest, LeavesAloneWhatAKilledRecordingDoesNotLeave) {
 }
 
 TEST(RecoveryNoteTest, RoundTripsThroughItsText) {
+    const RecoveryNote sound = WithSound(NoteFor(Fourcc("MSVC"), 16));
+    std::string soundWhy;
+    EXPECT_EQ(ParseRecoveryNote(FormatRecoveryNote(sound), soundWhy), sound);
     RecoveryNote note = NoteFor(Fourcc("MSVC"), 16);
     note.start = 0xFFFFFFFF;
     note.format.push_back(0xAB); // a colour table of odd length
@@ -203,4 +297,19 @@ TEST(RecoveryNoteTest, NamesTheFieldThatIsMissingBrokenOrAtOdds) {
     EXPECT_EQ(reason(text.substr(text.find("format=")), "format=2800\r\n"),
               "the note's format is shorter than a bitmap header");
     EXPECT_EQ(reason("width=8", "width=16"), "the note's width differs from its format");
+    // A sound line: once, hexadecimal, whole samples of integer PCM.
+    const std::string sound = FormatRecoveryNote(WithSound(NoteFor(0, 32)));
+    const auto soundReason = [&](const std::string& line) {
+        std::string why;
+        EXPECT_EQ(ParseRecoveryNote(sound + line, why), std::nullopt);
+        return why;
+    };
+    const std::string pcm = sound.substr(sound.find("sound="));
+    EXPECT_EQ(soundReason(pcm), "the note has more than one sound");
+    std::string why;
+    for (const char* bad : {"sound=0300", "sound=", "sound=0100020080bb0000"})
+        EXPECT_EQ(ParseRecoveryNote(text + bad + "\r\n", why), std::nullopt) << bad;
+    EXPECT_EQ(why, "the note's sound is not a PCM format");
+    EXPECT_EQ(ParseRecoveryNote(text + "sound=0g\r\n", why), std::nullopt);
+    EXPECT_EQ(why, "the note's sound is not hexadecimal");
 }

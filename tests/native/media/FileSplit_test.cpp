@@ -30,6 +30,26 @@ TEST(AviSizeTrackerTest, EmptyPositionsAndOddSizesCost) {
 TEST(AviSizeTrackerTest, LargeColourTablesMoveTheFirstFrame) {
     EXPECT_EQ(TAviSizeTracker(40 + 1024).ClosedSize(), 2048u + 28u);
     EXPECT_EQ(TAviSizeTracker(40 + 4 * 512).ClosedSize(), 4096u + 28u);
+    // The sound stream's headers as well.
+    EXPECT_EQ(TAviSizeTracker(1800).ClosedSize(), 2048u + 28u);
+    EXPECT_EQ(TAviSizeTracker(1800, 18).ClosedSize(), 4096u + 28u);
+}
+
+TEST(AviSizeTrackerTest, SoundCountsWhetherHeldOrStored) {
+    TAviSizeTracker t(40, 18);
+    t.Add(100, 0);
+    const std::uint64_t frame = t.ClosedSize();
+    // Held sound is one chunk and entry of the close; stored, the same bytes come before it.
+    t.HoldSound(1001);
+    EXPECT_EQ(t.ClosedSize(), frame + 8 + 1002 + 16);
+    EXPECT_EQ(t.ClosingBytes(), 2 * 16 + 28 + 8 + 1002);
+    const std::uint64_t held = t.ClosedSize();
+    t.AddSound(1001);
+    t.HoldSound(0);
+    EXPECT_EQ(t.ClosedSize(), held);
+    EXPECT_EQ(t.ClosingBytes(), 2 * 16 + 28u);
+    EXPECT_EQ(t.Frames(), 1u);
+    EXPECT_EQ(t.NewFileSizeWith(100), frame);
 }
 
 TEST(NeedsNewFileTest, SwitchesBeforeTheLimitWouldBePassed) {
