@@ -44,9 +44,18 @@ std::uint64_t TMp4Output::TSize::ClosedSize() const {
     return out_.writer_ ? out_.writer_->ClosedSize() : 0;
 }
 
-std::uint64_t TMp4Output::TSize::ClosedSizeWith(std::uint64_t bytes, std::uint32_t) const {
-    // A position without a frame costs nothing: the sample before it lasts longer.
-    if (out_.writer_ && out_.writer_->Samples() > 0) return out_.writer_->ClosedSizeWith(bytes);
+std::uint64_t TMp4Output::TSize::ClosedSizeWith(std::uint64_t bytes, std::uint32_t empty) const {
+    // A position without a frame costs nothing: the sample before it lasts longer. The sound up to
+    // the frame comes before it: that of the positions up to it, and the half second the
+    // recording holds back.
+    std::uint64_t soundUnits = 0;
+    if (out_.aac_) {
+        const std::uint64_t ms =
+            (std::uint64_t{empty} + 1) * out_.timing_.ticksPerPosition * 1000 / out_.timing_.timescale;
+        soundUnits = out_.aac_->UnitsToCome(ms * 48 + 24000);
+    }
+    if (out_.writer_ && out_.writer_->Samples() > 0)
+        return out_.writer_->ClosedSizeWith(bytes, soundUnits);
     return NewFileSizeWith(bytes);
 }
 
@@ -65,10 +74,11 @@ std::uint64_t TMp4Output::TSize::NewFileSizeWith(std::uint64_t bytes) const {
            std::max(bytes, out_.idrBytes_);
 }
 
-TMp4Output::TMp4Output(int width, int height, int bitsPerPixel, std::uint32_t rate, int quality,
-                       std::function<DWORD()> clock)
-    : width_(width), height_(height), bitsPerPixel_(bitsPerPixel), rate_(std::max(1u, rate)),
-      quality_(quality), clock_(std::move(clock)),
+TMp4Output::TMp4Output(int width, int height, int bitsPerPixel, TTiming timing, int quality,
+                       std::function<DWORD()> clock, bool sound)
+    : width_(width), height_(height), bitsPerPixel_(bitsPerPixel),
+      timing_{std::max(1u, timing.timescale), std::max(1u, timing.ticksPerPosition)},
+      sound_(sound), quality_(quality), clock_(std::move(clock)),
       planes_(static_cast<std::size_t>(width) * height * 3 / 2) {}
 
 TMp4Output::~TMp4Output() {
@@ -82,7 +92,8 @@ HRESULT TMp4Output::Open(const std::wstring& name) {
         settings.width = width_;
         settings.height = height_;
         settings.quality = quality_;
-        settings.frameRate = static_cast<float>(rate_);
+        settings.frameRate =
+            static_cast<float>(timing_.timescale) / static_cast<float>(timing_.ticksPerPosition);
         std::string why;
         if (!encoder_.Open(settings, why)) return AVIERR_BADFORMAT;
     }
@@ -94,6 +105,11 @@ HRESULT TMp4Output::Open(const std::wstring& name) {
     sink_.end = 0;
     sink_.diskFull = false;
     writer_ = std::make_unique<media::TMp4Writer>(sink_);
+    if (sound_) {
+        aac_ = std::make_unique<media::TAacTrack>(*writer_);
+        std::string why;
+        if (!aac_->Open(why)) return AVIERR_BADFORMAT;
+    }
     name_ = name;
     noteName_ = name + media::kRecoveryNoteSuffix;
     note_ = WriteRecoveryNote(noteName_, kNoteText);
@@ -115,7 +131,8 @@ media::TI420Planes TMp4Output::Planes() {
 
 HRESULT TMp4Output::Encode(std::int32_t position, bool forceIdr) {
     const media::TI420Planes p = Planes();
-    const std::int64_t ms = std::int64_t{position} * 1000 / rate_;
+    const std::int64_t ms =
+        std::int64_t{position} * timing_.ticksPerPosition * 1000 / timing_.timescale;
     return encoder_.Encode(p.y, p.u, p.v, width_, width_ / 2, ms, forceIdr, coded_, codedIdr_)
                ? 0
                : AVIERR_COMPRESSOR;
@@ -127,8 +144,9 @@ std::uint64_t TMp4Output::Prepare(const BITMAPINFOHEADER& frame, std::int32_t po
         !media::DibToI420(PixelRows(&frame), width_, height_, bitsPerPixel_, Planes()))
         return frame.biSizeImage;
     const bool first = !writer_ || writer_->Samples() == 0;
-    prepared_ = Encode(position, first || position - idrPosition_ >=
-                                              kIdrSeconds * static_cast<std::int32_t>(rate_));
+    const auto idrPositions =
+        static_cast<std::int32_t>(kIdrSeconds * timing_.timescale / timing_.ticksPerPosition);
+    prepared_ = Encode(position, first || position - idrPosition_ >= std::max(1, idrPositions));
     // Before the first picture of a file the header is to come too.
     return prepared_ == 0 ? (writer_ ? writer_->StoredSampleBytes(coded_) : coded_.size())
                           : frame.biSizeImage;
@@ -156,12 +174,12 @@ HRESULT TMp4Output::Write(const BITMAPINFOHEADER&, std::int32_t position, bool& 
         }
         if (sps.empty() || pps.empty()) return AVIERR_COMPRESSOR;
         if (!writer_->Begin(static_cast<std::uint32_t>(width_), static_cast<std::uint32_t>(height_),
-                            rate_, sps, pps))
+                            timing_.timescale, sps, pps))
             return Failure(fileSystem);
         headerBytes_ = writer_->BytesWritten();
         fragmentStart_ = clock_();
     }
-    if (!writer_->AddSample(coded_, static_cast<std::uint64_t>(position), codedIdr_))
+    if (!writer_->AddSample(coded_, std::uint64_t(position) * timing_.ticksPerPosition, codedIdr_))
         return Failure(fileSystem);
     // A killed recording loses at most the fragment not yet on disk: about a second of it.
     if (clock_() - fragmentStart_ >= 1000) {
@@ -171,10 +189,18 @@ HRESULT TMp4Output::Write(const BITMAPINFOHEADER&, std::int32_t position, bool& 
     return 0;
 }
 
+HRESULT TMp4Output::WriteSound(const std::int16_t* samples, std::size_t frames, bool& fileSystem) {
+    if (!aac_) return AVIERR_ERROR;
+    return aac_->Add(samples, frames) ? 0 : Failure(fileSystem);
+}
+
 HRESULT TMp4Output::Idle(bool& fileSystem) {
     // A crash loses at most a second, whatever the pace: during a pause or between frames a
-    // minute apart the newest frame goes to disk too.
-    if (!writer_ || writer_->PendingSamples() == 0 || clock_() - fragmentStart_ < 1000) return 0;
+    // minute apart the newest frame goes to disk too. The header comes with the first frame.
+    if (!writer_ || writer_->Samples() == 0 ||
+        writer_->PendingSamples() + writer_->PendingAudioSamples() == 0 ||
+        clock_() - fragmentStart_ < 1000)
+        return 0;
     if (!writer_->FlushAll()) return Failure(fileSystem);
     fragmentStart_ = clock_();
     return 0;
@@ -185,12 +211,15 @@ bool TMp4Output::Close() {
     const bool empty = writer_->Samples() == 0;
     bool finished = true;
     if (!empty) {
-        // The writer's last fragment; then the file becomes a regular MP4. When the writer could
-        // not write it, the fragments on disk still make a whole file.
-        (void)writer_->Finish();
+        // The writer's last fragment, the last frame lasting its position; then the file becomes
+        // a regular MP4. When the writer could not write it, the fragments on disk still make a
+        // whole file.
+        if (aac_) (void)aac_->Finish();
+        (void)writer_->Finish(timing_.ticksPerPosition);
         TWin32RecoveryFile file(sink_.file.get());
         finished = media::FinishMp4(file).outcome != media::RecoveryOutcome::LeftAlone;
     }
+    aac_.reset();
     writer_.reset();
     sink_.file.reset();
     // A file that never got a frame has no header either: it would play nowhere.

@@ -5,6 +5,7 @@
 #include "engine/RecordOutput.h"
 
 #include "base/Handles.h"
+#include "media/AacTrack.h"
 #include "media/ColourConvert.h"
 #include "media/H264Encoder.h"
 #include "media/Mp4Writer.h"
@@ -19,11 +20,18 @@ namespace engine {
 
 class TMp4Output : public TRecordOutput {
 public:
-    // Frames of width x height (both even) and bitsPerPixel, played at `rate` frames per second
-    // (the file's time scale: a position is one tick), coded at `quality` (0..10000). `clock`
-    // gives milliseconds: a fragment goes to disk at least every second.
-    TMp4Output(int width, int height, int bitsPerPixel, std::uint32_t rate, int quality,
-               std::function<DWORD()> clock);
+    // The file's time scale (ticks per second) and the ticks a position lasts: the playback rate
+    // and 1, or with sound 1000 and the capture interval in milliseconds.
+    struct TTiming {
+        std::uint32_t timescale = 10;
+        std::uint32_t ticksPerPosition = 1;
+    };
+
+    // Frames of width x height (both even) and bitsPerPixel, played at `timing`, coded at
+    // `quality` (0..10000). `clock` gives milliseconds: a fragment goes to disk at least every
+    // second. With `sound` each file also has the recording's sound, as AAC.
+    TMp4Output(int width, int height, int bitsPerPixel, TTiming timing, int quality,
+               std::function<DWORD()> clock, bool sound = false);
     ~TMp4Output() override;
 
     HRESULT Open(const std::wstring& name) override;
@@ -31,6 +39,8 @@ public:
     bool Close() override;
     // Puts what waits in memory on disk once it has waited a second.
     HRESULT Idle(bool& fileSystem) override;
+    // Encodes the sound into the file's AAC track; it goes to disk with the next fragment.
+    HRESULT WriteSound(const std::int16_t* samples, std::size_t frames, bool& fileSystem) override;
     const media::TFileSize& Size() const override { return size_; }
     // Codes the frame, so that the size checks before it know its exact size.
     std::uint64_t Prepare(const BITMAPINFOHEADER& frame, std::int32_t position) override;
@@ -65,7 +75,8 @@ private:
     HRESULT Encode(std::int32_t position, bool forceIdr);
 
     const int width_, height_, bitsPerPixel_;
-    const std::uint32_t rate_;
+    const TTiming timing_;
+    const bool sound_;
     const int quality_;
     std::function<DWORD()> clock_;
     media::TH264Encoder encoder_;
@@ -76,6 +87,7 @@ private:
     HRESULT prepared_ = AVIERR_ERROR;
     TFileSink sink_;
     std::unique_ptr<media::TMp4Writer> writer_;
+    std::unique_ptr<media::TAacTrack> aac_; // with sound
     std::wstring name_;
     base::TKernelHandle note_;
     std::wstring noteName_;

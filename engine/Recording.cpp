@@ -52,6 +52,12 @@ bool TRecording::Going() const {
 
 bool TRecording::Prepare(const core::Rect& rect) {
     rect_ = rect;
+    // Sound only where the file plays in about real time; its picture then runs at exactly
+    // 1000 / interval frames a second, so that the picture's time is the sound's.
+    const std::int32_t interval = cam_.CaptureInterval;
+    if ((cam_.RecordMicrophone || cam_.RecordSystemSound) &&
+        core::SoundRecordable(interval, cam_.PlaybackRate))
+        soundInterval_ = interval;
     const std::int32_t index = cam_.CompressorIndex;
     compress_ = core::IndexInCatalogue(index, cam_.CompressorCount);
     // The built-in encoder, unless a repeat after its failure records with the default compressor.
@@ -72,8 +78,8 @@ bool TRecording::Prepare(const core::Rect& rect) {
     AVISTREAMINFOW header{};
     header.fccType = streamtypeVIDEO;
     header.fccHandler = 0;
-    header.dwScale = 1;
-    header.dwRate = static_cast<DWORD>(cam_.PlaybackRate.load());
+    header.dwScale = soundInterval_ ? static_cast<DWORD>(soundInterval_) : 1;
+    header.dwRate = soundInterval_ ? 1000 : static_cast<DWORD>(cam_.PlaybackRate.load());
     header.dwSuggestedBufferSize = first_.get()->biSizeImage;
     SetRect(&header.rcFrame, 0, 0, first_.get()->biWidth, first_.get()->biHeight);
     // The first frame only gives the format, kept for every file of the recording; it is not
@@ -81,7 +87,7 @@ bool TRecording::Prepare(const core::Rect& rect) {
     const auto* formatStart = reinterpret_cast<const BYTE*>(first_.get());
     out_ = std::make_unique<TAviOutput>(
         header, options, compress_,
-        std::vector<BYTE>(formatStart, formatStart + FormatSize(first_.get())));
+        std::vector<BYTE>(formatStart, formatStart + FormatSize(first_.get())), soundInterval_ != 0);
     first_.reset();
     return true;
 }
@@ -93,10 +99,13 @@ bool TRecording::PrepareMp4(const core::Rect& rect) {
     rect_.height = core::ProbeAdjustedSize(rect.height, 2, cam_.ScreenHeight);
     first_.reset(cam_.GrabFrame(rect_.left, rect_.top, rect_.width, rect_.height));
     if (!first_) return false;
+    // With sound, a position lasts the capture interval in milliseconds.
+    const TMp4Output::TTiming timing =
+        soundInterval_ ? TMp4Output::TTiming{1000, static_cast<std::uint32_t>(soundInterval_)}
+                       : TMp4Output::TTiming{static_cast<std::uint32_t>(cam_.PlaybackRate.load()), 1};
     out_ = std::make_unique<TMp4Output>(first_.get()->biWidth, first_.get()->biHeight,
-                                        first_.get()->biBitCount,
-                                        static_cast<std::uint32_t>(cam_.PlaybackRate.load()),
-                                        cam_.Quality.load(), cam_.Services.Clock);
+                                        first_.get()->biBitCount, timing, cam_.Quality.load(),
+                                        cam_.Services.Clock, soundInterval_ != 0);
     first_.reset();
     return true;
 }
@@ -142,11 +151,19 @@ bool TRecording::Open() {
 }
 
 void TRecording::Record() {
+    if (soundInterval_) {
+        sound_ = std::make_unique<TRecordingSound>(
+            sound::TCaptureOptions{.microphone = cam_.RecordMicrophone,
+                                   .microphoneDevice = cam_.MicrophoneDevice(),
+                                   .system = cam_.RecordSystemSound});
+    }
     TGrabThread grabber(*this);
     grabber.Start();
+    // With sound the worker comes by often, to hand the sound on as it comes in.
+    const auto wait = sound_ ? std::chrono::milliseconds(100) : std::chrono::milliseconds(1000);
+    bool written = true;
     for (bool closed = false; !closed;) {
-        const std::optional<TGrabbed> grabbed = handOver_.Take(std::chrono::seconds(1), closed);
-        bool written = true;
+        const std::optional<TGrabbed> grabbed = handOver_.Take(wait, closed);
         if (grabbed) {
             written = Write(*grabbed);
             BITMAPINFOHEADER* frame = grabbed->frame;
@@ -155,6 +172,10 @@ void TRecording::Record() {
         } else if (!closed) {
             written = Idle();
         }
+        if (written && sound_) {
+            written = WriteSound(WrittenEndMs(), TSoundTake::AsItComes);
+            ShowSound();
+        }
         if (!written) {
             for (TGrabbed& left : handOver_.Abandon())
                 TScreenCam::FreeFrame(left.frame);
@@ -162,6 +183,41 @@ void TRecording::Record() {
         }
     }
     // ~TGrabThread waits for the grabbing thread to end.
+    // The sound up to the end of the last frame.
+    if (written && sound_ && cam_.FramesWritten > 0) WriteSound(WrittenEndMs(), TSoundTake::Final);
+}
+
+void TRecording::ShowSound() {
+    for (int i = 0; i < media::kSoundSources; ++i) {
+        const auto source = static_cast<media::TSoundSource>(i);
+        const sound::TSourceState state = sound_ ? sound_->State(source) : sound::TSourceState::Off;
+        cam_.SoundStates[static_cast<std::size_t>(i)] = state == sound::TSourceState::Running ? 1
+                                                        : state == sound::TSourceState::Missing
+                                                            ? 2
+                                                            : 0;
+        cam_.SoundLevels[static_cast<std::size_t>(i)] = sound_ ? sound_->Level(source) : 0.0f;
+    }
+}
+
+std::int64_t TRecording::WrittenEndMs() const {
+    return (std::int64_t{writtenSlot_} + (cam_.FramesWritten > 0 ? 1 : 0)) * soundInterval_;
+}
+
+bool TRecording::WriteSound(std::int64_t ms, TSoundTake take) {
+    soundBuffer_.clear();
+    const std::int64_t until = TRecordingSound::FrameAt(ms);
+    if (take == TSoundTake::Final)
+        sound_->Finish(until, soundBuffer_);
+    else
+        sound_->Take(until, soundBuffer_, take == TSoundTake::Exactly);
+    if (soundBuffer_.empty()) return true;
+    bool fileSystem = false;
+    const std::uint64_t before = out_->Size().ClosedSize();
+    lastResult_ = out_->WriteSound(soundBuffer_.data(), soundBuffer_.size() / 2, fileSystem);
+    if (lastResult_ != 0) fileSystemFailure_ = fileSystem;
+    const std::uint64_t after = out_->Size().ClosedSize();
+    if (after > before) writtenSinceQuery_ += after - before;
+    return lastResult_ == 0;
 }
 
 bool TRecording::Idle() {
@@ -189,7 +245,7 @@ void TRecording::GrabPasses() {
     cam_.FramesWritten = 0;
     cam_.StartTime = cam_.Services.Clock();
     cam_.ElapsedTime = 0;
-    clock_ = core::SlotClock{.interval = cam_.CaptureInterval};
+    clock_ = core::SlotClock{.interval = soundInterval_ ? soundInterval_ : cam_.CaptureInterval.load()};
     while (GrabPass(grabber)) {
     }
     handOver_.Close();
@@ -199,9 +255,11 @@ bool TRecording::GrabPass(TFrameGrabber& grabber) {
     if (!Going()) return false;
     if (cam_.Paused) {
         const DWORD pauseStart = cam_.Services.Clock();
+        if (sound_ && started_) sound_->MarkPause();
         while (cam_.Paused && cam_.Recording)
             cam_.Services.Sleep(50);
         cam_.StartTime += cam_.Services.Clock() - pauseStart;
+        if (sound_ && started_) sound_->MarkResume();
         if (!Going()) return false;
     }
     // A place for the frame before it is grabbed: a writer that fell behind delays the grab
@@ -216,14 +274,18 @@ bool TRecording::GrabPass(TFrameGrabber& grabber) {
     // between would put the first frame past position 0, and Wine's reader cannot read a stream
     // that starts later ("start <= This->lLastFrame" fails).
     const DWORD now = cam_.Services.Clock();
-    if (!started_) cam_.StartTime = now;
+    if (!started_) {
+        cam_.StartTime = now;
+        if (sound_) sound_->MarkStart();
+    }
     started_ = true;
     const std::uint32_t elapsed = now - cam_.StartTime;
     cam_.ElapsedTime = elapsed;
 
     // A changed capture interval takes effect from this pass on: it takes the slot after the last
     // one handed over, and the later ones follow at the new length from its time.
-    if (const std::int32_t interval = cam_.CaptureInterval; interval != clock_.interval)
+    // A recording with sound keeps the interval it started with.
+    if (const std::int32_t interval = cam_.CaptureInterval; interval != clock_.interval && !sound_)
         clock_.Rebase(elapsed, handedOver_ ? lastSlot_ + 1 : 0, interval);
     const std::int32_t slot = clock_.Slot(elapsed);
 
@@ -319,6 +381,8 @@ bool TRecording::Write(const TGrabbed& grabbed) {
         return false;
     }
     if (switchFile) {
+        // The old file's sound ends where the new file's first frame begins.
+        if (sound_ && !WriteSound(std::int64_t{slot} * soundInterval_, TSoundTake::Exactly)) return false;
         if (!SwitchFiles()) return false;
         baseSlot_ = slot;
     }
@@ -339,10 +403,24 @@ void TRecording::Close() {
     // The output closes its file and releases what it holds; only then is the file complete.
     if (out_) CloseFile();
     out_.reset();
+    if (sound_) {
+        sound_->Stop();
+        for (std::size_t i = 0; i < media::kSoundSources; ++i) {
+            cam_.SoundStates[i] = 0;
+            cam_.SoundLevels[i] = 0.0f;
+        }
+    }
 }
 
 int TRecording::Outcome() {
-    if (lastResult_ == 0) return 1;
+    if (lastResult_ == 0) {
+        // A source that was missing did not stop the recording; now the user learns of it.
+        if (sound_) {
+            if (const std::wstring report = sound_->MissingReport(); !report.empty())
+                cam_.Message(report.c_str(), kNoticeCaption, MB_OK | MB_ICONINFORMATION);
+        }
+        return 1;
+    }
     if (cam_.CompressorHandler == kMSVC || fileSystemFailure_) {
         cam_.Message(kCreateError, kErrorCaption, MB_OK | MB_ICONEXCLAMATION);
         return 0;

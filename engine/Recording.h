@@ -5,6 +5,7 @@
 
 #include "engine/FrameGrabber.h"
 #include "engine/RecordOutput.h"
+#include "engine/RecordingSound.h"
 #include "engine/scrcam.h"
 #include "media/FrameHandOver.h"
 #include "core/CaptureRules.h"
@@ -68,6 +69,15 @@ private:
     bool CloseFile();
     bool SwitchFiles();
     bool RoomFor(std::uint64_t bound, std::uint32_t empty, bool newFile);
+    // Hands the output the sound up to the recording's time `ms`: while recording as far as it
+    // has come in, or up to exactly there (before a new file, and at the end, which stops the
+    // capture). False when the recording must end.
+    enum class TSoundTake { AsItComes, Exactly, Final };
+    bool WriteSound(std::int64_t ms, TSoundTake take);
+    // Gives the engine's meter fields each source's state and level.
+    void ShowSound();
+    // The end of the last frame written, in the recording's milliseconds.
+    std::int64_t WrittenEndMs() const;
 
     TScreenCam& cam_;
     // The worker's own name source, which outlives the run.
@@ -83,6 +93,11 @@ private:
     bool fileSystemFailure_ = false;
 
     media::THandOver<TGrabbed> handOver_;
+
+    // The recording's sound, when it has sound; its capture interval is then fixed at the start.
+    std::unique_ptr<TRecordingSound> sound_;
+    std::int32_t soundInterval_ = 0;
+    std::vector<std::int16_t> soundBuffer_;
 
     // Grabbing thread: the slots of the passes, the last slot handed over, the last progress
     // notification.

@@ -2,6 +2,7 @@
 
 #include "engine/Catalogue.h"
 #include "engine/FrameGrabber.h"
+#include "sound/SoundDevices.h"
 #include "core/CaptureRules.h"
 #include "core/RecordNaming.h"
 
@@ -32,7 +33,7 @@ TEngineServices TEngineServices::Platform() {
             return std::numeric_limits<std::uint64_t>::max();
         return available.QuadPart;
     };
-    s.CaptureDevices = [] { return std::vector<std::wstring>{}; };
+    s.CaptureDevices = [] { return sound::CaptureDeviceNames(); };
     return s;
 }
 

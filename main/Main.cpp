@@ -119,8 +119,8 @@ TfrmMain::TfrmMain()
                                            .glyph = kGlyphClose,
                                            .transparent = false,
                                            .onClick = click(&TfrmMain::btnCloseClick)});
-    SoundMeter = Add<ui::TSoundMeter>(pnlMsg, {.bounds = {272, 3, 44, 11}});
-    SoundMeter->SetAnchors(akTop | akRight);
+    SoundMeter =
+        Add<ui::TSoundMeter>(pnlMsg, {.bounds = {272, 3, 44, 11}, .anchors = akTop | akRight});
     SoundMeter->SetVisible(false);
     tmrSound = Add<TTimer>(this, {.interval = 100,
                                   .enabled = false,

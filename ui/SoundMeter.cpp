@@ -7,7 +7,9 @@ namespace ui {
 
 using namespace forms;
 
-TSoundMeter::TSoundMeter(TWinControl* parent, const Args& a) : TCustomControl(parent, a.bounds) {}
+TSoundMeter::TSoundMeter(TWinControl* parent, const Args& a) : TCustomControl(parent, a.bounds) {
+    SetAnchors(a.anchors);
+}
 
 int TSoundMeter::BarLength(float level, int width) {
     if (!(level > 0.0f)) return 0;

@@ -16,6 +16,7 @@ public:
 
     struct Args {
         core::Rect bounds{};
+        forms::TAnchors anchors = forms::akLeft | forms::akTop;
     };
     TSoundMeter(forms::TWinControl* parent, const Args& a);
     std::wstring ClassName() const override { return L"TSoundMeter"; }

@@ -1,9 +1,10 @@
 #!/usr/bin/env python3
 """Plays a recording in headless chromium, in a <video> element as a web page would.
 
-  browser.py VIDEO OUT.png     prints "DURATION WIDTHxHEIGHT" (seconds) and writes the first
-                               picture, drawn onto a canvas, to OUT.png; exits 1 when the page
-                               reports an error or nothing
+  browser.py [--sound] VIDEO OUT.png
+      prints "DURATION WIDTHxHEIGHT" (seconds) and writes the first picture, drawn onto a canvas,
+      to OUT.png; exits 1 when the page reports an error or nothing. With --sound it also prints
+      the bytes of sound the browser decoded before it could play, and exits 1 when there are none.
 """
 import base64
 import os
@@ -18,20 +19,21 @@ PAGE = """<!doctype html>
 <script>
 const result = document.getElementById('result'), video = document.getElementById('video');
 video.onerror = () => { result.textContent = 'error ' + video.error.code; };
-video.onloadeddata = () => {
+video.oncanplay = () => {
+  video.oncanplay = null;
   const canvas = document.querySelector('canvas');
   canvas.width = video.videoWidth;
   canvas.height = video.videoHeight;
   canvas.getContext('2d').drawImage(video, 0, 0);
   result.textContent = video.duration + ' ' + video.videoWidth + 'x' + video.videoHeight + ' ' +
-                       canvas.toDataURL('image/png');
+                       video.webkitAudioDecodedByteCount + ' ' + canvas.toDataURL('image/png');
 };
 video.src = 'VIDEO';
 </script></body></html>
 """
 
 
-def main(video, out):
+def main(video, out, sound=False):
     work = tempfile.mkdtemp()
     try:
         shutil.copy(video, os.path.join(work, "video.mp4"))
@@ -47,16 +49,21 @@ def main(video, out):
              f"file://{work}/page.html"], capture_output=True, text=True)
         found = re.search(r'<pre id="result">([^<]*)</pre>', run.stdout)
         words = found.group(1).split() if found else []
-        if len(words) != 3 or not words[2].startswith("data:image/png;base64,"):
+        if len(words) != 4 or not words[3].startswith("data:image/png;base64,"):
             print(" ".join(words) or f"no result (exit {run.returncode}): {run.stderr[-300:]}")
             return 1
         with open(out, "wb") as f:
-            f.write(base64.b64decode(words[2].split(",", 1)[1]))
-        print(words[0], words[1])
-        return 0
+            f.write(base64.b64decode(words[3].split(",", 1)[1]))
+        if not sound:
+            print(words[0], words[1])
+            return 0
+        print(words[0], words[1], f"{words[2]} bytes of sound decoded")
+        return 0 if int(words[2]) > 0 else 1
     finally:
         shutil.rmtree(work, ignore_errors=True)
 
 
 if __name__ == "__main__":
-    sys.exit(main(*sys.argv[1:3]))
+    args = sys.argv[1:]
+    sound = args[:1] == ["--sound"]
+    sys.exit(main(*args[sound:sound + 2], sound=sound))

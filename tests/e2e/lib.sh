@@ -22,6 +22,11 @@ fail() {
 e2e_cleanup() {
     wine_stop "$E2E_PREFIX"
     display_stop
+    # A test's sound server and the tones it played end with it.
+    sound_server_stop
+    local left
+    left=$(jobs -p)
+    [ -z "$left" ] || kill $left 2>/dev/null
     wait 2>/dev/null
 }
 trap e2e_cleanup EXIT
@@ -235,12 +240,18 @@ e2e_open_over_pattern() {
 }
 
 # The same on the display already started, with the pattern window at $1,$2 sized $3 x $4 and
-# titled $5 (default "pattern"). Sets E2E_MAIN to the main window's id.
+# titled $5 (default "pattern"). Kept options in E2E_OPTIONS (KEY=VALUE ...) are written to the
+# settings file first. Sets E2E_MAIN to the main window's id.
+E2E_OPTIONS=()
 e2e_app_over_pattern() {
+    local kv
     e2e_install_app
     E2E_REC=$E2E_WORK/rec
     mkdir -p "$E2E_REC"
     e2e_ini_set "$E2E_INI" SETTING PATH "$(e2e_winpath "$E2E_REC")"
+    for kv in "${E2E_OPTIONS[@]}"; do
+        e2e_ini_set "$E2E_INI" OPTIONS "${kv%%=*}" "${kv#*=}"
+    done
     e2e_wine "$E2E_PATTERN" "$@"
     # On a loaded machine the pattern can take longer than a fixed pause to appear; without it on
     # the first screenshot, the see-through panel cannot be found.

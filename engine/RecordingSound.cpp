@@ -1,0 +1,130 @@
+#include "engine/RecordingSound.h"
+
+#include "sound/SoundDevices.h"
+
+#include <windows.h>
+
+#include <algorithm>
+#include <cstdio>
+
+namespace engine {
+
+namespace {
+
+// How far behind now the track is taken while recording: blocks are on their way from the
+// devices for about this long (10 ms packets, more under load).
+constexpr std::int64_t kHoldBackFrames = TRecordingSound::kRate / 2;
+// How long the end waits for the sources to deliver the sound up to the picture's end.
+constexpr DWORD kFinishWaitMs = 400;
+
+const wchar_t* SourceText(media::TSoundSource source) {
+    return source == media::TSoundSource::Microphone ? L"The microphone"
+                                                     : L"The computer's sound";
+}
+
+} // namespace
+
+TRecordingSound::TRecordingSound(const sound::TCaptureOptions& options) : capture_(options) {
+    capture_.Start();
+}
+
+TRecordingSound::~TRecordingSound() {
+    capture_.Stop();
+}
+
+void TRecordingSound::MarkStart() {
+    std::lock_guard<std::mutex> lock(lock_);
+    timeline_.emplace(sound::ClockNow());
+    // What came before the start is not the recording's.
+    blocks_.clear();
+    capture_.Take(blocks_);
+    blocks_.clear();
+}
+
+void TRecordingSound::MarkPause() {
+    std::lock_guard<std::mutex> lock(lock_);
+    if (!timeline_ || paused_) return;
+    Gather();
+    timeline_->Pause(sound::ClockNow());
+    paused_ = true;
+}
+
+void TRecordingSound::MarkResume() {
+    std::lock_guard<std::mutex> lock(lock_);
+    if (!timeline_ || !paused_) return;
+    Gather();
+    timeline_->Resume(sound::ClockNow());
+    paused_ = false;
+}
+
+void TRecordingSound::Gather() {
+    blocks_.clear();
+    capture_.Take(blocks_);
+    if (!timeline_) return;
+    for (const media::TSoundBlock& block : blocks_)
+        timeline_->Add(block);
+    blocks_.clear();
+}
+
+void TRecordingSound::Take(std::int64_t until, std::vector<std::int16_t>& out, bool exactly) {
+    std::lock_guard<std::mutex> lock(lock_);
+    if (!timeline_ || finished_) return;
+    Gather();
+    const std::int64_t ready = timeline_->Position(sound::ClockNow()) - kHoldBackFrames;
+    const std::int64_t end = exactly ? until : std::min(until, ready);
+    if (end > timeline_->Taken()) timeline_->Take(end, out);
+}
+
+std::int64_t TRecordingSound::Taken() const {
+    std::lock_guard<std::mutex> lock(lock_);
+    return timeline_ ? timeline_->Taken() : 0;
+}
+
+void TRecordingSound::Finish(std::int64_t until, std::vector<std::int16_t>& out) {
+    {
+        std::lock_guard<std::mutex> lock(lock_);
+        if (!timeline_ || finished_) return;
+    }
+    // The last packets are on their way: give them a moment, as long as the clock has not yet
+    // gone past the end by that much.
+    const DWORD waitStart = GetTickCount();
+    for (;;) {
+        {
+            std::lock_guard<std::mutex> lock(lock_);
+            const std::int64_t now = timeline_->Position(sound::ClockNow());
+            if (paused_ || now - until >= FrameAt(100)) break;
+        }
+        if (GetTickCount() - waitStart >= kFinishWaitMs) break;
+        Sleep(20);
+    }
+    capture_.Stop();
+    std::lock_guard<std::mutex> lock(lock_);
+    Gather();
+    if (until > timeline_->Taken()) timeline_->Take(until, out);
+    finished_ = true;
+}
+
+sound::TSourceState TRecordingSound::State(media::TSoundSource source) const {
+    return capture_.State(source);
+}
+
+float TRecordingSound::Level(media::TSoundSource source) const {
+    return capture_.Level(source);
+}
+
+std::wstring TRecordingSound::MissingReport() const {
+    std::wstring report;
+    for (const media::TSoundSource source :
+         {media::TSoundSource::Microphone, media::TSoundSource::System}) {
+        if (capture_.State(source) == sound::TSourceState::Off) continue;
+        const std::uint32_t ms = capture_.MissingMilliseconds(source);
+        if (ms == 0) continue;
+        wchar_t line[160];
+        std::swprintf(line, std::size(line), L"%ls was missing for %u.%u s of the recording.\n",
+                      SourceText(source), ms / 1000, ms % 1000 / 100);
+        report += line;
+    }
+    return report;
+}
+
+} // namespace engine
