@@ -32,6 +32,9 @@ constexpr std::uint32_t kMehdBytes = 16;
 // small enough for a reader to take in one piece.
 constexpr std::uint64_t kMaxPendingBytes = std::uint64_t{1} << 30;
 constexpr std::size_t kMaxPendingSamples = 65536;
+// Six minutes of sound at 48 kHz, which keeps a moof with both tracks under the megabyte that
+// the finishing reads a moof in.
+constexpr std::size_t kMaxPendingAudioSamples = 16384;
 
 constexpr int kNalSps = 7, kNalPps = 8, kNalDelimiter = 9;
 
@@ -576,7 +579,7 @@ bool TMp4Writer::AddSample(std::span<const TBytesView> nals, std::uint64_t tick,
 bool TMp4Writer::AddAudioSample(TBytesView accessUnit) {
     if (!audio_.on || finished_ || failed_ || accessUnit.empty() ||
         pendingData_.size() + audio_.pendingData.size() + accessUnit.size() > kMaxPendingBytes ||
-        audio_.pending.size() >= kMaxPendingSamples)
+        audio_.pending.size() >= kMaxPendingAudioSamples)
         return false;
     audio_.pending.push_back(static_cast<std::uint32_t>(accessUnit.size()));
     audio_.pendingData.insert(audio_.pendingData.end(), accessUnit.begin(), accessUnit.end());

@@ -111,7 +111,8 @@ public:
     bool AddAudioTrack(const Mp4AudioFormat& format);
     // Adds the sound's next access unit (it lasts the format's frameSamples ticks); also before
     // Begin. Nothing is written until a flush. False without a sound track, after Finish or a
-    // failed write, for an empty one, or when the pending samples would pass 1 GiB or 65536.
+    // failed write, for an empty one, or when the pending samples would pass 1 GiB or 16384 access
+    // units.
     bool AddAudioSample(TBytesView accessUnit);
     // The input samples the sound's access units hold (the ticks it plays, without the priming and
     // the silence after the last input sample), for Finish to state. Without it the sound plays
