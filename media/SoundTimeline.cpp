@@ -55,22 +55,21 @@ void TSoundTimeline::Resume(TSoundTime at) {
     pauses_.back().second = std::max(at, pauses_.back().first);
 }
 
-double TSoundTimeline::Place(TSoundTime t) const {
+TSoundTime TSoundTimeline::Recorded(TSoundTime t) const {
     TSoundTime ticks = t - start_;
     for (const auto& [from, to] : pauses_) {
         if (t <= from) break;
         ticks -= std::min(t, to) - from;
     }
-    return double(ticks) * kFramesPerTick;
+    return ticks;
+}
+
+double TSoundTimeline::Place(TSoundTime t) const {
+    return double(Recorded(t)) * kFramesPerTick;
 }
 
 std::int64_t TSoundTimeline::Position(TSoundTime t) const {
-    TSoundTime ticks = t - start_;
-    for (const auto& [from, to] : pauses_) {
-        if (t <= from) break;
-        ticks -= std::min(t, to) - from;
-    }
-    const std::int64_t scaled = ticks * std::int64_t(kRate); // fits for 200 days either way
+    const std::int64_t scaled = Recorded(t) * std::int64_t(kRate); // fits for 200 days either way
     std::int64_t q = scaled / kSoundTicksPerSecond;
     if (scaled % kSoundTicksPerSecond < 0) --q; // rounded down, also before the start
     return q;
