@@ -32,7 +32,8 @@ public:
     explicit TSoundTimeline(TSoundTime start); // clock time of timeline position 0
 
     // Any source, any format, in capture order per source. A block of another format than that
-    // source's last (its device changed) starts the source afresh.
+    // source's last (its device changed) starts the source afresh. Throws only when memory runs
+    // out.
     void Add(const TSoundBlock& block);
 
     // Nothing captured from `at` until the Resume is kept; the timeline continues at Resume
@@ -74,7 +75,8 @@ private:
         std::size_t Buffered() const { return (frames.size() - head) / 2; }
     };
 
-    double Place(TSoundTime t) const;
+    TSoundTime Recorded(TSoundTime t) const; // clock ticks since the start, pauses left out
+    double Place(TSoundTime t) const;        // Position() unrounded
     void Restart(TSource& s, const TSoundFormat& format);
     void AddPiece(TSource& s, TSoundTime time, const float* in, std::uint32_t count, bool sound,
                   bool discontinuity);
@@ -88,9 +90,8 @@ private:
     std::vector<std::pair<TSoundTime, TSoundTime>> pauses_; // [from, to); the last may be open
     std::int64_t taken_ = 0;
     std::array<TSource, kSoundSources> sources_;
-    float gain_ = 1;                        // the mix's gain, moving towards 1 or -3 dB
-    std::vector<float> folded_, resampled_; // scratch, kept for their capacity
-    std::vector<float> mix_;
+    float gain_ = 1;                              // the mix's gain, moving towards 1 or -3 dB
+    std::vector<float> folded_, resampled_, mix_; // scratch, kept for their capacity
 };
 
 } // namespace media

@@ -2,8 +2,8 @@
 
 #include <gtest/gtest.h>
 
-#include <bit>
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <complex>
 #include <functional>
@@ -76,14 +76,14 @@ struct TRecording {
     std::function<void(const std::vector<std::int16_t>&, std::int64_t)> chunk;
     std::vector<std::int16_t> piece;
 
-    void Run(std::vector<TDevice*> devices, TSoundTime to, TSoundTime lag = 500 * kMs) {
+    void Run(std::vector<TDevice*> devices, TSoundTime to) {
         for (TSoundTime now = kStart; now <= to; now += 100 * kMs) {
             for (TDevice* d : devices)
                 while (d->TimeOf(d->frame + d->format.rate / 100) <= now)
                     timeline.Add(d->Next());
             piece.clear();
             const std::int64_t from = timeline.Taken();
-            timeline.Take(timeline.Position(now - lag), piece);
+            timeline.Take(timeline.Position(now - 500 * kMs), piece);
             if (chunk)
                 chunk(piece, from);
             else
@@ -109,14 +109,14 @@ struct TRecording {
     }
 };
 
-// Frames where the left channel first reaches `level` after 100 ms below it.
+// Frames where the left channel first reaches 0.6 after 100 ms below it.
 struct TOnsets {
     std::vector<std::int64_t> at;
     std::int64_t quietSince = -kFramesPerMs * 1000;
-    void Feed(const std::vector<std::int16_t>& t, std::int64_t first, float level = 0.6f) {
+    void Feed(const std::vector<std::int16_t>& t, std::int64_t first) {
         for (std::size_t i = 0; i < t.size(); i += 2) {
             const std::int64_t f = first + std::int64_t(i / 2);
-            if (std::abs(t[i]) < level * 32768) continue;
+            if (std::abs(t[i]) < 0.6 * 32768) continue;
             if (f - quietSince > 100 * kFramesPerMs) at.push_back(f);
             quietSince = f;
         }
@@ -270,19 +270,21 @@ TEST(SoundTimelineTest, FormatsAreResampledAndFoldedToStereo) {
 }
 
 TEST(SoundTimelineTest, BothSourcesGetHeadroomAndSaturateWithoutWrapping) {
-    // The same 50 Hz tone at 0.9 from the microphone, and from 2 s on from the loopback too.
+    // A 50 Hz tone at 0.9 from the microphone; the loopback adds it at 0.5 from 2 s, at 1.0 from
+    // 3 s.
     TDevice mic{.format = {48000, 2, TSampleFormat::Int16}};
     mic.signal = [](std::int64_t f, int) { return Tone(50, 0.9, f, 48000); };
     TDevice loop{.source = TSoundSource::System,
                  .format = {48000, 2, TSampleFormat::Float32},
                  .first = kStart + 2000 * kMs};
-    loop.signal = [](std::int64_t f, int) { return Tone(50, 0.9, f, 48000); };
+    loop.signal = [](std::int64_t f, int) { return Tone(50, f < 48000 ? 0.5 : 1.0, f, 48000); };
     TRecording r;
-    r.Run({&mic, &loop}, kStart + 4000 * kMs);
+    r.Run({&mic, &loop}, kStart + 4500 * kMs);
     EXPECT_NEAR(r.Level(50, 0, 1.0, 2.0), 0.9, 0.005);
-    EXPECT_NEAR(r.timeline.Peak(TSoundSource::Microphone), 0.9, 0.01);
+    EXPECT_NEAR(r.Level(50, 0, 2.1, 3.0), 1.4 * std::numbers::sqrt2 / 2, 0.005);
+    EXPECT_NEAR(r.timeline.Peak(TSoundSource::System), 1.0, 0.01);
     int saturated = 0;
-    for (std::int64_t i = 2100 * kFramesPerMs; i < 3500 * kFramesPerMs; ++i) {
+    for (std::int64_t i = 3000 * kFramesPerMs; i < 4000 * kFramesPerMs; ++i) {
         const double expected = std::sin(2 * std::numbers::pi * 50 * double(i) / 48000);
         if (std::abs(expected) > 0.05) {
             EXPECT_EQ(r.track[2 * i] > 0, expected > 0) << i;
