@@ -228,7 +228,7 @@ bool WalkChunks(RecoveryFile& file, std::uint64_t size, const RecoveryNote& note
     const TKeyFrames keys = KeyFramesOf(note);
     const std::uint64_t blocks = std::uint64_t{note.width / 4} * (note.height / 4);
     const std::uint64_t bound = std::uint64_t{note.width} * note.height * 4 + 65536;
-    // The recording stores half a second of sound at most.
+    // The recording stores half a second of sound at most; a second bounds it.
     const std::uint32_t soundBlock = SoundBlockBytes(note);
     const std::uint64_t soundBound = std::uint64_t{SoundRate(note)} * soundBlock;
     std::vector<std::uint8_t> data;
@@ -460,6 +460,8 @@ RecoveryResult RecoverAvi(RecoveryFile& file, const RecoveryNote& note) {
         }
     }
     if (note.rate == 0 || note.scale == 0) return LeftAlone("the note has no frame rate");
+    if (!note.sound.empty() && !IsPcmFormat(note.sound))
+        return LeftAlone("the note's sound is not a PCM format");
 
     const auto first = FirstNonZero(file, size);
     if (!first) return LeftAlone(kUnreadable);
