@@ -119,9 +119,10 @@ sound_server_stop() {
     SOUND_SERVER_PID= SOUND_SERVER_DIR=
 }
 
-# Plays a sine tone of FREQ Hz for SECONDS into SINK at half amplitude (returns when it has played).
+# Plays a sine tone of FREQ Hz for SECONDS into SINK at a fifth of full scale, so that a few tones
+# together never clip (returns when it has played).
 sound_play_tone() {
-    sox -V1 -n -r 48000 -c 2 -b 16 -t wav - synth "$3" sine "$2" vol 0.5 | paplay -d "$1"
+    sox -V1 -n -r 48000 -c 2 -b 16 -t wav - synth "$3" sine "$2" vol 0.2 | paplay -d "$1"
 }
 
 # Removes the sink SINK (its monitor source goes with it), as when a device is unplugged.

@@ -68,11 +68,16 @@ std::optional<TSoundFormat> SoundFormatOf(const WAVEFORMATEX& wave) {
         if (ext.Samples.wValidBitsPerSample > wave.wBitsPerSample) return std::nullopt;
         f.channelMask = ext.dwChannelMask;
     }
-    if (isFloat && wave.wBitsPerSample == 32) f.sample = TSampleFormat::Float32;
-    else if (isPcm && wave.wBitsPerSample == 16) f.sample = TSampleFormat::Int16;
-    else if (isPcm && wave.wBitsPerSample == 24) f.sample = TSampleFormat::Int24;
-    else if (isPcm && wave.wBitsPerSample == 32) f.sample = TSampleFormat::Int32;
-    else return std::nullopt;
+    if (isFloat && wave.wBitsPerSample == 32)
+        f.sample = TSampleFormat::Float32;
+    else if (isPcm && wave.wBitsPerSample == 16)
+        f.sample = TSampleFormat::Int16;
+    else if (isPcm && wave.wBitsPerSample == 24)
+        f.sample = TSampleFormat::Int24;
+    else if (isPcm && wave.wBitsPerSample == 32)
+        f.sample = TSampleFormat::Int32;
+    else
+        return std::nullopt;
     // A block of another alignment would be read out of step.
     if (wave.nBlockAlign != f.BytesPerFrame()) return std::nullopt;
     return f;
@@ -92,9 +97,9 @@ float PeakOf(const media::TSoundBlock& block) {
         break;
     case TSampleFormat::Int24:
         for (std::size_t i = 0; i + 3 <= n; i += 3) {
-            const std::int32_t v = static_cast<std::int32_t>(static_cast<std::uint32_t>(p[i]) << 8 |
-                                                             static_cast<std::uint32_t>(p[i + 1]) << 16 |
-                                                             static_cast<std::uint32_t>(p[i + 2]) << 24);
+            const std::int32_t v = static_cast<std::int32_t>(
+                static_cast<std::uint32_t>(p[i]) << 8 | static_cast<std::uint32_t>(p[i + 1]) << 16 |
+                static_cast<std::uint32_t>(p[i + 2]) << 24);
             peak = std::max(peak, std::fabs(v / 2147483648.0f));
         }
         break;

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <optional>
 
 namespace sound {
 
@@ -24,7 +25,8 @@ constexpr DWORD kPollMs = 10;
 // An input stream sends packets even in silence: none for this long means the device is gone
 // without saying so (Wine 8 stops sending when PulseAudio moves the stream to another source).
 constexpr TSoundTime kQuietLimit = 2000 * kMs;
-// Wine 8's first packet from the monitor of an idle PulseAudio sink comes about 2 s after the start.
+// Wine 8's first packet from the monitor of an idle PulseAudio sink comes about 2 s after the
+// start.
 constexpr TSoundTime kFirstPacketLimit = 5000 * kMs;
 constexpr TSoundTime kLevelSpan = 100 * kMs;
 // A level older than this is of a source that stopped sending: the meter shows nothing.
@@ -94,7 +96,7 @@ private:
 
     void Run();
     TChoice Choose(IMMDeviceEnumerator* enumerator) const;
-    bool Open(TCaptureClient& client, TChoice& opened);
+    bool Open(IMMDeviceEnumerator* enumerator, TCaptureClient& client, TChoice& opened);
     void SetRunning(const TChoice& choice);
     void SetMissing(TSoundTime since);
     void Measure(const std::vector<TSoundBlock>& blocks);
@@ -218,10 +220,10 @@ TSoundCapture::TSource::Choose(IMMDeviceEnumerator* enumerator) const {
     return c;
 }
 
-bool TSoundCapture::TSource::Open(TCaptureClient& client, TChoice& opened) {
-    const base::TComRef<IMMDeviceEnumerator> enumerator = DeviceEnumerator();
+bool TSoundCapture::TSource::Open(IMMDeviceEnumerator* enumerator, TCaptureClient& client,
+                                  TChoice& opened) {
     for (;;) {
-        TChoice c = Choose(enumerator.get());
+        TChoice c = Choose(enumerator);
         if (!c.endpoint) return false;
         const HRESULT hr =
             client.Open(c.endpoint.device.get(), c.loopback, c.loopback ? nullptr : ready_.get());
@@ -236,9 +238,9 @@ bool TSoundCapture::TSource::Open(TCaptureClient& client, TChoice& opened) {
 
 void TSoundCapture::TSource::Measure(const std::vector<TSoundBlock>& blocks) {
     for (const TSoundBlock& b : blocks) {
-        const TSoundTime end =
-            b.time + static_cast<TSoundTime>(b.frames) * media::kSoundTicksPerSecond /
-                         std::max<std::uint32_t>(b.format.rate, 1);
+        const TSoundTime end = b.time + static_cast<TSoundTime>(b.frames) *
+                                            media::kSoundTicksPerSecond /
+                                            std::max<std::uint32_t>(b.format.rate, 1);
         recentPeaks_.emplace_back(end, PeakOf(b));
     }
     if (recentPeaks_.empty()) return;
@@ -254,6 +256,8 @@ void TSoundCapture::TSource::Measure(const std::vector<TSoundBlock>& blocks) {
 
 void TSoundCapture::TSource::Run() {
     const TComApartment com;
+    // Kept for the whole capture and dropped last, after every device (see TDeviceEnumerator).
+    std::optional<TDeviceEnumerator> enumerator;
     TCaptureClient client;
     TChoice current;
     bool first = true, marked = false, flowing = false;
@@ -261,7 +265,8 @@ void TSoundCapture::TSource::Run() {
     std::vector<TSoundBlock> blocks;
     for (;;) {
         if (!client.IsOpen()) {
-            if (com.Usable() && Open(client, current)) {
+            if (com.Usable() && (!enumerator || !*enumerator)) enumerator.emplace();
+            if (enumerator && *enumerator && Open(enumerator->get(), client, current)) {
                 SetRunning(current);
                 flowing = false;
                 lastPacket = ClockNow();
@@ -298,15 +303,15 @@ void TSoundCapture::TSource::Run() {
         if (FAILED(hr) ||
             (!current.loopback && quiet > (flowing ? kQuietLimit : kFirstPacketLimit))) {
             client.Close();
-            SetMissing(now);
+            // Nothing came since the last packet: the device was missing from then on.
+            SetMissing(lastPacket);
             marked = true;
             continue;
         }
         if (now >= nextCheck) {
             // Follow the default device as it changes, and a named microphone that came back.
             nextCheck = now + kCheckEvery;
-            const base::TComRef<IMMDeviceEnumerator> enumerator = DeviceEnumerator();
-            const TChoice wanted = Choose(enumerator.get());
+            const TChoice wanted = Choose(enumerator->get());
             if (wanted.endpoint && (wanted.endpoint.id != current.endpoint.id ||
                                     wanted.loopback != current.loopback)) {
                 client.Close();
@@ -315,12 +320,13 @@ void TSoundCapture::TSource::Run() {
         }
     }
     client.Close();
+    current = {};
 }
 
 TSoundCapture::TSoundCapture(const TCaptureOptions& options) : options_(options) {
     if (options_.microphone)
-        sources_[0] = std::make_unique<TSource>(*this, TSoundSource::Microphone,
-                                                options_.microphoneDevice);
+        sources_[0] =
+            std::make_unique<TSource>(*this, TSoundSource::Microphone, options_.microphoneDevice);
     if (options_.system)
         sources_[1] = std::make_unique<TSource>(*this, TSoundSource::System, std::wstring());
 }

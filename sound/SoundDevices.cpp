@@ -5,6 +5,7 @@
 #include <functiondiscoverykeys_devpkey.h>
 
 #include <algorithm>
+#include <mutex>
 
 namespace sound {
 
@@ -69,15 +70,24 @@ std::wstring CardOf(const std::wstring& name) {
     return name.substr(open + 1, close - open - 1);
 }
 
+std::mutex& EnumeratorLock() {
+    static std::mutex m;
+    return m;
+}
+
 } // namespace
 
-TComRef<IMMDeviceEnumerator> DeviceEnumerator() {
-    TComRef<IMMDeviceEnumerator> enumerator;
+TDeviceEnumerator::TDeviceEnumerator() {
+    const std::lock_guard<std::mutex> lock(EnumeratorLock());
     if (FAILED(CoCreateInstance(__uuidof(MMDeviceEnumerator), nullptr, CLSCTX_ALL,
                                 __uuidof(IMMDeviceEnumerator),
-                                reinterpret_cast<void**>(enumerator.put()))))
-        enumerator.reset();
-    return enumerator;
+                                reinterpret_cast<void**>(ref_.put()))))
+        ref_.reset();
+}
+
+TDeviceEnumerator::~TDeviceEnumerator() {
+    const std::lock_guard<std::mutex> lock(EnumeratorLock());
+    ref_.reset();
 }
 
 TEndpoint DefaultEndpoint(IMMDeviceEnumerator* enumerator, EDataFlow flow) {
@@ -108,7 +118,7 @@ std::vector<std::wstring> CaptureDeviceNames() {
     const TComApartment com;
     std::vector<std::wstring> names;
     if (!com.Usable()) return names;
-    const TComRef<IMMDeviceEnumerator> enumerator = DeviceEnumerator();
+    const TDeviceEnumerator enumerator;
     for (TEndpoint& e : ActiveEndpoints(enumerator.get(), eCapture))
         names.push_back(std::move(e.name));
     return names;
@@ -136,9 +146,12 @@ std::optional<std::size_t> MonitorOfOutput(const std::vector<std::wstring>& capt
         if (StartsWith(name, kMonitor)) {
             // A monitor of another output records the wrong sound: only the output's own.
             const std::wstring of = name.substr(kMonitor.size());
-            if (of == outputName) score = 5;
-            else if (!outputName.empty() && of.find(outputName) != std::wstring::npos) score = 4;
-            else if (of == standIn) score = 3;
+            if (of == outputName)
+                score = 5;
+            else if (!outputName.empty() && of.find(outputName) != std::wstring::npos)
+                score = 4;
+            else if (of == standIn)
+                score = 3;
         } else {
             for (const wchar_t* mix : kMixes) {
                 if (!StartsWith(name, mix)) continue;

@@ -59,9 +59,24 @@ struct TEndpoint {
     explicit operator bool() const { return static_cast<bool>(device); }
 };
 
-// A new device enumerator, or nothing when the system has no audio service (COM must be usable
-// on the calling thread). Wine reads its device list when the first enumerator is made.
-base::TComRef<IMMDeviceEnumerator> DeviceEnumerator();
+// The device enumerator, made and released under one lock for the process. Wine 8 has one
+// enumerator object for the process and frees it together with every device object it made when
+// its last reference goes (a device still held then is freed under its holder; its registry keys
+// are closed). So whoever uses devices keeps an enumerator meanwhile, and no two threads make or
+// drop the last one at once. Empty when the system has no audio service (COM must be usable).
+class TDeviceEnumerator {
+public:
+    TDeviceEnumerator();
+    ~TDeviceEnumerator();
+    TDeviceEnumerator(const TDeviceEnumerator&) = delete;
+    TDeviceEnumerator& operator=(const TDeviceEnumerator&) = delete;
+    IMMDeviceEnumerator* get() const { return ref_.get(); }
+    explicit operator bool() const { return static_cast<bool>(ref_); }
+
+private:
+    base::TComRef<IMMDeviceEnumerator> ref_;
+};
+
 // The system's default device of the direction (the console role), or nothing.
 TEndpoint DefaultEndpoint(IMMDeviceEnumerator* enumerator, EDataFlow flow);
 // The active devices of the direction in the system's order.
