@@ -416,7 +416,7 @@ int TRecording::Outcome() {
     if (lastResult_ == 0) {
         // A source that was missing did not stop the recording; now the user learns of it.
         if (sound_) {
-            if (const std::wstring report = sound_->MissingReport(); !report.empty())
+            if (const std::wstring report = sound_->MissingReport(WrittenEndMs()); !report.empty())
                 cam_.Message(report.c_str(), kNoticeCaption, MB_OK | MB_ICONINFORMATION);
         }
         return 1;

@@ -112,16 +112,27 @@ float TRecordingSound::Level(media::TSoundSource source) const {
     return capture_.Level(source);
 }
 
-std::wstring TRecordingSound::MissingReport() const {
+std::wstring TRecordingSound::MissingReport(std::int64_t recordedMs) const {
     std::wstring report;
     for (const media::TSoundSource source :
          {media::TSoundSource::Microphone, media::TSoundSource::System}) {
         if (capture_.State(source) == sound::TSourceState::Off) continue;
-        const std::uint32_t ms = capture_.MissingMilliseconds(source);
-        if (ms == 0) continue;
-        wchar_t line[160];
-        std::swprintf(line, std::size(line), L"%ls was missing for %u.%u s of the recording.\n",
-                      SourceText(source), ms / 1000, ms % 1000 / 100);
+        // The capture starts a moment before the recording: no more than all of it was missing.
+        const std::int64_t ms = std::min<std::int64_t>(capture_.MissingMilliseconds(source),
+                                                       recordedMs);
+        if (ms <= 0) continue;
+        wchar_t line[200];
+        if (ms >= recordedMs)
+            std::swprintf(line, std::size(line),
+                          L"%ls was not recorded: no sound device could be opened for it.\n",
+                          SourceText(source));
+        else
+            std::swprintf(line, std::size(line),
+                          L"%ls was missing for %u.%u s of the recording's %u.%u s.\n",
+                          SourceText(source), static_cast<unsigned>(ms / 1000),
+                          static_cast<unsigned>(ms % 1000 / 100),
+                          static_cast<unsigned>(recordedMs / 1000),
+                          static_cast<unsigned>(recordedMs % 1000 / 100));
         report += line;
     }
     return report;

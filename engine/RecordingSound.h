@@ -47,8 +47,9 @@ public:
     // For the meters: each source's state and level.
     sound::TSourceState State(media::TSoundSource source) const;
     float Level(media::TSoundSource source) const;
-    // After the end: what was missing and for how long, one line per source; empty when nothing.
-    std::wstring MissingReport() const;
+    // After the end of a recording `recordedMs` long: what was missing and for how long, one
+    // line per source; empty when nothing was.
+    std::wstring MissingReport(std::int64_t recordedMs) const;
 
 private:
     // Moves the captured blocks onto the timeline.
