@@ -5,6 +5,10 @@
 //                   [--pacing-ms MS] [--codec-frames N] [--scene NAME]
 //   quarnelby_bench --region WxH+X+Y --dir DIR --record-only MS   (records at the defaults)
 //   quarnelby_bench --finish-mb MB --json FILE --dir DIR    (finishes an MP4 file of MB megabytes)
+//   quarnelby_bench --sound-seconds S --json FILE --dir DIR (AAC and the sound timeline on S s)
+//   quarnelby_bench --region WxH+X+Y --json FILE --dir DIR --sound-cost MS [--sound-outputs
+//   mp4,avi]
+//                   (CPU per recorded second at the defaults, both sound sources off and on)
 //
 // Figures: GrabFrame cost beside a bare BitBlt + GetDIBits loop (taken in turns) and a memcpy of a
 // frame-sized block; recording throughput at a 1 ms capture interval for "No Compression" and every
@@ -14,12 +18,20 @@
 // input, for other encoders), codec_ours.avi (our Video 1's output) and codec_h264.mp4 (our
 // H.264's). Every figure names the scene shown (--scene, "moving" unless given); for a scene other
 // than the moving one only the codec figures are measured, on an uncompressed recording of it.
+// The sound figures: our AAC encoder alone and as an MP4 file's track, and the sound timeline
+// mixing two sources, each on synthetic sound, in CPU time; the CPU time of the whole process per
+// recorded second with the microphone and the computer's sound on against off (the sound server
+// must be running and playing into both, see scripts/bench).
+#include "media/AacEncoder.h"
+#include "media/AacTrack.h"
 #include "media/ColourConvert.h"
 #include "media/H264Encoder.h"
 #include "media/Mp4Recovery.h"
 #include "media/Mp4Writer.h"
 #include "media/Msvc1Encoder.h"
 #include "media/FileSplit.h"
+#include "media/SoundFormat.h"
+#include "media/SoundTimeline.h"
 #include "core/Text.h"
 #include "engine/Catalogue.h"
 #include "engine/RecordOutput.h"
@@ -42,6 +54,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <numbers>
 #include <string>
 #include <vector>
 
@@ -122,6 +135,12 @@ struct TOptions {
     int recordOnlyMs = 0;
     // Only time the finishing of an MP4 file of this many megabytes into a regular one.
     int finishMb = 0;
+    // Only the AAC encoder's and the sound timeline's speed, on this many seconds of sound.
+    int soundSeconds = 0;
+    // Only the CPU per recorded second with sound and without, recording this long each time,
+    // into the outputs named (mp4: H.264 in MP4; avi: Microsoft Video 1 in AVI).
+    int soundCostMs = 0;
+    std::string soundOutputs = "mp4,avi";
 };
 
 FILE* jsonFile = nullptr;
@@ -133,8 +152,8 @@ volatile unsigned copySink = 0;
 void Emit(TFigure& figure) {
     char region[32];
     std::snprintf(region, sizeof(region), "%dx%d", options.rect.width, options.rect.height);
-    // The finishing's figure belongs to no region.
-    if (options.finishMb == 0)
+    // The finishing's and the sound codecs' figures belong to no region.
+    if (options.finishMb == 0 && options.soundSeconds == 0)
         figure.Add("region", std::string(region))
             .Add("bpp", screenBitsPerPixel)
             .Add("scene", options.scene);
@@ -174,6 +193,17 @@ double Mean(const std::vector<double>& v) {
     for (double x : v)
         s += x;
     return s / static_cast<double>(v.size());
+}
+
+// CPU time (user + kernel) of the whole process so far, in milliseconds. Wine counts it in clock
+// ticks (10 ms), so a measurement needs a few hundred milliseconds of it.
+double ProcessCpuMs() {
+    FILETIME created, exited, kernel, user;
+    if (!GetProcessTimes(GetCurrentProcess(), &created, &exited, &kernel, &user)) return NAN;
+    auto ticks = [](const FILETIME& t) {
+        return static_cast<double>((ULONGLONG{t.dwHighDateTime} << 32) | t.dwLowDateTime);
+    };
+    return (ticks(kernel) + ticks(user)) / 10000.0;
 }
 
 void AddStats(TFigure& f, const std::vector<double>& ms) {
@@ -817,6 +847,258 @@ int MeasureFinish() {
     return finished ? 0 : 1;
 }
 
+// --------------------------------------------------------------------------------------------
+// Sound
+
+// A sink that keeps nothing: the track's cost without the disk's.
+class TCountingSink : public media::Mp4Sink {
+public:
+    bool Write(const void*, std::size_t size) override {
+        bytes_ += size;
+        return true;
+    }
+    bool WriteAt(std::uint64_t, const void*, std::size_t) override { return true; }
+    std::uint64_t Bytes() const { return bytes_; }
+
+private:
+    std::uint64_t bytes_ = 0;
+};
+
+// `frames` frames of 48 kHz stereo: a tone on each side and a quiet pseudo-random hiss, so that
+// the encoder has more than two lines of a spectrum to code.
+std::vector<std::int16_t> StereoSound(std::size_t frames) {
+    std::vector<std::int16_t> out(frames * 2);
+    std::uint32_t noise = 12345;
+    for (std::size_t i = 0; i < frames; ++i) {
+        const double t = static_cast<double>(i) / media::kAacSampleRate;
+        for (int c = 0; c < 2; ++c) {
+            noise = noise * 1664525u + 1013904223u;
+            const double hiss = (static_cast<double>(noise >> 16) / 65536.0 - 0.5) * 0.02;
+            const double tone = 0.2 * std::sin(2 * std::numbers::pi * (c ? 660.0 : 440.0) * t);
+            out[2 * i + static_cast<std::size_t>(c)] =
+                media::SaturatedSample(static_cast<float>(tone + hiss));
+        }
+    }
+    return out;
+}
+
+// Fills the figure with the CPU and wall time of `run` over `seconds` of sound.
+template <typename TRun> void TimeSound(TFigure& f, double seconds, TRun run) {
+    const double cpu0 = ProcessCpuMs(), wall0 = NowMs();
+    run();
+    const double cpu = ProcessCpuMs() - cpu0, wall = NowMs() - wall0;
+    f.Add("sound_seconds", seconds)
+        .Add("cpu_ms", cpu)
+        .Add("wall_ms", wall)
+        .Add("cpu_ms_per_second", cpu / seconds)
+        .Add("seconds_per_cpu_second", cpu > 0 ? seconds * 1000.0 / cpu : NAN)
+        .Add("seconds_per_wall_second", seconds * 1000.0 / wall);
+}
+
+// Our AAC encoder on options.soundSeconds of 48 kHz stereo: alone, and as the MP4 track of a
+// recording at 10 frames a second (sound handed over every 100 ms, a fragment every second).
+int MeasureAac() {
+    const std::size_t frames =
+        static_cast<std::size_t>(options.soundSeconds) * media::kAacSampleRate;
+    const std::vector<std::int16_t> sound = StereoSound(frames);
+    const double seconds = options.soundSeconds;
+    int rc = 0;
+    {
+        TFigure f("aac");
+        f.Add("encoder", std::string("TAacEncoder"));
+        media::TAacEncoder enc;
+        std::string why;
+        bool ok = enc.Open(why);
+        long long bytes = 0;
+        std::vector<std::uint8_t> unit;
+        std::vector<std::vector<std::uint8_t>> last;
+        TimeSound(f, seconds, [&] {
+            std::size_t i = 0;
+            for (; ok && i + media::kAacFrameSamples <= frames; i += media::kAacFrameSamples) {
+                ok = enc.Encode(sound.data() + 2 * i, unit);
+                bytes += static_cast<long long>(unit.size());
+            }
+            ok = ok && enc.Finish(sound.data() + 2 * i, frames - i, last);
+        });
+        for (const auto& u : last)
+            bytes += static_cast<long long>(u.size());
+        f.Add("access_units", static_cast<long long>(enc.Frames()))
+            .Add("kbit_per_second", static_cast<double>(bytes) * 8 / seconds / 1000);
+        if (!ok || enc.Frames() != media::AacFramesFor(frames))
+            f.Add("error", "the encoder failed: " + why);
+        rc |= ok ? 0 : 1;
+        Emit(f);
+    }
+    {
+        TFigure f("aac");
+        f.Add("encoder", std::string("TAacTrack"));
+        TCountingSink sink;
+        media::TMp4Writer writer(sink);
+        media::TAacTrack track(writer);
+        std::string why;
+        const std::vector<std::uint8_t> sps{0x67, 66, 0xC0, 30, 0xDA, 0x02, 0x80, 0xBF, 0xE5, 0x84};
+        const std::vector<std::uint8_t> pps{0x68, 0xCE, 0x3C, 0x80};
+        std::vector<std::uint8_t> slice(200, 0x5A);
+        bool ok = track.Open(why) && writer.Begin(640, 480, 1000, sps, pps);
+        constexpr std::size_t kStep = media::kAacSampleRate / 10; // 100 ms
+        TimeSound(f, seconds, [&] {
+            for (std::size_t i = 0, n = 0; ok && i < frames; i += kStep, ++n) {
+                slice[0] = n % 100 == 0 ? 0x65 : 0x41;
+                const media::TBytesView nal(slice);
+                ok = writer.AddSample(std::span(&nal, 1), n * 100, n % 100 == 0) &&
+                     track.Add(sound.data() + 2 * i, std::min(kStep, frames - i)) &&
+                     (n % 10 != 9 || writer.Flush());
+            }
+            ok = ok && track.Finish() && writer.Finish(100);
+        });
+        f.Add("access_units", static_cast<long long>(writer.AudioSamples()))
+            .Add("file_bytes", static_cast<long long>(sink.Bytes()));
+        if (!ok) f.Add("error", "the track failed: " + why);
+        rc |= ok ? 0 : 1;
+        Emit(f);
+    }
+    return rc;
+}
+
+// The sound timeline with two sources as a recording has them: a microphone at 44.1 kHz mono
+// 16-bit and the computer's sound at 48 kHz stereo float, each in 10 ms blocks on time, both
+// sounding; the track taken every 100 ms half a second behind, as the engine's worker takes it.
+int MeasureTimeline() {
+    TFigure f("sound_timeline");
+    f.Add("sources", std::string("44.1 kHz mono int16 + 48 kHz stereo float"));
+    constexpr media::TSoundTime kStart = 1'000'000'000, kStep = media::kSoundTicksPerSecond / 100;
+    // A second of 10 ms blocks of each source, played again and again with new times.
+    std::vector<media::TSoundBlock> mic(100), system(100);
+    for (int b = 0; b < 100; ++b) {
+        mic[b].source = media::TSoundSource::Microphone;
+        mic[b].format = {.rate = 44100, .channels = 1, .sample = media::TSampleFormat::Int16};
+        mic[b].frames = 441;
+        mic[b].data.resize(441 * 2);
+        for (int i = 0; i < 441; ++i) {
+            const std::int16_t v = media::SaturatedSample(static_cast<float>(
+                0.2 * std::sin(2 * std::numbers::pi * 2000.0 * (b * 441 + i) / 44100)));
+            std::memcpy(&mic[b].data[static_cast<std::size_t>(i) * 2], &v, 2);
+        }
+        system[b].source = media::TSoundSource::System;
+        system[b].format = {.rate = 48000, .channels = 2, .sample = media::TSampleFormat::Float32};
+        system[b].frames = 480;
+        system[b].data.resize(480 * 8);
+        for (int i = 0; i < 480; ++i) {
+            const float v = static_cast<float>(
+                0.2 * std::sin(2 * std::numbers::pi * 440.0 * (b * 480 + i) / 48000));
+            const float pair[2] = {v, v};
+            std::memcpy(&system[b].data[static_cast<std::size_t>(i) * 8], pair, 8);
+        }
+    }
+    media::TSoundTimeline timeline(kStart);
+    std::vector<std::int16_t> out;
+    std::int64_t taken = 0;
+    const int steps = options.soundSeconds * 100;
+    const std::int64_t end = std::int64_t{options.soundSeconds} * media::TSoundTimeline::kRate;
+    TimeSound(f, options.soundSeconds, [&] {
+        for (int step = 0; step < steps; ++step) {
+            const media::TSoundTime time = kStart + step * kStep;
+            mic[static_cast<std::size_t>(step % 100)].time = time;
+            system[static_cast<std::size_t>(step % 100)].time = time;
+            timeline.Add(mic[static_cast<std::size_t>(step % 100)]);
+            timeline.Add(system[static_cast<std::size_t>(step % 100)]);
+            if (step % 10 == 9) {
+                const std::int64_t until =
+                    timeline.Position(time) - media::TSoundTimeline::kRate / 2;
+                if (until > timeline.Taken()) timeline.Take(until, out);
+                taken += static_cast<std::int64_t>(out.size() / 2);
+                out.clear();
+            }
+        }
+        timeline.Take(end, out);
+        taken += static_cast<std::int64_t>(out.size() / 2);
+    });
+    // The mix of the two tones, 3 dB down: its level shows that both sources were mixed.
+    std::int16_t peak = 0;
+    for (std::int16_t v : out)
+        peak = std::max<std::int16_t>(peak, static_cast<std::int16_t>(std::abs(v)));
+    f.Add("frames_out", static_cast<long long>(taken)).Add("peak_of_last_take", peak / 32768.0);
+    const bool ok = taken == end && timeline.Peak(media::TSoundSource::Microphone) > 0 &&
+                    timeline.Peak(media::TSoundSource::System) > 0;
+    if (!ok) f.Add("error", std::string("the timeline did not mix both sources to the end"));
+    Emit(f);
+    return ok ? 0 : 1;
+}
+
+// The CPU time of this process per recorded second at the defaults with sound allowed (100 ms,
+// 10 frames a second), both sources off and then on, for each output asked for. The window leaves
+// out the first two seconds (the capture opens its devices, the encoders start) and the end.
+int MeasureSoundCost(engine::TScreenCam& cam, int h264, int msvc) {
+    int rc = 0;
+    for (const std::string& output : {std::string("mp4"), std::string("avi")}) {
+        if (options.soundOutputs.find(output) == std::string::npos) continue;
+        for (const bool sound : {false, true}) {
+            TFigure f("sound_cost");
+            const int index = output == "mp4" ? h264 : msvc;
+            f.Add("output", output)
+                .Add("compressor", CompressorName(cam, index))
+                .Add("sound", sound)
+                .Add("capture_interval_ms", 100)
+                .Add("window_ms", options.soundCostMs);
+            if (index < 0) {
+                f.Add("error", std::string("the compressor is not in the catalogue"));
+                Emit(f);
+                rc = 1;
+                continue;
+            }
+            cam.CompressorIndex = index;
+            cam.CaptureInterval = 100;
+            cam.PlaybackRate = 10;
+            cam.RecordMicrophone = sound;
+            cam.RecordSystemSound = sound;
+            const std::wstring file =
+                options.dir + L"\\sound_cost." + std::wstring(output.begin(), output.end());
+            DeleteFileW(file.c_str());
+            if (!cam.StartRecording(options.rect, file)) {
+                f.Add("error", std::string("the recording did not start"));
+                Emit(f);
+                rc = 1;
+                continue;
+            }
+            base::TThread::ServeUntil([] { return false; }, 2000);
+            // Both sources capturing, and the loudest each was, sampled every 100 ms.
+            int samples = 0, bothRunning = 0;
+            float peaks[2] = {0, 0};
+            const double cpu0 = ProcessCpuMs(), wall0 = NowMs();
+            while (NowMs() - wall0 < options.soundCostMs) {
+                base::TThread::ServeUntil([] { return false; }, 100);
+                ++samples;
+                bothRunning += cam.SoundStates[0] == 1 && cam.SoundStates[1] == 1;
+                for (int i = 0; i < 2; ++i)
+                    peaks[i] =
+                        std::max(peaks[i], cam.SoundLevels[static_cast<std::size_t>(i)].load());
+            }
+            const double cpu = ProcessCpuMs() - cpu0, wall = NowMs() - wall0;
+            cam.StopRecording();
+            const bool ended =
+                base::TThread::ServeUntil([&] { return cam.RecordThread == nullptr; }, 120000);
+            f.Add("cpu_ms", cpu)
+                .Add("cpu_ms_per_second", cpu * 1000.0 / wall)
+                .Add("frames", static_cast<int>(cam.FramesWritten));
+            if (sound)
+                f.Add("both_running_share",
+                      samples ? static_cast<double>(bothRunning) / samples : 0.0)
+                    .Add("microphone_peak", static_cast<double>(peaks[0]))
+                    .Add("system_peak", static_cast<double>(peaks[1]));
+            if (!ended || cam.FramesWritten == 0)
+                f.Add("error", std::string("the recording did not end or wrote nothing"));
+            else if (sound && (bothRunning < samples || peaks[0] == 0 || peaks[1] == 0))
+                f.Add("error", std::string("a sound source was missing or silent"));
+            rc |= ended ? 0 : 1;
+            Emit(f);
+            DeleteFileW(file.c_str());
+        }
+    }
+    cam.RecordMicrophone = false;
+    cam.RecordSystemSound = false;
+    return rc;
+}
+
 bool ParseArgs(int argc, wchar_t** argv) {
     for (int i = 1; i + 1 < argc; i += 2) {
         const std::wstring key = argv[i], value = argv[i + 1];
@@ -842,11 +1124,21 @@ bool ParseArgs(int argc, wchar_t** argv) {
             options.recordOnlyMs = _wtoi(value.c_str());
         } else if (key == L"--finish-mb") {
             options.finishMb = _wtoi(value.c_str());
+        } else if (key == L"--sound-seconds") {
+            options.soundSeconds = _wtoi(value.c_str());
+        } else if (key == L"--sound-cost") {
+            options.soundCostMs = _wtoi(value.c_str());
+        } else if (key == L"--sound-outputs") {
+            options.soundOutputs.assign(value.begin(), value.end());
         } else {
             return false;
         }
     }
-    if (options.finishMb > 0) return !options.json.empty() && !options.dir.empty();
+    if (options.finishMb > 0 || options.soundSeconds > 0)
+        return !options.json.empty() && !options.dir.empty();
+    if (options.soundCostMs > 0)
+        return options.rect.width > 0 && options.rect.height > 0 && !options.json.empty() &&
+               !options.dir.empty();
     if (options.recordOnlyMs > 0)
         return options.rect.width > 0 && options.rect.height > 0 && !options.dir.empty();
     return options.rect.width > 0 && options.rect.height > 0 && !options.json.empty() &&
@@ -858,7 +1150,8 @@ int Run(int argc, wchar_t** argv) {
     if (!ParseArgs(argc, argv)) {
         std::fprintf(stderr, "usage: quarnelby_bench --region WxH+X+Y --json FILE --dir DIR "
                              "[--grab-frames N] [--record-ms MS] [--pacing-ms MS] "
-                             "[--codec-frames N] [--scene NAME]\n");
+                             "[--codec-frames N] [--scene NAME] | --finish-mb MB | "
+                             "--sound-seconds S | --sound-cost MS [--sound-outputs mp4,avi]\n");
         return 2;
     }
     if (options.recordOnlyMs == 0) jsonFile = _wfopen(options.json.c_str(), L"ab");
@@ -867,8 +1160,8 @@ int Run(int argc, wchar_t** argv) {
         return 1;
     }
     CreateDirectoryW(options.dir.c_str(), nullptr);
-    if (options.finishMb > 0) {
-        const int rc = MeasureFinish();
+    if (options.finishMb > 0 || options.soundSeconds > 0) {
+        const int rc = options.finishMb > 0 ? MeasureFinish() : MeasureAac() | MeasureTimeline();
         std::fclose(jsonFile);
         return rc;
     }
@@ -908,6 +1201,11 @@ int Run(int argc, wchar_t** argv) {
         std::printf("%d frames\n", cam.FramesWritten.load());
         DeleteFileW(file.c_str());
         return ended && msvc >= 0 ? 0 : 1;
+    }
+    if (options.soundCostMs > 0) {
+        const int rc = MeasureSoundCost(cam, h264, msvc);
+        std::fclose(jsonFile);
+        return rc;
     }
     if (options.scene != "moving") {
         // Another scene: only what the encoders make of it.

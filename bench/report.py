@@ -27,7 +27,15 @@ END = "<!-- bench:end -->"
 NOT_MEASURED = {"figure", "region", "bpp", "compressor", "fourcc", "encoder", "catalogue",
                 "screen", "format_fourcc", "repeated_entries", "own_msvc1_installed",
                 "decodes", "files_written", "lossless", "error", "recorder", "load_1min",
-                "scene", "crf", "crf_tried", "first_is_idr"}
+                "scene", "crf", "crf_tried", "first_is_idr", "output", "sound", "sources",
+                "extra_cpu_ms_per_second"}
+
+# Figures taken once per depth on a region of their own, not of the regions' runs.
+COST_FIGURES = ("cost", "sound_cost")
+# The sound's figures: our AAC encoder alone and as an MP4 track, the timeline mixing two sources.
+AAC_ENCODERS = ("TAacEncoder", "TAacTrack")
+# What sound may add to the CPU time of a recorded second at the defaults (ms), an aim.
+SOUND_EXTRA_AIM_MS = 10.0
 
 # scripts/bench shows the typing scene at depth 24 only (frames of 32 bits per pixel).
 TYPING_BPP = {32}
@@ -105,6 +113,14 @@ def add_ratios(figures):
                                      f.get("bytes_per_frame"))
         elif kind in ("x11grab", "gdigrab"):
             f["vs_bare_grab"] = ratio(f.get("fps"), bare_fps)
+        elif kind == "sound_cost" and f.get("sound"):
+            # The same output without sound, recorded just before.
+            off = find(figures, figure="sound_cost", output=f.get("output"), sound=False,
+                       bpp=f.get("bpp"))
+            if off and f.get("cpu_ms_per_second") is not None and \
+                    off.get("cpu_ms_per_second") is not None:
+                f["extra_cpu_ms_per_second"] = f["cpu_ms_per_second"] - off["cpu_ms_per_second"]
+                f["vs_without_sound"] = ratio(f["cpu_ms_per_second"], off["cpu_ms_per_second"])
         elif kind == "codec":
             ours = find(figures, figure="codec", encoder="ours msvc1", **key)
             source = ours and ours.get("uncompressed_bytes_per_frame")
@@ -134,7 +150,7 @@ def check(figures):
     problems = []
     # The cost is measured once per depth, on a region of its own.
     groups = sorted({(f.get("bpp"), f.get("region")) for f in figures
-                     if f.get("region") and f["figure"] != "cost"})
+                     if f.get("region") and f["figure"] not in COST_FIGURES})
     if not groups:
         problems.append("no figures at all")
     for bpp, region in groups:
@@ -162,6 +178,18 @@ def check(figures):
             problems.append(f"{bpp} bpp {region}: no recording with a compressor")
     if not find(figures, figure="finish"):
         problems.append("no finish figure")
+    for encoder in AAC_ENCODERS:
+        if not find(figures, figure="aac", encoder=encoder):
+            problems.append(f"no aac figure for {encoder}")
+    if not find(figures, figure="sound_timeline"):
+        problems.append("no sound_timeline figure")
+    # With sound and without, at the first depth at least; the AVI output wherever it was taken.
+    outputs = {"mp4"} | {f.get("output") for f in figures if f["figure"] == "sound_cost"}
+    for output in sorted(outputs):
+        for sound in (False, True):
+            if not find(figures, figure="sound_cost", output=output, sound=sound):
+                problems.append(f"no sound_cost figure for {output} "
+                                f"{'with' if sound else 'without'} sound")
     for bpp in sorted({b for b, _ in groups}):
         for recorder in ("ours", "gdigrab msvideo1"):
             if not find(figures, figure="cost", recorder=recorder, bpp=bpp):
@@ -227,8 +255,8 @@ def headline(figures, previous):
     for bpp in sorted({f["bpp"] for f in figures if "bpp" in f}, reverse=True):
         every = [f for f in figures if f.get("bpp") == bpp]
         sel = [f for f in every if scene_of(f) == "moving"]
-        regions = sorted({f["region"] for f in sel if "region" in f and f["figure"] != "cost"},
-                         key=region_key)
+        regions = sorted({f["region"] for f in sel
+                          if "region" in f and f["figure"] not in COST_FIGURES}, key=region_key)
         depth = f"depth {24 if bpp == 32 else 16}"
         grab = []
         raw, msvc, pacing, enc, gdi = [], [], [], [], []
@@ -307,6 +335,37 @@ def headline(figures, previous):
             lines.append((f"{depth}: CPU per recorded second at the defaults ({c.get('region')}, "
                           f"100 ms, Microsoft Video 1), {c.get('recorder')}: "
                           f"{fmt(c.get('cpu_ms_per_second'))} ms", True))
+    return lines + sound_headline(figures)
+
+
+def sound_headline(figures):
+    """The sound's figures: the AAC encoder's and the timeline's speed, and what sound adds to a
+    recorded second at the defaults against its aim: (text, met)."""
+    lines = []
+    enc = find(figures, figure="aac", encoder="TAacEncoder")
+    track = find(figures, figure="aac", encoder="TAacTrack")
+    timeline = find(figures, figure="sound_timeline")
+    if enc or track or timeline:
+        parts = []
+        if enc:
+            parts.append(f"AAC encoder {fmt(enc.get('seconds_per_cpu_second'), 0)} s of 48 kHz "
+                         "stereo per CPU second")
+        if track:
+            parts.append(f"as an MP4 track {fmt(track.get('seconds_per_cpu_second'), 0)}")
+        if timeline:
+            parts.append(f"sound timeline (two sources, one resampled) "
+                         f"{fmt(timeline.get('cpu_ms_per_second'), 2)} ms CPU per second "
+                         f"({fmt(timeline.get('seconds_per_cpu_second'), 0)} s per CPU second)")
+        lines.append(("sound: " + ", ".join(parts), True))
+    for f in [x for x in figures if x["figure"] == "sound_cost" and x.get("sound")]:
+        extra = f.get("extra_cpu_ms_per_second")
+        off = (f.get("cpu_ms_per_second") or 0) - (extra or 0)
+        ok = extra is not None and extra <= SOUND_EXTRA_AIM_MS
+        lines.append((f"sound: CPU per recorded second at the defaults ({f.get('region')}, 100 ms, "
+                      f"{f.get('compressor')}), microphone and computer's sound on against off: "
+                      f"{fmt(f.get('cpu_ms_per_second'))} ms against {fmt(off)} ms, "
+                      f"{'+' if (extra or 0) >= 0 else ''}{fmt(extra)} ms (aim ≤ "
+                      f"+{SOUND_EXTRA_AIM_MS:.0f} ms) — {'met' if ok else 'not met'}", ok))
     return lines
 
 
@@ -401,8 +460,8 @@ def markdown(figures, meta):
     for bpp in sorted({f["bpp"] for f in figures if "bpp" in f}, reverse=True):
         every = [f for f in figures if f.get("bpp") == bpp]
         sel = [f for f in every if scene_of(f) == "moving"]
-        regions = sorted({f["region"] for f in sel if "region" in f and f["figure"] != "cost"},
-                         key=region_key)
+        regions = sorted({f["region"] for f in sel
+                          if "region" in f and f["figure"] not in COST_FIGURES}, key=region_key)
         depth = "depth 24, frames of 32 bits per pixel" if bpp == 32 else \
             "depth 16, frames of 16 bits per pixel"
         setup = find(sel, figure="setup")
@@ -505,6 +564,7 @@ def markdown(figures, meta):
                        f"— {small:.1f}× ({'met' if small >= 6 else 'not met'}); under 10 ms "
                        f"per frame — {ms:.2f} ms ({'met' if ms < 10 else 'not met'}).")
             out.append("")
+    out += sound_tables(figures)
     finish = find(figures, figure="finish")
     if finish:
         out.append(f"**Finishing an MP4 file**: a file of {finish['file_bytes'] / 2**20:.0f} MB "
@@ -514,6 +574,59 @@ def markdown(figures, meta):
                    f"into free boxes) in {fmt(finish.get('finish_ms'))} ms.")
         out.append("")
     return "\n".join(out).rstrip() + "\n"
+
+
+def sound_tables(figures):
+    """The sound's figures: the codec and the timeline on synthetic sound, and the recorded second
+    with sound and without."""
+    out = []
+    codecs = [f for f in figures if f["figure"] in ("aac", "sound_timeline")]
+    if codecs:
+        seconds = codecs[0].get("sound_seconds")
+        out.append(f"**Sound: AAC and the timeline** ({fmt(seconds, 0)} s of synthetic sound each, "
+                   "built for Windows, run under Wine, CPU time of the process from "
+                   "GetProcessTimes). TAacEncoder: vo-aacenc coding 48 kHz stereo 16-bit (two tones "
+                   "and a quiet hiss) at 128 kbit/s, 1024 sample pairs a call. TAacTrack: the same "
+                   "as an MP4 file's track, handed over every 100 ms beside a picture every 100 ms "
+                   "and a fragment every second (the writer's bytes counted, not written). "
+                   "TSoundTimeline: a microphone at 44.1 kHz mono 16-bit (resampled) and the "
+                   "computer's sound at 48 kHz stereo float, both sounding, in 10 ms blocks, "
+                   "mixed to 48 kHz stereo 16-bit and taken every 100 ms, as a recording's worker "
+                   "takes it.")
+        out.append("")
+        out.append("| stage | s of sound per CPU second | CPU ms per s of sound | s of sound per "
+                   "wall second |")
+        out.append("|---|---|---|---|")
+        for f in codecs:
+            name = f.get("encoder") or "TSoundTimeline"
+            out.append(f"| {name} | {fmt(f.get('seconds_per_cpu_second'), 0)} "
+                       f"| {fmt(f.get('cpu_ms_per_second'), 2)} "
+                       f"| {fmt(f.get('seconds_per_wall_second'), 0)} |")
+        out.append("")
+    costs = [f for f in figures if f["figure"] == "sound_cost"]
+    if costs:
+        window = costs[0].get("window_ms", 0) / 1000
+        out.append("**Sound's cost in a recorded second at the defaults** (CaptureInterval 100 ms, "
+                   "10 frames per second, the 320x223 panel over the moving scene; the microphone "
+                   "and the computer's sound both on, against both off): CPU time (user + kernel) "
+                   "of the recording process from GetProcessTimes over "
+                   f"{fmt(window, 0)} s after 2 s of start-up, per second. The tests' sound server "
+                   "(PulseAudio, null sinks) plays a tone into each source all along; its own CPU "
+                   "time, the X server's and wineserver's are not counted. Aim: sound adds at most "
+                   f"{SOUND_EXTRA_AIM_MS:.0f} ms.")
+        out.append("")
+        out.append("| output | sound | CPU ms per second | added by sound | peaks (mic / computer) |")
+        out.append("|---|---|---|---|---|")
+        for f in costs:
+            extra = f.get("extra_cpu_ms_per_second")
+            added = "" if extra is None else f"{'+' if extra >= 0 else ''}{fmt(extra)} ms"
+            peaks = (f"{fmt(f.get('microphone_peak'), 2)} / {fmt(f.get('system_peak'), 2)}"
+                     if f.get("sound") else "")
+            out.append(f"| {f.get('output')}, {f.get('compressor')} "
+                       f"| {'on' if f.get('sound') else 'off'} "
+                       f"| {fmt(f.get('cpu_ms_per_second'))} | {added} | {peaks} |")
+        out.append("")
+    return out
 
 
 def codec_label(f):

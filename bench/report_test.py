@@ -70,6 +70,28 @@ def complete_run():
                         "cpu_ms_per_second": ms})
     figures.append({"figure": "finish", "file_bytes": 1073732648, "samples": 35760,
                     "fragments": 3576, "finish_ms": 67.0})
+    return figures + sound_figures()
+
+
+def sound_figures():
+    """The sound's figures: the codec and the timeline, and the cost with sound and without."""
+    figures = [{"figure": "aac", "encoder": encoder, "sound_seconds": 60.0, "cpu_ms": cpu,
+                "wall_ms": cpu + 10, "cpu_ms_per_second": cpu / 60,
+                "seconds_per_cpu_second": 60000 / cpu, "seconds_per_wall_second": 600.0,
+                "access_units": 2815} for encoder, cpu in (("TAacEncoder", 500.0),
+                                                           ("TAacTrack", 600.0))]
+    figures.append({"figure": "sound_timeline", "sources": "two", "sound_seconds": 60.0,
+                    "cpu_ms": 300.0, "wall_ms": 310.0, "cpu_ms_per_second": 5.0,
+                    "seconds_per_cpu_second": 200.0, "seconds_per_wall_second": 190.0,
+                    "frames_out": 2880000})
+    for output, off, on in (("mp4", 20.0, 26.0), ("avi", 15.0, 40.0)):
+        for sound, ms in ((False, off), (True, on)):
+            f = {"figure": "sound_cost", "output": output, "compressor": output.upper(),
+                 "sound": sound, "region": "320x223", "bpp": 32, "capture_interval_ms": 100,
+                 "window_ms": 30000, "cpu_ms": ms * 30, "cpu_ms_per_second": ms, "frames": 300}
+            if sound:
+                f.update({"both_running_share": 1.0, "microphone_peak": 0.2, "system_peak": 0.2})
+            figures.append(f)
     return figures
 
 
@@ -120,6 +142,52 @@ class RatiosTest(unittest.TestCase):
         figures = [f for f in complete_run() if f["figure"] != "x11grab"]
         raw = report.find(report.add_ratios(figures), figure="record", fourcc="DIB ")
         self.assertNotIn("vs_ffmpeg_x11grab", raw)
+
+
+class SoundTest(unittest.TestCase):
+    def test_sound_is_compared_with_the_same_output_without_it_and_judged_by_the_aim(self):
+        figures = report.add_ratios(complete_run())
+        mp4 = report.find(figures, figure="sound_cost", output="mp4", sound=True)
+        avi = report.find(figures, figure="sound_cost", output="avi", sound=True)
+        self.assertAlmostEqual(mp4["extra_cpu_ms_per_second"], 6.0)
+        self.assertAlmostEqual(avi["vs_without_sound"], 40.0 / 15.0)
+        self.assertNotIn("extra_cpu_ms_per_second",
+                         report.find(figures, figure="sound_cost", output="mp4", sound=False))
+        judged = [(t, ok) for t, ok in report.headline(figures, None) if "on against off" in t]
+        self.assertEqual([ok for _, ok in judged], [True, False])
+        self.assertIn("26.0 ms against 20.0 ms, +6.0 ms (aim ≤ +10 ms) — met", judged[0][0])
+        speed = next(t for t, _ in report.headline(figures, None) if "AAC encoder" in t)
+        self.assertIn("AAC encoder 120 s of 48 kHz stereo per CPU second", speed)
+
+    def test_no_cpu_added_by_sound_is_a_figure_not_a_problem(self):
+        figures = complete_run()
+        report.find(figures, figure="sound_cost", output="mp4", sound=True)["cpu_ms_per_second"] = 20.0
+        figures = report.add_ratios(figures)
+        self.assertEqual(report.find(figures, figure="sound_cost", output="mp4",
+                                     sound=True)["extra_cpu_ms_per_second"], 0.0)
+        self.assertEqual(report.check(figures), [])
+
+    def test_missing_sound_figures_are_reported_and_the_avi_pair_only_once_begun(self):
+        figures = [f for f in complete_run() if f["figure"] not in ("aac", "sound_timeline")
+                   and not (f["figure"] == "sound_cost" and f["sound"])]
+        problems = report.check(report.add_ratios(figures))
+        for expected in ("no aac figure for TAacEncoder", "no aac figure for TAacTrack",
+                         "no sound_timeline figure", "no sound_cost figure for mp4 with sound",
+                         "no sound_cost figure for avi with sound"):
+            self.assertIn(expected, problems)
+        mp4_only = [f for f in complete_run() if f.get("output") != "avi"]
+        self.assertEqual(report.check(report.add_ratios(mp4_only)), [])
+        # The cost's region is not a region of the run.
+        self.assertFalse(any("320x223" in p for p in problems), problems)
+
+    def test_the_sound_tables_show_each_stage_and_output(self):
+        meta = {"date": "d", "cpu": "c", "cores": 2, "wine": "w", "ffmpeg": "f",
+                "commands": [], "json_name": "benchmarks.json"}
+        text = report.markdown(report.add_ratios(complete_run()), meta)
+        self.assertIn("| TAacTrack | 100 | 10.00 | 600 |", text)
+        self.assertIn("| TSoundTimeline | 200 | 5.00 | 190 |", text)
+        self.assertIn("| avi, AVI | on | 40.0 | +25.0 ms | 0.20 / 0.20 |", text)
+        self.assertIn("| mp4, MP4 | off | 20.0 |  |  |", text)
 
 
 class H264Test(unittest.TestCase):

@@ -3,7 +3,14 @@
 // handles every 10 seconds. Files switch at a lowered size limit so that a run passes through many
 // files; closed files are deleted as it goes to keep the disk free.
 //
-//   soak [SECONDS [FILE_MB [FOLDER]]]      prints one line per sample, then a summary
+// With --sound it records with sound instead: H.264 in MP4 at 33 ms and 30 frames a second (sound
+// needs about real time), the microphone and the computer's sound on. At 20 s and 10 s before the
+// end a black window covers the region for 2 s while a 440 Hz tone of 1 s plays through the
+// default output (whose monitor the computer's sound captures); the files holding these marks
+// and the last file stay in FOLDER for scripts/soak to measure sound against picture.
+//
+//   soak [--sound] [SECONDS [FILE_MB [FOLDER]]]   prints one line per sample, then a summary
+#include "engine/Catalogue.h"
 #include "engine/msvc1drv.h"
 #include "engine/scrcam.h"
 
@@ -11,9 +18,15 @@
 
 #include <psapi.h>
 
+#include <mmsystem.h>
+
 #include <algorithm>
+#include <atomic>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <numbers>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -137,6 +150,79 @@ PROCESS_INFORMATION StartScene() {
     return pi;
 }
 
+// The marks of a sound soak: a black window over the region and a tone through the default output,
+// started together on a thread of its own (the window needs a message loop).
+class TMarker {
+public:
+    explicit TMarker(std::atomic<bool>& stop) : thread_([this, &stop] { Run(stop); }) {}
+    ~TMarker() { thread_.join(); }
+    void Mark() { ++asked_; }
+    // Whether the tone could be played at all.
+    bool Sounds() const { return sounds_; }
+
+private:
+    void Run(std::atomic<bool>& stop) {
+        WNDCLASSW wc{};
+        wc.lpfnWndProc = DefWindowProcW;
+        wc.hInstance = GetModuleHandleW(nullptr);
+        wc.hbrBackground = static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH));
+        wc.lpszClassName = L"SoakMark";
+        RegisterClassW(&wc);
+        HWND wnd = CreateWindowExW(WS_EX_TOPMOST | WS_EX_NOACTIVATE | WS_EX_TOOLWINDOW, L"SoakMark",
+                                   L"soak mark", WS_POPUP, kLeft, kTop, kWidth, kHeight, nullptr,
+                                   nullptr, wc.hInstance, nullptr);
+        // A second of 440 Hz at a fifth of full scale, 48 kHz stereo, as the tests' tones.
+        std::vector<std::int16_t> tone(48000 * 2);
+        for (std::size_t i = 0; i < tone.size(); ++i)
+            tone[i] = static_cast<std::int16_t>(
+                6554 * std::sin(2 * std::numbers::pi * 440.0 * static_cast<double>(i / 2) / 48000));
+        WAVEFORMATEX format{WAVE_FORMAT_PCM, 2, 48000, 48000 * 4, 4, 16, 0};
+        HWAVEOUT out = nullptr;
+        WAVEHDR header{};
+        header.lpData = reinterpret_cast<LPSTR>(tone.data());
+        header.dwBufferLength = static_cast<DWORD>(tone.size() * 2);
+        sounds_ =
+            waveOutOpen(&out, WAVE_MAPPER, &format, 0, 0, CALLBACK_NULL) == MMSYSERR_NOERROR &&
+            waveOutPrepareHeader(out, &header, sizeof(header)) == MMSYSERR_NOERROR;
+        int done = 0;
+        DWORD hideAt = 0;
+        bool shown = false;
+        MSG msg;
+        while (!stop) {
+            while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE))
+                DispatchMessageW(&msg);
+            if (asked_ > done) {
+                ++done;
+                // The sound's way out is the longer one: it starts first.
+                if (sounds_) {
+                    waveOutReset(out);
+                    header.dwFlags &= WHDR_PREPARED;
+                    waveOutWrite(out, &header, sizeof(header));
+                }
+                ShowWindow(wnd, SW_SHOWNOACTIVATE);
+                UpdateWindow(wnd);
+                hideAt = GetTickCount() + 2000;
+                shown = true;
+            }
+            if (shown && static_cast<int>(GetTickCount() - hideAt) >= 0) {
+                ShowWindow(wnd, SW_HIDE);
+                shown = false;
+            }
+            MsgWaitForMultipleObjects(0, nullptr, FALSE, 2, QS_ALLINPUT);
+        }
+        if (out) {
+            waveOutReset(out);
+            waveOutUnprepareHeader(out, &header, sizeof(header));
+            waveOutClose(out);
+        }
+        DestroyWindow(wnd);
+    }
+
+    std::atomic<int> asked_{0};
+    std::atomic<bool> sounds_{false};
+    std::thread thread_;
+};
+
 struct Sample {
     double seconds;
     std::uint64_t privateBytes;
@@ -149,6 +235,11 @@ struct Sample {
 } // namespace
 
 int wmain(int argc, wchar_t** argv) {
+    const bool withSound = argc > 1 && std::wstring(argv[1]) == L"--sound";
+    if (withSound) {
+        --argc;
+        ++argv;
+    }
     const int seconds = argc > 1 ? _wtoi(argv[1]) : 600;
     const std::uint64_t fileMB = argc > 2 && _wtoi(argv[2]) > 0 ? _wtoi(argv[2]) : kSoakFileMB;
     std::wstring folder;
@@ -171,10 +262,14 @@ int wmain(int argc, wchar_t** argv) {
     engine::InstallOwnMsvc1IfNeeded(cam.BitsPerPixel);
     cam.EnumCompressors();
     for (int i = 0; i < cam.CompressorCount; ++i)
-        if (cam.Compressors[static_cast<std::size_t>(i)].fccHandler ==
-            mmioFOURCC('M', 'S', 'V', 'C'))
+        if (withSound ? engine::IsBuiltInH264(cam.Compressors[static_cast<std::size_t>(i)])
+                      : cam.Compressors[static_cast<std::size_t>(i)].fccHandler ==
+                            mmioFOURCC('M', 'S', 'V', 'C'))
             cam.CompressorIndex = i;
-    cam.CaptureInterval = 1;
+    cam.CaptureInterval = withSound ? 33 : 1;
+    cam.PlaybackRate = withSound ? 30 : 10;
+    cam.RecordMicrophone = withSound;
+    cam.RecordSystemSound = withSound;
     cam.DrawCursor = true;
     cam.MaxFileBytes = fileMB << 20;
     cam.Services.ShowMessage = [](const std::wstring& text, const std::wstring&, UINT) {
@@ -182,14 +277,27 @@ int wmain(int argc, wchar_t** argv) {
         return IDOK;
     };
 
-    std::printf("soak: %d s, %dx%d at 1 ms, compressor %s, file limit %llu MB, scene %s\n", seconds,
-                kWidth, kHeight, cam.CompressorIndex >= 0 ? "MSVC" : "none (uncompressed)",
-                static_cast<unsigned long long>(fileMB),
+    const char* compressor = cam.CompressorIndex < 0 ? "none (uncompressed)"
+                             : withSound             ? "H.264 (MP4)"
+                                                     : "MSVC";
+    std::printf("soak: %d s, %dx%d at %d ms%s, compressor %s, file limit %llu MB, scene %s\n",
+                seconds, kWidth, kHeight, cam.CaptureInterval.load(),
+                withSound ? " and 30 frames a second, microphone and computer's sound" : "",
+                compressor, static_cast<unsigned long long>(fileMB),
                 scene.hProcess ? "bench/scene.exe" : "own moving window");
     std::printf("%8s %14s %6s %8s %9s %6s\n", "seconds", "private_bytes", "gdi", "handles",
                 "frames", "files");
 
-    cam.StartRecording({kLeft, kTop, kWidth, kHeight}, folder + L"\\soak.avi");
+    std::atomic<bool> stopMarks{false};
+    std::optional<TMarker> marker;
+    if (withSound) marker.emplace(stopMarks);
+    // The marks' seconds, and the files that hold them (kept for the measurement).
+    std::vector<int> marks;
+    if (withSound && seconds >= 40) marks.push_back(20);
+    if (withSound && seconds >= 15) marks.push_back(seconds - 10);
+    std::vector<std::wstring> kept;
+    cam.StartRecording({kLeft, kTop, kWidth, kHeight},
+                       folder + (withSound ? L"\\soak.mp4" : L"\\soak.avi"));
     std::vector<Sample> samples;
     const DWORD t0 = GetTickCount();
     auto sample = [&] {
@@ -202,19 +310,43 @@ int wmain(int argc, wchar_t** argv) {
                     s.files);
         std::fflush(stdout);
     };
+    // Sound: both sources capturing at each sample, and their loudest.
+    int bothRunning = 0;
+    float peaks[2] = {0, 0};
+    std::size_t nextMark = 0;
     for (int next = 10; next <= seconds; next += 10) {
-        while (static_cast<int>(GetTickCount() - t0) < next * 1000)
+        while (static_cast<int>(GetTickCount() - t0) < next * 1000) {
             base::TThread::ServeUntil([] { return false; }, 200);
+            if (nextMark < marks.size() &&
+                static_cast<int>(GetTickCount() - t0) >= marks[nextMark] * 1000) {
+                marker->Mark();
+                if (const auto files = cam.RecordingFiles(); !files.empty())
+                    kept.push_back(files.back());
+                ++nextMark;
+            }
+            for (int i = 0; i < 2; ++i)
+                peaks[i] = std::max(peaks[i], cam.SoundLevels[static_cast<std::size_t>(i)].load());
+        }
         sample();
+        bothRunning += cam.SoundStates[0] == 1 && cam.SoundStates[1] == 1;
         // Closed files are done with: delete them so a long run does not fill the disk.
         const std::vector<std::wstring> files = cam.RecordingFiles();
         for (std::size_t i = 0; i + 1 < files.size(); ++i)
-            DeleteFileW(files[i].c_str());
+            if (std::find(kept.begin(), kept.end(), files[i]) == kept.end())
+                DeleteFileW(files[i].c_str());
     }
     cam.StopRecording();
     base::TThread::ServeUntil([&] { return cam.RecordThread == nullptr; }, 15000);
-    for (const std::wstring& f : cam.RecordingFiles())
-        DeleteFileW(f.c_str());
+    const std::vector<std::wstring> files = cam.RecordingFiles();
+    if (withSound && !files.empty()) kept.push_back(files.back());
+    for (const std::wstring& f : files)
+        if (std::find(kept.begin(), kept.end(), f) == kept.end()) DeleteFileW(f.c_str());
+    if (withSound)
+        std::printf("sound: both sources capturing at %d of %zu samples, peaks microphone %.2f, "
+                    "computer %.2f; %zu marks%s\n",
+                    bothRunning, samples.size(), static_cast<double>(peaks[0]),
+                    static_cast<double>(peaks[1]), marks.size(),
+                    marker && marker->Sounds() ? "" : ", the tone could not be played");
 
     if (samples.size() >= 3) {
         // The first sample includes start-up (compressor, writer, first file): growth is
@@ -239,6 +371,8 @@ int wmain(int argc, wchar_t** argv) {
                     z.handles, maxHandles, z.frames, z.files);
     }
     stopScene = true;
+    stopMarks = true;
+    marker.reset();
     if (own.joinable()) own.join();
     if (scene.hProcess) {
         TerminateProcess(scene.hProcess, 0);
