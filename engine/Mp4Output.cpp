@@ -1,6 +1,7 @@
 #include "engine/Mp4Output.h"
 
 #include "engine/FrameGrabber.h"
+#include "engine/RecordingSound.h"
 #include "media/AviRecovery.h"
 #include "media/ColourConvert.h"
 #include "media/Mp4Recovery.h"
@@ -52,7 +53,9 @@ std::uint64_t TMp4Output::TSize::ClosedSizeWith(std::uint64_t bytes, std::uint32
     if (out_.aac_) {
         const std::uint64_t ms =
             (std::uint64_t{empty} + 1) * out_.timing_.ticksPerPosition * 1000 / out_.timing_.timescale;
-        soundUnits = out_.aac_->UnitsToCome(ms * 48 + 24000);
+        soundUnits = out_.aac_->UnitsToCome(
+            static_cast<std::uint64_t>(TRecordingSound::FrameAt(static_cast<std::int64_t>(ms)) +
+                                       TRecordingSound::kHoldBackFrames));
     }
     if (out_.writer_ && out_.writer_->Samples() > 0)
         return out_.writer_->ClosedSizeWith(bytes, soundUnits);

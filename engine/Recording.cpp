@@ -190,12 +190,12 @@ void TRecording::Record() {
 void TRecording::ShowSound() {
     for (int i = 0; i < media::kSoundSources; ++i) {
         const auto source = static_cast<media::TSoundSource>(i);
-        const sound::TSourceState state = sound_ ? sound_->State(source) : sound::TSourceState::Off;
+        const sound::TSourceState state = sound_->State(source);
         cam_.SoundStates[static_cast<std::size_t>(i)] = state == sound::TSourceState::Running ? 1
                                                         : state == sound::TSourceState::Missing
                                                             ? 2
                                                             : 0;
-        cam_.SoundLevels[static_cast<std::size_t>(i)] = sound_ ? sound_->Level(source) : 0.0f;
+        cam_.SoundLevels[static_cast<std::size_t>(i)] = sound_->Level(source);
     }
 }
 

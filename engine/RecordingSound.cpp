@@ -11,9 +11,6 @@ namespace engine {
 
 namespace {
 
-// How far behind now the track is taken while recording: blocks are on their way from the
-// devices for about this long (10 ms packets, more under load).
-constexpr std::int64_t kHoldBackFrames = TRecordingSound::kRate / 2;
 // How long the end waits for the sources to deliver the sound up to the picture's end.
 constexpr DWORD kFinishWaitMs = 400;
 
@@ -36,7 +33,6 @@ void TRecordingSound::MarkStart() {
     std::lock_guard<std::mutex> lock(lock_);
     timeline_.emplace(sound::ClockNow());
     // What came before the start is not the recording's.
-    blocks_.clear();
     capture_.Take(blocks_);
     blocks_.clear();
 }
@@ -73,11 +69,6 @@ void TRecordingSound::Take(std::int64_t until, std::vector<std::int16_t>& out, b
     const std::int64_t ready = timeline_->Position(sound::ClockNow()) - kHoldBackFrames;
     const std::int64_t end = exactly ? until : std::min(until, ready);
     if (end > timeline_->Taken()) timeline_->Take(end, out);
-}
-
-std::int64_t TRecordingSound::Taken() const {
-    std::lock_guard<std::mutex> lock(lock_);
-    return timeline_ ? timeline_->Taken() : 0;
 }
 
 void TRecordingSound::Finish(std::int64_t until, std::vector<std::int16_t>& out) {

@@ -21,6 +21,9 @@ namespace engine {
 class TRecordingSound {
 public:
     static constexpr std::uint32_t kRate = media::TSoundTimeline::kRate;
+    // How far behind now the track is taken while recording: blocks are on their way from the
+    // devices for about this long (10 ms packets, more under load).
+    static constexpr std::int64_t kHoldBackFrames = kRate / 2;
 
     explicit TRecordingSound(const sound::TCaptureOptions& options);
     ~TRecordingSound();
@@ -36,7 +39,6 @@ public:
     void Take(std::int64_t until, std::vector<std::int16_t>& out, bool exactly = false);
     // Worker: the track frame the recording's time `ms` (from its position 0) stands for.
     static std::int64_t FrameAt(std::int64_t ms) { return ms * kRate / 1000; }
-    std::int64_t Taken() const;
 
     // Worker, at the end: waits (a little) for the sources to deliver up to `until`, stops them
     // and takes the rest up to exactly `until`.
