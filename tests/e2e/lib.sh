@@ -93,11 +93,12 @@ e2e_wait_count() {
     return 1
 }
 
-# A copy of the program in its own folder, so that its settings file is the test's own.
+# A copy of the program in its own folder, so that its settings file is the test's own (a
+# program unpacked there already is used as it is).
 e2e_install_app() {
     E2E_APP=$E2E_WORK/app
     mkdir -p "$E2E_APP"
-    cp "$E2E_EXE" "$E2E_APP/quarnelby.exe"
+    [ "$E2E_EXE" -ef "$E2E_APP/quarnelby.exe" ] || cp "$E2E_EXE" "$E2E_APP/quarnelby.exe"
     E2E_INI=$E2E_APP/Quarnelby.ini
 }
 
