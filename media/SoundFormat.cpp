@@ -110,6 +110,14 @@ bool Fold(const TSoundFormat& format, const std::vector<std::array<float, 2>>& g
     return sound;
 }
 
+template <TSampleFormat F> float Peak(const std::uint8_t* data, std::size_t bytes) {
+    constexpr std::size_t size = F == TSampleFormat::Int16 ? 2 : F == TSampleFormat::Int24 ? 3 : 4;
+    float peak = 0;
+    for (std::size_t i = 0; i + size <= bytes; i += size)
+        peak = std::max(peak, std::fabs(Sample<F>(data + i)));
+    return peak;
+}
+
 } // namespace
 
 std::uint32_t FoldedChannels(const TSoundFormat& format) {
@@ -148,4 +156,21 @@ bool FoldSamples(const TSoundFormat& format, const std::vector<std::array<float,
     }
     return false;
 }
+
+float PeakOf(const TSoundBlock& block) {
+    const std::uint8_t* data = block.data.data();
+    const std::size_t bytes = block.data.size();
+    switch (block.format.sample) {
+    case TSampleFormat::Int16:
+        return Peak<TSampleFormat::Int16>(data, bytes);
+    case TSampleFormat::Int24:
+        return Peak<TSampleFormat::Int24>(data, bytes);
+    case TSampleFormat::Int32:
+        return Peak<TSampleFormat::Int32>(data, bytes);
+    case TSampleFormat::Float32:
+        return Peak<TSampleFormat::Float32>(data, bytes);
+    }
+    return 0;
+}
+
 } // namespace media

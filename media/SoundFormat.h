@@ -28,6 +28,10 @@ std::vector<std::array<float, 2>> StereoGains(const TSoundFormat& format);
 bool FoldSamples(const TSoundFormat& format, const std::vector<std::array<float, 2>>& gains,
                  const std::uint8_t* data, std::uint32_t frames, std::vector<float>& out);
 
+// The largest magnitude of the block's samples as FoldSamples reads them, 0..1 (0 for a silent
+// block).
+float PeakOf(const TSoundBlock& block);
+
 // The 16-bit sample of a float one: rounded, saturated at -32768 and 32767 (NaN gives 0).
 inline std::int16_t SaturatedSample(float value) {
     const float v = value * 32768.0f;

@@ -6,9 +6,7 @@
 #include <ks.h>
 #include <ksmedia.h>
 
-#include <algorithm>
-#include <cmath>
-#include <cstring>
+#include <utility>
 
 namespace sound {
 
@@ -81,44 +79,6 @@ std::optional<TSoundFormat> SoundFormatOf(const WAVEFORMATEX& wave) {
     // A block of another alignment would be read out of step.
     if (wave.nBlockAlign != f.BytesPerFrame()) return std::nullopt;
     return f;
-}
-
-float PeakOf(const media::TSoundBlock& block) {
-    const std::uint8_t* p = block.data.data();
-    const std::size_t n = block.data.size();
-    float peak = 0;
-    switch (block.format.sample) {
-    case TSampleFormat::Int16:
-        for (std::size_t i = 0; i + 2 <= n; i += 2) {
-            std::int16_t v;
-            std::memcpy(&v, p + i, 2);
-            peak = std::max(peak, std::fabs(v / 32768.0f));
-        }
-        break;
-    case TSampleFormat::Int24:
-        for (std::size_t i = 0; i + 3 <= n; i += 3) {
-            const std::int32_t v = static_cast<std::int32_t>(
-                static_cast<std::uint32_t>(p[i]) << 8 | static_cast<std::uint32_t>(p[i + 1]) << 16 |
-                static_cast<std::uint32_t>(p[i + 2]) << 24);
-            peak = std::max(peak, std::fabs(v / 2147483648.0f));
-        }
-        break;
-    case TSampleFormat::Int32:
-        for (std::size_t i = 0; i + 4 <= n; i += 4) {
-            std::int32_t v;
-            std::memcpy(&v, p + i, 4);
-            peak = std::max(peak, std::fabs(v / 2147483648.0f));
-        }
-        break;
-    case TSampleFormat::Float32:
-        for (std::size_t i = 0; i + 4 <= n; i += 4) {
-            float v;
-            std::memcpy(&v, p + i, 4);
-            if (std::isfinite(v)) peak = std::max(peak, std::fabs(v));
-        }
-        break;
-    }
-    return std::min(peak, 1.0f);
 }
 
 HRESULT TCaptureClient::Initialize(IMMDevice* device, DWORD flags, bool converted) {

@@ -46,7 +46,4 @@ private:
 // 20 bits in 24 and the like, compressed).
 std::optional<media::TSoundFormat> SoundFormatOf(const WAVEFORMATEX& wave);
 
-// The largest magnitude of the block's samples, 0..1 (0 for a silent block).
-float PeakOf(const media::TSoundBlock& block);
-
 } // namespace sound

@@ -1,6 +1,7 @@
 #include "sound/SoundCapture.h"
 
 #include "base/Thread.h"
+#include "media/SoundFormat.h"
 #include "sound/CaptureClient.h"
 #include "sound/SoundDevices.h"
 

@@ -1,5 +1,6 @@
 // The sound capture against the tests' PulseAudio server (scripts/wine.sh): devices listed, tones
 // captured from the microphone and the computer's sound, a device lost and back, and no server.
+#include "media/SoundFormat.h"
 #include "sound/CaptureClient.h"
 #include "sound/SoundCapture.h"
 #include "sound/SoundDevices.h"
