@@ -44,7 +44,7 @@ check_sound() {
     [ ! -s "$E2E_WORK/decode.log" ] || fail "ffmpeg reports: $(head -3 "$E2E_WORK/decode.log")"
     tones=$(python3 "$E2E_DIR/sound.py" tones "$RECORDED" "$MIC" "$SYSTEM")
     echo "tones (a: microphone, b: computer, +: both) every 50 ms: $tones"
-    # Both sources heard; the microphone heard before the pause (at 8 s, a tone every 50 ms), and
+    # Both sources heard; the microphone heard before the pause (at 8 s: 160 marks of 50 ms), and
     # from its first sound on no gap, the pause included.
     [[ "$tones" == *+* ]] || fail "the two tones never sound together"
     [[ "$tones" =~ ^[.b]*[a+]+\.?$ ]] || fail "the microphone's tone has a gap"
